@@ -1,0 +1,1 @@
+namespace sim { int placeholder() { return 0; } }

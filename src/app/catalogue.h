@@ -1,0 +1,29 @@
+// Texts shown to the user, by 16-bit id, loaded from flash.mes.
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vx {
+
+struct Platform;
+
+class MessageCatalogue {
+public:
+    explicit MessageCatalogue(Platform& platform) : platform_(platform) {}
+    // Reads and parses the file; 0 (after an error box) when it cannot be read or is empty.
+    int load_catalogue(const char* path);
+    // Text of the first entry with this id, or "no message available".
+    const char* get_message(uint16_t id) const;
+    size_t size() const { return entries_.size(); }
+
+private:
+    struct Entry {
+        uint16_t id;
+        std::string text;
+    };
+    Platform& platform_;
+    std::vector<Entry> entries_;
+};
+
+}  // namespace vx

@@ -1,0 +1,167 @@
+// The flash context: the program's one object of state. Each subsystem defines its own
+// operations in its own folder (config in app/, checks in image/, transfers in protocol/,
+// the port in port/, the procedure in flash/).
+#pragma once
+
+#include <cstdarg>
+#include <cstdint>
+#include <cstdio>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "app/constants.h"
+#include "platform/platform.h"
+#include "port/parallel.h"
+#include "port/usb_port.h"
+
+#if defined(__GNUC__)
+#define VX_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
+#else
+#define VX_PRINTF(fmt_index, first_arg)
+#endif
+
+namespace vx {
+
+class MessageCatalogue;
+class Cls_flash;
+
+// Start record of the flash procedure thread; the window fields are null in silent mode.
+struct send_thread_args {
+    WindowHandle page = nullptr;
+    WindowHandle bank_bar = nullptr;
+    WindowHandle pages_bar = nullptr;
+    Cls_flash* flash = nullptr;
+};
+
+class Cls_flash {
+public:
+    Cls_flash(Platform& platform, MessageCatalogue& catalogue);
+    ~Cls_flash();
+    Cls_flash(const Cls_flash&) = delete;
+    Cls_flash& operator=(const Cls_flash&) = delete;
+
+    Platform& platform;
+    MessageCatalogue& catalogue;
+    void* instance = nullptr;
+
+    // ---- configuration (app/config.cpp) ----
+    char ini_path[PATH_CHARS] = {};
+    char fw_filename[PATH_CHARS] = {};
+    int send_fw = 0, send_boot = 0, send_cg = 0, send_fpga = 0, keep_settings = 0;
+    uint16_t send_mode = 0;
+    int flash_mode = 0;
+    int ibm_emulation = 0;
+    bool trace_on = false;
+    bool conditional_table = false;
+    uint32_t begin_page = 0, end_page = 0, offset_page = 0, max_page = 0;
+    char port_name[PATH_CHARS] = {};
+    uint16_t port_type = COM_PORT;
+    uint32_t line_baud = 0, config_baud = 0, send_baud = 0;
+    uint8_t data_bits = 0, parity = 0, stop_bits = 0;
+    int saved_parity = 0;
+    int toolkit_extra = 0;
+    bool virtual_com = false;
+
+    void read_config();
+    int read_port_settings();
+    void set_port_settings(const char* name, int baud, uint8_t bits, int parity_code, uint8_t stop,
+                           int extra);
+    void write_port_settings();
+    void write_port_name(const char* name);
+
+    // ---- reporting (app/reporting.cpp) ----
+    std::FILE* trace_file = nullptr;
+    void trace_line(const char* format, ...) VX_PRINTF(2, 3);
+    void ko_report(const char* format, ...) VX_PRINTF(2, 3);
+    void ok_report(const char* format, ...) VX_PRINTF(2, 3);
+    int user_message(WindowHandle owner, const char* caption, const char* text, uint32_t type);
+    int flash_last_error_msg(const char* name);
+
+    // Catalogue texts, and catalogue texts used as formats with one argument. A text whose
+    // conversions do not match the argument is shown literally.
+    const char* get_message(uint16_t id) const;
+    std::string message_int(uint16_t id, long long value) const;
+    std::string message_str(uint16_t id, const char* value) const;
+
+    // Main page writes; each does nothing when the window is null (silent mode).
+    void page_text(WindowHandle page, int id, const char* text);
+    void page_progress(WindowHandle bar, ProgressOp op, int a, int b = 0);
+
+    // ---- port (port/) ----
+    std::unique_ptr<SerialDevice> serial;
+    Cls_parallel parallel;
+    usb_port usb;
+    std::vector<uint8_t> tx_buffer;          // TX_BUFFER_SIZE bytes
+    uint8_t reply_buffer[REPLY_BUFFER_SIZE] = {};  // sync reply; purge scratch
+
+    int open_port(int use_boot_line);
+    void close_port();
+    int write_port(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity);
+    int write_read_port(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity);
+    int read_port(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms);
+    int read_port_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms);
+    int purge_port();
+    int send_hex_command(const char* text, uint32_t length, uint8_t* reply, uint32_t capacity,
+                         int hex);
+    int set_comm_state(int use_boot_line);
+
+    int open_com(int use_boot_line);
+    void close_com();
+    int write_com(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity);
+    int write_read_com(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity);
+    int read_com(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms);
+    int read_com_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms);
+    // 1 when the port is free, 0 when a printer queue uses it (its name in printer_name).
+    int port_used_by_printer(const char* port, std::string& printer_name);
+
+    // ---- download-mode entry (protocol/detect.cpp) ----
+    int printer_model = 0;
+    uint8_t sync_state = 1;
+    int forced_sync = 0;
+    int check_wire();
+    int DetectPrinterModel();
+    int send_download_cmd(WindowHandle page);
+    int disable_4722_emulation();
+
+    // ---- images (image/) ----
+    uint16_t start_fw = 0, end_fw = 0, start_FPGA = 0, end_FPGA = 0, start_cg = 0, end_cg = 0;
+    // Identification texts of a boot image; byte 8 always stays 0 so they print safely.
+    char boot_text_a[9] = {};
+    char boot_text_b[9] = {};
+    int CheckFwFile();
+    int CheckBootFile();
+    int _4ByteToPage(const uint8_t* bytes, uint16_t& page);
+    void set_BeginEndPage(uint16_t flags);
+    // Reads the whole image; returns its size, 0 on failure (reported here).
+    uint32_t load_file2send(const char* file_name, std::vector<uint8_t>& image);
+
+    // ---- header and transfer (protocol/) ----
+    int send_header(WindowHandle page);
+    int download_image(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
+                       const char* tag);
+    int download_com(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
+                     const char* tag);
+    int download_virtual_com(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
+                             const char* tag);
+    int check_reply(WindowHandle page, const uint8_t* reply, uint32_t bank_counter);
+    void show_download_start(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
+                             uint32_t begin, uint32_t end, uint32_t baud, const char* file_name);
+    void show_download_end(WindowHandle page, WindowHandle pages_bar);
+
+    // ---- flash procedure (flash/) ----
+    uint32_t cursor_busy = 0;
+    CursorHandle wait_cursor = nullptr;
+    CursorHandle saved_cursor = nullptr;
+    uint32_t set_wait_cursor(uint32_t on, WindowHandle window);
+
+private:
+    void vtrace(const char* format, va_list args);
+    std::mutex trace_mutex_;
+};
+
+// The flash procedure; returns the thread's exit code (1 completed, 0 failed or refused).
+int send_thread(const send_thread_args& args);
+
+}  // namespace vx

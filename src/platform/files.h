@@ -1,0 +1,33 @@
+#pragma once
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vx {
+
+// Where a whole-file read stopped; each stage has its own report in the callers.
+enum class FileStage { ok, open, size, alloc, read };
+
+struct FileReadResult {
+    FileStage failed_at = FileStage::ok;
+    uint32_t error = 0;  // system error code of the failing step
+};
+
+class FileSystem {
+public:
+    virtual ~FileSystem() = default;
+    // True when the path's attributes can be read (a directory counts).
+    virtual bool exists(const std::string& path) = 0;
+    // Deletes a file; a missing file is not an error.
+    virtual void remove(const std::string& path) = 0;
+    // The current directory as start-up uses it to find flash.ini: upper-cased on Windows
+    // (the file system ignores case there), unchanged on POSIX. Empty when it cannot be read.
+    virtual std::string startup_directory() = 0;
+    // The separator start-up puts between a directory and a file name.
+    virtual char path_separator() = 0;
+    // Opens an existing file for reading without sharing and reads all of it into `out`.
+    // A zero-length file succeeds with an empty `out`.
+    virtual FileReadResult read_whole(const std::string& path, std::vector<uint8_t>& out) = 0;
+};
+
+}  // namespace vx

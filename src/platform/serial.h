@@ -1,0 +1,71 @@
+#pragma once
+#include <cstdint>
+#include <memory>
+
+namespace vx {
+
+// The line fields the program sets; every other field of the device's settings (flow
+// control, modem-line modes, special characters) keeps what the device reported.
+struct CommState {
+    uint32_t baud = 0;
+    uint8_t byte_size = 8;
+    uint8_t parity = 0;     // 0 none, 1 odd, 2 even, 3 mark, 4 space
+    uint8_t stop_bits = 0;  // 0 one, 1 one and a half, 2 two
+    bool parity_check = false;
+    bool dsr_sensitivity = false;
+    char evt_char = 0;
+};
+
+// Windows read time-out rule: a read of n bytes ends when n bytes arrived, when more than
+// `interval` ms pass between two bytes, or after multiplier*n + constant ms in all.
+struct ReadTimeouts {
+    uint32_t interval = 0;
+    uint32_t multiplier = 0;
+    uint32_t constant = 0;
+};
+
+constexpr uint32_t DSR_ON = 0x0020;
+
+// Maximum-baud flags as GetCommProperties reports them.
+constexpr uint32_t MAXBAUD_19200 = 0x00002000;
+constexpr uint32_t MAXBAUD_38400 = 0x00004000;
+constexpr uint32_t MAXBAUD_56K = 0x00008000;
+constexpr uint32_t MAXBAUD_128K = 0x00010000;
+constexpr uint32_t MAXBAUD_115200 = 0x00020000;
+constexpr uint32_t MAXBAUD_57600 = 0x00040000;
+constexpr uint32_t MAXBAUD_USER = 0x10000000;
+
+// One open serial device. Destruction closes it. Every call that fails leaves the system's
+// last error set (SystemErrors::last_error).
+class SerialDevice {
+public:
+    virtual ~SerialDevice() = default;
+    // Reads the device's current settings into `state`; the device remembers the full record
+    // so that set_comm_state changes only the fields of CommState.
+    virtual bool get_comm_state(CommState& state) = 0;
+    virtual bool set_comm_state(const CommState& state) = 0;
+    // Sets the three read fields; the write fields stay as they are.
+    virtual bool set_read_timeouts(const ReadTimeouts& t) = 0;
+    // DSR_ON and friends. Fails on a device without modem lines.
+    virtual bool modem_status(uint32_t& status) = 0;
+    virtual bool clear_error() = 0;
+    virtual bool set_rts() = 0;
+    // Discards pending input and output. Bytes already handed to write() are never dropped.
+    virtual bool purge() = 0;
+    // Synchronous write; `written` receives the count.
+    virtual bool write(const uint8_t* data, uint32_t length, uint32_t& written) = 0;
+    // Reads up to `length` bytes under the read time-outs in force.
+    virtual bool read(uint8_t* data, uint32_t length, uint32_t& got) = 0;
+    // The maximum-baud flag of the device's properties (MAXBAUD_*).
+    virtual bool max_baud(uint32_t& flag) = 0;
+};
+
+class SerialPorts {
+public:
+    virtual ~SerialPorts() = default;
+    // Opens a port by its configured name for exclusive read/write. Null on failure, with
+    // the system's last error set.
+    virtual std::unique_ptr<SerialDevice> open(const char* name) = 0;
+};
+
+}  // namespace vx

@@ -1,0 +1,41 @@
+#pragma once
+#include <cstdint>
+
+namespace vx {
+
+// Opaque window and cursor handles; null means "no window" (silent mode).
+using WindowHandle = void*;
+using CursorHandle = void*;
+
+constexpr uint32_t BOX_OK = 0x0;
+constexpr uint32_t BOX_YESNO = 0x4;
+constexpr uint32_t BOX_ICONEXCLAMATION = 0x30;
+constexpr uint32_t BOX_ICONINFORMATION = 0x40;
+constexpr int ANSWER_OK = 1;
+constexpr int ANSWER_YES = 6;
+constexpr int ANSWER_NO = 7;
+
+enum class ProgressOp { set_range, set_step, step_it, set_pos };
+
+class Ui {
+public:
+    virtual ~Ui() = default;
+    // Modal box (a prompt on a terminal); returns the button pressed.
+    virtual int message_box(WindowHandle owner, const char* caption, const char* text,
+                            uint32_t type) = 0;
+    // Cursor calls; null / false on failure with the system's last error set.
+    virtual CursorHandle load_wait_cursor() = 0;
+    virtual CursorHandle set_cursor(CursorHandle cursor) = 0;
+    // Moves the pointer by one pixel so the window below asks again which cursor to show.
+    virtual bool nudge_pointer() = 0;
+
+    // Main page controls. Callers never pass a null window.
+    virtual void set_control_text(WindowHandle page, int id, const char* text) = 0;
+    virtual int get_check(WindowHandle page, int id) = 0;
+    virtual void enable_control(WindowHandle page, int id, bool enabled) = 0;
+    virtual void progress(WindowHandle bar, ProgressOp op, int a, int b) = 0;
+    // Posts WM_CLOSE with the result as first parameter.
+    virtual void post_close(WindowHandle page, int result) = 0;
+};
+
+}  // namespace vx

@@ -1,0 +1,12 @@
+#include <windows.h>
+
+#include "app/catalogue.h"
+#include "app/cls_flash.h"
+#include "app/startup.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    vx::Platform& p = vx::native_platform();
+    static vx::MessageCatalogue catalogue(p);
+    static vx::Cls_flash flash(p, catalogue);
+    return vx::run_startup(flash, catalogue, GetCommandLineA(), instance);
+}

@@ -1,0 +1,72 @@
+#include "fake_platform.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+namespace vx::test {
+
+std::unique_ptr<SerialDevice> FakeSerialPorts::open(const char* name) {
+    opened.emplace_back(name ? name : "");
+    if (open_fails) return nullptr;
+    auto dev = std::make_unique<FakeSerialDevice>(clock_);
+    last = dev.get();
+    if (configure) configure(*dev);
+    return dev;
+}
+
+void FakeUi::progress(WindowHandle, ProgressOp op, int a, int b) {
+    static const char* names[] = {"range", "step", "stepit", "pos"};
+    progress_log.push_back(std::string(names[static_cast<int>(op)]) + " " + std::to_string(a) +
+                           " " + std::to_string(b));
+}
+
+FakePlatform::FakePlatform()
+    : platform{clock,    errors,   native_platform().files, native_platform().profile, serial, ui,
+               services, printers, registry} {}
+
+TempDir::TempDir() {
+    namespace fs = std::filesystem;
+    std::random_device rd;
+    for (;;) {
+        fs::path p = fs::temp_directory_path() / ("vxtest-" + std::to_string(rd()));
+        std::error_code ec;
+        if (fs::create_directory(p, ec)) {
+            path_ = p.string();
+            break;
+        }
+    }
+    old_cwd_ = fs::current_path().string();
+    fs::current_path(path_);
+}
+
+TempDir::~TempDir() {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::current_path(old_cwd_, ec);
+    fs::remove_all(path_, ec);
+}
+
+std::string TempDir::file(const std::string& name) const {
+    return (std::filesystem::path(path_) / name).string();
+}
+
+void TempDir::write(const std::string& name, const std::string& bytes) const {
+    std::ofstream out(file(name), std::ios::binary | std::ios::trunc);
+    out.write(bytes.data(), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::string TempDir::read(const std::string& name) const {
+    std::ifstream in(file(name), std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool TempDir::exists(const std::string& name) const {
+    return std::filesystem::exists(file(name));
+}
+
+}  // namespace vx::test

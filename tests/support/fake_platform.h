@@ -1,0 +1,232 @@
+// Fakes of the platform services, so a test builds a real Cls_flash around them. Files and
+// profile files use the machine's own implementation (tests run in a temporary directory).
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace vx::test {
+
+class FakeClock : public Clock {
+public:
+    LocalTime time{12, 34, 56};
+    uint64_t now = 0;
+    uint64_t slept = 0;
+    LocalTime local_time() override { return time; }
+    void sleep_ms(uint32_t ms) override {
+        now += ms;
+        slept += ms;
+    }
+    uint64_t now_ms() override { return now; }
+};
+
+class FakeErrors : public SystemErrors {
+public:
+    uint32_t code = 0;
+    uint32_t last_error() override { return code; }
+    void set_last_error(uint32_t c) override { code = c; }
+    std::string error_text(uint32_t c) override { return "system error " + std::to_string(c); }
+};
+
+// A serial device whose far end is a script: bytes written go to `on_write` (which may queue
+// a reply), reads take from `incoming`. An empty read costs its whole time-out on the clock.
+class FakeSerialDevice : public SerialDevice {
+public:
+    explicit FakeSerialDevice(FakeClock& clock) : clock_(clock) {}
+    FakeClock& clock_;
+    std::deque<uint8_t> incoming;
+    std::vector<uint8_t> written;
+    std::function<void(FakeSerialDevice&, const uint8_t*, uint32_t)> on_write;
+    CommState state{9600, 8, 0, 0, false, true, 0};
+    ReadTimeouts timeouts{};
+    uint32_t modem = DSR_ON;
+    bool modem_fails = false;
+    bool state_fails = false;
+    uint32_t max_baud_flag = MAXBAUD_USER;
+    int purges = 0;
+    int rts_raised = 0;
+    std::vector<ReadTimeouts> timeout_log;
+
+    bool get_comm_state(CommState& s) override {
+        if (state_fails) return false;
+        s = state;
+        return true;
+    }
+    bool set_comm_state(const CommState& s) override {
+        if (state_fails) return false;
+        state = s;
+        return true;
+    }
+    bool set_read_timeouts(const ReadTimeouts& t) override {
+        timeouts = t;
+        timeout_log.push_back(t);
+        return true;
+    }
+    bool modem_status(uint32_t& status) override {
+        if (modem_fails) return false;
+        status = modem;
+        return true;
+    }
+    bool clear_error() override { return true; }
+    bool set_rts() override {
+        ++rts_raised;
+        return true;
+    }
+    bool purge() override {
+        ++purges;
+        incoming.clear();
+        return true;
+    }
+    bool write(const uint8_t* data, uint32_t length, uint32_t& done) override {
+        written.insert(written.end(), data, data + length);
+        done = length;
+        if (on_write) on_write(*this, data, length);
+        return true;
+    }
+    bool read(uint8_t* data, uint32_t length, uint32_t& got) override {
+        got = 0;
+        while (got < length && !incoming.empty()) {
+            data[got++] = incoming.front();
+            incoming.pop_front();
+        }
+        if (got < length) {
+            // Time-out: what the Windows rule allows for the rest of the read.
+            clock_.now += uint64_t(timeouts.multiplier) * length + timeouts.constant;
+        }
+        return true;
+    }
+    bool max_baud(uint32_t& flag) override {
+        flag = max_baud_flag;
+        return true;
+    }
+};
+
+class FakeSerialPorts : public SerialPorts {
+public:
+    explicit FakeSerialPorts(FakeClock& clock) : clock_(clock) {}
+    FakeClock& clock_;
+    bool open_fails = false;
+    std::vector<std::string> opened;
+    // Set up each device as it opens (the test keeps a pointer to it in `last`).
+    std::function<void(FakeSerialDevice&)> configure;
+    FakeSerialDevice* last = nullptr;
+    std::unique_ptr<SerialDevice> open(const char* name) override;
+};
+
+struct BoxRecord {
+    std::string caption;
+    std::string text;
+    uint32_t type = 0;
+};
+
+class FakeUi : public Ui {
+public:
+    std::vector<BoxRecord> boxes;
+    int answer = ANSWER_OK;
+    std::map<int, std::string> texts;                     // last text per control
+    std::vector<std::pair<int, std::string>> text_log;    // every write, in order
+    std::map<int, int> checks;
+    std::vector<int> disabled;
+    std::vector<std::string> progress_log;
+    std::vector<int> closes;
+    int cursor_sets = 0;
+
+    int message_box(WindowHandle, const char* caption, const char* text, uint32_t type) override {
+        boxes.push_back({caption ? caption : "", text ? text : "", type});
+        return answer;
+    }
+    CursorHandle load_wait_cursor() override { return reinterpret_cast<CursorHandle>(0x10); }
+    CursorHandle set_cursor(CursorHandle) override {
+        ++cursor_sets;
+        return reinterpret_cast<CursorHandle>(0x20);
+    }
+    bool nudge_pointer() override { return true; }
+    void set_control_text(WindowHandle, int id, const char* text) override {
+        texts[id] = text ? text : "";
+        text_log.emplace_back(id, texts[id]);
+    }
+    int get_check(WindowHandle, int id) override { return checks.count(id) ? checks[id] : 0; }
+    void enable_control(WindowHandle, int id, bool enabled) override {
+        if (!enabled) disabled.push_back(id);
+    }
+    void progress(WindowHandle, ProgressOp op, int a, int b) override;
+    void post_close(WindowHandle, int result) override { closes.push_back(result); }
+};
+
+class FakeServices : public Services {
+public:
+    SpoolerStop result = SpoolerStop::not_applicable;
+    int stops = 0;
+    int starts = 0;
+    SpoolerStop stop_spooler() override {
+        ++stops;
+        return result;
+    }
+    void start_spooler() override { ++starts; }
+};
+
+class FakePrinters : public PrinterQueues {
+public:
+    bool ok = true;
+    std::vector<PrinterQueue> queues;
+    bool list(std::vector<PrinterQueue>& out) override {
+        out = queues;
+        return ok;
+    }
+};
+
+class FakeRegistry : public ToolkitRegistry {
+public:
+    bool has_port = false;
+    std::string port;
+    bool has_serial = false;
+    ToolkitSerial serial;
+    bool read_port(int, std::string& out) override {
+        if (has_port) out = port;
+        return has_port;
+    }
+    bool read_serial(int, ToolkitSerial& out) override {
+        if (has_serial) out = serial;
+        return has_serial;
+    }
+};
+
+// All fakes together; files and profile files are the machine's own.
+struct FakePlatform {
+    FakeClock clock;
+    FakeErrors errors;
+    FakeSerialPorts serial{clock};
+    FakeUi ui;
+    FakeServices services;
+    FakePrinters printers;
+    FakeRegistry registry;
+    Platform platform;
+    FakePlatform();
+};
+
+// A fresh temporary directory that becomes the current directory for the test's lifetime.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+    const std::string& path() const { return path_; }
+    std::string file(const std::string& name) const;
+    void write(const std::string& name, const std::string& bytes) const;
+    std::string read(const std::string& name) const;
+    bool exists(const std::string& name) const;
+
+private:
+    std::string path_;
+    std::string old_cwd_;
+};
+
+}  // namespace vx::test

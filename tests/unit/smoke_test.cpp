@@ -1,0 +1,13 @@
+#include <gtest/gtest.h>
+
+#include "app/catalogue.h"
+#include "app/cls_flash.h"
+#include "fake_platform.h"
+
+TEST(Context, BuildsWithTransferBuffer) {
+    vx::test::FakePlatform fp;
+    vx::MessageCatalogue cat(fp.platform);
+    vx::Cls_flash flash(fp.platform, cat);
+    EXPECT_EQ(flash.tx_buffer.size(), vx::TX_BUFFER_SIZE);
+    EXPECT_EQ(flash.port_type, vx::COM_PORT);
+}
