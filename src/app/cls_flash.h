@@ -78,6 +78,8 @@ public:
     void ok_report(const char* format, ...) VX_PRINTF(2, 3);
     int user_message(WindowHandle owner, const char* caption, const char* text, uint32_t type);
     int flash_last_error_msg(const char* name);
+    // Set by start-up when it stopped the print spooler for this run (see restart_spooler).
+    bool spooler_stopped = false;
 
     // Catalogue texts, and catalogue texts used as formats with one argument. A text whose
     // conversions do not match the argument is shown literally.
@@ -91,8 +93,8 @@ public:
 
     // ---- port (port/) ----
     std::unique_ptr<SerialDevice> serial;
-    Cls_parallel parallel;
-    usb_port usb;
+    Cls_parallel parallel{this};
+    usb_port usb{this};
     std::vector<uint8_t> tx_buffer;          // TX_BUFFER_SIZE bytes
     uint8_t reply_buffer[REPLY_BUFFER_SIZE] = {};  // sync reply; purge scratch
 
@@ -122,6 +124,9 @@ public:
     int forced_sync = 0;
     int check_wire();
     int DetectPrinterModel();
+    // Update decision from the printer's firmware release (CONDITIONAL_TABLE); non-zero when
+    // the update must be done.
+    int UpdateMustBeDone();
     int send_download_cmd(WindowHandle page);
     int disable_4722_emulation();
 
@@ -139,6 +144,9 @@ public:
 
     // ---- header and transfer (protocol/) ----
     int send_header(WindowHandle page);
+    // Maximum-baud flag of the open serial port (MAXBAUD_*); 0 with flag 0 when the port is
+    // not serial or its properties cannot be read.
+    int get_max_baud(uint32_t& flag);
     int download_image(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
                        const char* tag);
     int download_com(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
@@ -163,5 +171,9 @@ private:
 
 // The flash procedure; returns the thread's exit code (1 completed, 0 failed or refused).
 int send_thread(const send_thread_args& args);
+
+// The error box of flash_last_error_msg, shown in every run mode and never traced; for
+// callers without the flash context at hand. Returns 1.
+int system_error_box(Platform& platform, const char* name);
 
 }  // namespace vx

@@ -6,10 +6,26 @@ namespace vx {
 
 class Cls_flash;
 class MessageCatalogue;
+struct Platform;
+struct send_thread_args;
+
+// The flash procedure as silent mode runs it (send_thread; tests pass their own).
+using FlashWorker = int (*)(const send_thread_args&);
 
 // Runs start-up on the calling thread and returns the process exit code. `command_line` is
 // the whole command line, program path included.
 int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
                 void* instance);
+int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
+                void* instance, FlashWorker worker);
+
+// dir + separator + file, without looking at how dir ends (a drive root such as "C:\" gives
+// two backslashes). Empty when the result would not fit in a 260-character path.
+std::string build_path(Platform& platform, const std::string& dir, const char* file);
+
+// Starts the print spooler again after a run for which start-up stopped it (a COM port
+// outside interactive mode); does nothing otherwise. Used by silent mode and the main page.
+// True when it asked for the start.
+bool restart_spooler(Cls_flash& flash);
 
 }  // namespace vx

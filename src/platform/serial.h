@@ -60,12 +60,17 @@ public:
     virtual bool max_baud(uint32_t& flag) = 0;
 };
 
+// Why the last open failed, so the core can tell the user what to do about it.
+enum class OpenFailure { none, not_found, access_denied, busy, other };
+
 class SerialPorts {
 public:
     virtual ~SerialPorts() = default;
     // Opens a port by its configured name for exclusive read/write. Null on failure, with
     // the system's last error set.
     virtual std::unique_ptr<SerialDevice> open(const char* name) = 0;
+    // Classification of the calling thread's last failed open (none after a success).
+    virtual OpenFailure last_open_failure() const { return OpenFailure::other; }
 };
 
 }  // namespace vx

@@ -17,6 +17,19 @@ constexpr int ANSWER_NO = 7;
 
 enum class ProgressOp { set_range, set_step, step_it, set_pos };
 
+// What start-up asks of the property sheet. The texts come from the catalogue and stay valid
+// for the life of the process.
+struct SheetRequest {
+    const char* caption = nullptr;      // sheet caption (text 31)
+    const char* main_title = nullptr;   // main page (text 28), always shown
+    bool setup_page = false;            // port setup page present (interactive, no toolkit launch)
+    const char* setup_title = nullptr;  // text 35; null when the setup page is left out
+    const char* about_title = nullptr;  // text 37; null outside interactive mode
+    int flash_mode = 0;                 // 0 interactive: three pages; else the main page alone
+    void* instance = nullptr;           // program instance, for the page templates
+    void* context = nullptr;            // the flash context (Cls_flash*), for the page procedures
+};
+
 class Ui {
 public:
     virtual ~Ui() = default;
@@ -36,6 +49,14 @@ public:
     virtual void progress(WindowHandle bar, ProgressOp op, int a, int b) = 0;
     // Posts WM_CLOSE with the result as first parameter.
     virtual void post_close(WindowHandle page, int result) = 0;
+
+    // Runs the property sheet modally; returns when it closes (in unattended mode the main
+    // page may end the process before that). The result is the sheet's own; start-up ignores
+    // it and returns 1.
+    virtual int run_property_sheet(const SheetRequest& request) {
+        (void)request;
+        return 1;
+    }
 };
 
 }  // namespace vx

@@ -44,6 +44,8 @@ public:
     std::deque<uint8_t> incoming;
     std::vector<uint8_t> written;
     std::function<void(FakeSerialDevice&, const uint8_t*, uint32_t)> on_write;
+    // Called at the start of every read (the far end may queue bytes or let time pass).
+    std::function<void(FakeSerialDevice&, uint32_t)> on_read;
     CommState state{9600, 8, 0, 0, false, true, 0};
     ReadTimeouts timeouts{};
     uint32_t modem = DSR_ON;
@@ -53,6 +55,10 @@ public:
     int purges = 0;
     int rts_raised = 0;
     std::vector<ReadTimeouts> timeout_log;
+    bool write_fails = false;
+    bool read_fails = false;
+    // Runs after a purge emptied `incoming` (a printer that keeps sending, forced sync).
+    std::function<void(FakeSerialDevice&)> on_purge;
 
     bool get_comm_state(CommState& s) override {
         if (state_fails) return false;
@@ -82,16 +88,23 @@ public:
     bool purge() override {
         ++purges;
         incoming.clear();
+        if (on_purge) on_purge(*this);
         return true;
     }
     bool write(const uint8_t* data, uint32_t length, uint32_t& done) override {
+        if (write_fails) {
+            done = 0;
+            return false;
+        }
         written.insert(written.end(), data, data + length);
         done = length;
         if (on_write) on_write(*this, data, length);
         return true;
     }
     bool read(uint8_t* data, uint32_t length, uint32_t& got) override {
+        if (on_read) on_read(*this, length);
         got = 0;
+        if (read_fails) return false;
         while (got < length && !incoming.empty()) {
             data[got++] = incoming.front();
             incoming.pop_front();
@@ -113,11 +126,15 @@ public:
     explicit FakeSerialPorts(FakeClock& clock) : clock_(clock) {}
     FakeClock& clock_;
     bool open_fails = false;
+    OpenFailure failure = OpenFailure::other;  // reported while open_fails is set
     std::vector<std::string> opened;
     // Set up each device as it opens (the test keeps a pointer to it in `last`).
     std::function<void(FakeSerialDevice&)> configure;
     FakeSerialDevice* last = nullptr;
     std::unique_ptr<SerialDevice> open(const char* name) override;
+    OpenFailure last_open_failure() const override {
+        return open_fails ? failure : OpenFailure::none;
+    }
 };
 
 struct BoxRecord {
@@ -158,6 +175,12 @@ public:
     }
     void progress(WindowHandle, ProgressOp op, int a, int b) override;
     void post_close(WindowHandle, int result) override { closes.push_back(result); }
+    std::vector<SheetRequest> sheets;  // every property sheet start-up asked for
+    int sheet_result = 1;
+    int run_property_sheet(const SheetRequest& request) override {
+        sheets.push_back(request);
+        return sheet_result;
+    }
 };
 
 class FakeServices : public Services {

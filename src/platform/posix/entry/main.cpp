@@ -1,10 +1,19 @@
+// Console entry: the command line is rebuilt whole (program path included) from argv, as
+// start-up expects it.
+#include <string>
+
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
 #include "app/startup.h"
 
 int main(int argc, char** argv) {
     std::string line;
-    for (int i = 0; i < argc; ++i) line += (i ? " " : "") + std::string(argv[i]);
+    for (int i = 0; i < argc; ++i) {
+        std::string arg = argv[i];
+        if (i > 0)
+            line += ' ';
+        line += arg.find_first_of(" \t") == std::string::npos ? arg : "\"" + arg + "\"";
+    }
     vx::Platform& p = vx::native_platform();
     static vx::MessageCatalogue catalogue(p);
     static vx::Cls_flash flash(p, catalogue);

@@ -1,1 +1,0 @@
-namespace sim { int placeholder() { return 0; } }

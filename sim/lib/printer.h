@@ -1,0 +1,172 @@
+// The printer's side of the serial download protocol, as a state machine fed with the bytes
+// the host sends and the time; it does no I/O. The caller delivers received bytes with
+// receive() and collects what the printer sends with take_output() whenever next_due() says.
+#pragma once
+
+#include <cstdint>
+#include <map>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace vxsim {
+
+constexpr uint32_t PAGE_BYTES = 16384;
+constexpr uint8_t REPLY_STILL_WAITING = 0x00;
+constexpr uint8_t REPLY_PROGRAMMING = 0x03;
+constexpr uint8_t REPLY_RETRY = 0x06;
+constexpr uint8_t REPLY_UNRECOVERABLE = 0x07;
+
+// The sync character of a model (1 to 6); 0 for an unknown model.
+uint8_t model_sync_char(int model);
+// Speed code of the header -> bits per second; 0 for an unknown code.
+uint32_t speed_code_baud(uint8_t code);
+
+// One step of a bank's reply script.
+struct ReplyStep {
+    enum Kind { byte, ok, silence } kind = ok;
+    uint8_t value = 0;  // for `byte`
+};
+
+// Replies to one bank (or to it and every later one). Banks are counted from 0 in the order
+// they are sent, like the host's bank counter.
+struct BankFault {
+    uint32_t bank = 0;
+    bool and_later = false;
+    std::vector<ReplyStep> steps;
+};
+
+// Parses "N:LIST" or "N+:LIST", LIST being comma-separated steps: a hex byte ("06", "0x03"),
+// "ok" (the sync character), "silence", or "BYTExK" (the byte K times). Examples: "2:06" (ask
+// for bank 2 again, then ok), "1:00x3,ok", "0:07", "3+:silence". Returns false with `error` set.
+bool parse_fault(const std::string& spec, BankFault& out, std::string& error);
+
+struct Config {
+    int model = 3;
+    std::optional<uint8_t> sync_char;   // answer detection with this instead of the model's
+    bool silent = false;                // never sends a byte
+    uint32_t forced_sync_ms = 0;        // >0: announce the sync char at this period while idle
+    std::vector<uint8_t> stray;         // sent once at start, before anything else
+    std::optional<uint8_t> header_ack;  // byte sent right after the header (none: unset)
+    uint32_t ready_ms = 2500;           // after the header: the ready byte follows this late
+    bool send_ready = true;
+    uint32_t program_ms = 0;      // programming time of a bank before its reply
+    uint32_t reply_gap_ms = 20;   // between the bytes of a multi-byte reply script
+    uint32_t max_bad_checks = 3;  // consecutive check failures of a bank before 0x07
+    uint32_t stall_ms = 20000;    // a transfer idle this long is abandoned (back to idle)
+    std::vector<BankFault> faults;
+};
+
+struct TranscriptEntry {
+    uint64_t t_ms = 0;
+    enum Dir { rx, tx, event } dir = rx;
+    std::vector<uint8_t> bytes;  // rx/tx
+    std::string text;            // event
+};
+
+// One header as the printer understood it.
+struct HeaderInfo {
+    uint32_t begin_page = 0;
+    uint32_t end_page = 0;
+    uint8_t speed_code = 0;
+    uint32_t baud = 0;
+    std::vector<uint16_t> sections;  // model 6: start/end of FW, FPGA, CG
+};
+
+// Timing of one download, for benchmarks: header received, first data byte, last reply.
+struct DownloadStats {
+    uint64_t header_ms = 0;
+    uint64_t first_data_ms = 0;
+    uint64_t done_ms = 0;
+    uint64_t data_bytes = 0;  // bank bytes received, check bytes and resends included
+    uint32_t banks = 0;
+    uint32_t baud = 0;  // announced in the header
+    bool complete = false;
+};
+
+class Printer {
+public:
+    enum class State { idle, announcing, header, bank, replying, silent };
+
+    explicit Printer(Config cfg, uint64_t now_ms = 0);
+
+    // Bytes from the host, received at `now_ms`.
+    void receive(const uint8_t* data, size_t length, uint64_t now_ms);
+    // Bytes the printer sends up to `now_ms`, in order (recorded in the transcript).
+    std::vector<uint8_t> take_output(uint64_t now_ms);
+    // Time at which take_output() has something (or state changes); empty when nothing is due.
+    std::optional<uint64_t> next_due() const;
+    // Lets time pass without traffic (stalls, announcements).
+    void tick(uint64_t now_ms);
+
+    State state() const { return state_; }
+    uint8_t sync_char() const { return sync_; }
+    const Config& config() const { return cfg_; }
+    // Last data written to each flash page, and how often each page was written.
+    const std::map<uint32_t, std::vector<uint8_t>>& flash() const { return flash_; }
+    const std::map<uint32_t, uint32_t>& page_writes() const { return page_writes_; }
+    const std::vector<TranscriptEntry>& transcript() const { return transcript_; }
+    const std::vector<HeaderInfo>& headers() const { return headers_; }
+    // Downloads whose every bank was acknowledged; banks acknowledged in all.
+    uint32_t downloads_done() const { return downloads_done_; }
+    uint32_t banks_acked() const { return banks_acked_; }
+    uint32_t check_failures() const { return check_failures_; }
+    uint64_t bytes_received() const { return bytes_received_; }
+    const std::vector<DownloadStats>& downloads() const { return stats_; }
+
+private:
+    struct Bank {
+        uint32_t first = 0;  // page index within the transfer
+        uint32_t pages = 0;
+    };
+    struct Pending {
+        uint64_t due = 0;
+        uint8_t byte = 0;
+    };
+
+    void on_byte(uint8_t b, uint64_t now);
+    void go_idle(uint64_t now, const std::string& why);
+    void parse_header(uint64_t now);
+    void plan_banks(uint32_t begin, uint32_t end);
+    void bank_complete(uint64_t now);
+    void run_script(uint64_t now);
+    const BankFault* fault_for(uint32_t bank) const;
+    void send(uint8_t b, uint64_t due);
+    void event(uint64_t now, const std::string& text);
+    void log_rx(uint64_t now, const uint8_t* data, size_t n);
+
+    Config cfg_;
+    uint8_t sync_ = 0;
+    uint8_t detect_char_ = 0;
+    State state_ = State::idle;
+    std::vector<Pending> out_;
+    std::vector<TranscriptEntry> transcript_;
+    std::vector<uint8_t> window_;  // last bytes seen while idle (command match)
+    std::vector<uint8_t> header_;
+    size_t header_len_ = 0;
+    uint64_t next_announce_ = 0;
+    uint64_t last_rx_ = 0;
+
+    HeaderInfo current_;
+    std::vector<HeaderInfo> headers_;
+    std::vector<Bank> banks_;
+    size_t bank_index_ = 0;
+    std::vector<uint8_t> bank_data_;
+    size_t bank_expected_ = 0;
+    uint32_t bad_checks_ = 0;
+    std::vector<ReplyStep> script_;
+    size_t script_pos_ = 0;
+    uint64_t script_at_ = 0;
+
+    std::map<uint32_t, std::vector<uint8_t>> flash_;
+    std::map<uint32_t, uint32_t> page_writes_;
+    uint32_t downloads_done_ = 0;
+    uint32_t banks_acked_ = 0;
+    uint32_t check_failures_ = 0;
+    uint64_t bytes_received_ = 0;
+    std::vector<DownloadStats> stats_;
+};
+
+const char* state_name(Printer::State s);
+
+}  // namespace vxsim

@@ -1,0 +1,154 @@
+// Trace log, result files and message boxes.
+#include <cstdio>
+#include <string>
+
+#include "app/catalogue.h"
+#include "app/cls_flash.h"
+#include "app/message_format.h"
+
+namespace vx {
+namespace {
+
+// A message of any length: the text is grown to fit rather than cut at 511 characters, so
+// a long path in a trace or result line is never lost.
+std::string vformat(const char* format, va_list args) {
+    if (format == nullptr)
+        return {};
+    char small[512];
+    va_list copy;
+    va_copy(copy, args);
+    int n = std::vsnprintf(small, sizeof small, format, copy);
+    va_end(copy);
+    if (n < 0)
+        return {};
+    if (static_cast<size_t>(n) < sizeof small)
+        return std::string(small, static_cast<size_t>(n));
+    std::string big(static_cast<size_t>(n) + 1, '\0');
+    std::vsnprintf(big.data(), big.size(), format, args);
+    big.resize(static_cast<size_t>(n));
+    return big;
+}
+
+std::string time_stamp(Platform& platform) {
+    LocalTime t = platform.clock.local_time();
+    char stamp[20];
+    std::snprintf(stamp, sizeof stamp, "[%02d:%02d:%02d]", t.hour % 100, t.minute % 100,
+                  t.second % 100);
+    return stamp;
+}
+
+// One line appended to a result file, opened and closed here so the file is complete
+// whenever the process ends. Text mode: "\n" is written as CR LF on Windows.
+void append_line(const char* file_name, const std::string& stamp, const std::string& message) {
+    std::FILE* f = std::fopen(file_name, "a");
+    if (f == nullptr)
+        return;  // the line is lost; there is nowhere else to report it
+    std::fputs(stamp.c_str(), f);
+    std::fwrite(message.data(), 1, message.size(), f);
+    std::fflush(f);
+    std::fclose(f);
+}
+
+std::string error_caption(const char* name) {
+    return name ? std::string("Error : ") + name : std::string("Error");
+}
+
+}  // namespace
+
+void Cls_flash::vtrace(const char* format, va_list args) {
+    // One lock for the check, the open and both writes: lines of the page thread and the
+    // worker never mix inside a line.
+    std::lock_guard<std::mutex> lock(trace_mutex_);
+    if (!trace_on)
+        return;
+    if (trace_file == nullptr) {
+        trace_file = std::fopen("FlashTrace.dbg", "w");
+        if (trace_file == nullptr) {
+            trace_on = false;
+            return;
+        }
+    }
+    std::string stamp = time_stamp(platform);
+    std::string message = vformat(format, args);
+    std::fputs(stamp.c_str(), trace_file);
+    std::fwrite(message.data(), 1, message.size(), trace_file);
+    std::fflush(trace_file);
+}
+
+void Cls_flash::trace_line(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    vtrace(format, args);
+    va_end(args);
+}
+
+void Cls_flash::ko_report(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string message = vformat(format, args);
+    va_end(args);
+    std::lock_guard<std::mutex> lock(trace_mutex_);
+    append_line("KO.txt", time_stamp(platform), message);
+}
+
+void Cls_flash::ok_report(const char* format, ...) {
+    va_list args;
+    va_start(args, format);
+    std::string message = vformat(format, args);
+    va_end(args);
+    std::lock_guard<std::mutex> lock(trace_mutex_);
+    append_line("OK.txt", time_stamp(platform), message);
+}
+
+int Cls_flash::user_message(WindowHandle owner, const char* caption, const char* text,
+                            uint32_t type) {
+    if (flash_mode != INTERACTIVE_MODE)
+        return ANSWER_OK;
+    return platform.ui.message_box(owner, caption, text, type);
+}
+
+int Cls_flash::flash_last_error_msg(const char* name) {
+    std::string text = platform.errors.error_text(platform.errors.last_error());
+    if (flash_mode == INTERACTIVE_MODE) {
+        platform.ui.message_box(nullptr, error_caption(name).c_str(), text.c_str(),
+                                BOX_ICONINFORMATION);
+    } else if (name != nullptr) {
+        trace_line("[FLASH][flash_last_error_msg] Function %s Error %s!\n", name, text.c_str());
+    } else {
+        trace_line("[FLASH][flash_last_error_msg] Error %s!\n", text.c_str());
+    }
+    return 1;
+}
+
+int system_error_box(Platform& platform, const char* name) {
+    std::string text = platform.errors.error_text(platform.errors.last_error());
+    platform.ui.message_box(nullptr, error_caption(name).c_str(), text.c_str(),
+                            BOX_ICONINFORMATION);
+    return 1;
+}
+
+const char* Cls_flash::get_message(uint16_t id) const {
+    return catalogue.get_message(id);
+}
+
+std::string Cls_flash::message_int(uint16_t id, long long value) const {
+    return format_catalogue(get_message(id), {value});
+}
+
+std::string Cls_flash::message_str(uint16_t id, const char* value) const {
+    return format_catalogue(get_message(id), {value});
+}
+
+void Cls_flash::page_text(WindowHandle page, int id, const char* text) {
+    if (page == nullptr)
+        return;
+    platform.ui.set_control_text(page, id, text);
+}
+
+void Cls_flash::page_progress(WindowHandle bar, ProgressOp op, int a, int b) {
+    if (bar == nullptr)
+        return;
+    platform.ui.progress(bar, op, a, b);
+}
+
+}  // namespace vx

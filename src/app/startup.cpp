@@ -1,0 +1,161 @@
+// Start-up: locate flash.ini and flash.mes, read the settings, refuse what cannot run, stop
+// the spooler for unattended serial runs, then run the chosen mode.
+#include "app/startup.h"
+
+#include <cstring>
+#include <system_error>
+#include <thread>
+
+#include "app/catalogue.h"
+#include "app/cls_flash.h"
+
+namespace vx {
+namespace {
+
+constexpr size_t COMMAND_LINE_CHARS = 259;
+
+// Step 11: the toolkit's port choice wins over flash.ini (interactive toolkit launch only).
+void apply_toolkit_settings(Cls_flash& flash) {
+    std::string port;
+    if (flash.platform.registry.read_port(1, port)) {
+        flash.write_port_name(port.c_str());
+        if (port.compare(0, 3, "COM") == 0) {
+            ToolkitSerial s;
+            if (flash.platform.registry.read_serial(1, s)) {
+                flash.set_port_settings(
+                    port.c_str(), static_cast<int>(s.baud), static_cast<uint8_t>(s.data_bits),
+                    static_cast<int>(s.parity), static_cast<uint8_t>(s.stop), 0);
+                flash.write_port_settings();
+            }
+        }
+    }
+    flash.read_port_settings();
+}
+
+void stop_spooler(Cls_flash& flash) {
+    switch (flash.platform.services.stop_spooler()) {
+        case SpoolerStop::manager_failed:
+            flash.trace_line("[FLASH][Winmain] Spooler Service fail\n");
+            break;
+        case SpoolerStop::stopped:
+            flash.platform.clock.sleep_ms(5000);
+            flash.spooler_stopped = true;
+            flash.trace_line("[FLASH][Winmain] Spooler Service Stopped\n");
+            break;
+        case SpoolerStop::not_applicable:  // no spooler here: nothing done, nothing to say
+        case SpoolerStop::service_failed:
+        case SpoolerStop::stop_refused:
+            break;
+    }
+}
+
+int run_silent(Cls_flash& flash, FlashWorker worker) {
+    send_thread_args args;
+    args.flash = &flash;
+    int code = 0;
+    try {
+        std::thread thread([&code, &args, worker] { code = worker(args); });
+        thread.join();
+    } catch (const std::system_error&) {
+        flash.trace_line("[FLASH][Winmain] Cannot start the flash procedure thread\n");
+        code = 0;
+    }
+    // Nothing else would start it again after a run without pages.
+    if (restart_spooler(flash))
+        flash.trace_line("[FLASH][Winmain] Spooler Service Restarted !\n");
+    if (code == 1)
+        flash.ok_report(" OK - update firmware completed successfully ");
+    return code;
+}
+
+int run_sheet(Cls_flash& flash, bool toolkit_launch, void* instance) {
+    SheetRequest request;
+    request.caption = flash.get_message(31);
+    request.main_title = flash.get_message(28);
+    request.flash_mode = flash.flash_mode;
+    request.instance = instance;
+    request.context = &flash;
+    if (flash.flash_mode != INTERACTIVE_MODE) {
+        flash.trace_line("[FLASH][Winmain] Start with NOT Interactive Mode\n");
+    } else {
+        flash.trace_line("[FLASH][Winmain] Start with Interactive Mode\n");
+        if (!toolkit_launch) {
+            request.setup_page = true;
+            request.setup_title = flash.get_message(35);
+        }
+        request.about_title = flash.get_message(37);
+    }
+    flash.platform.ui.run_property_sheet(request);
+    return 1;
+}
+
+}  // namespace
+
+std::string build_path(Platform& platform, const std::string& dir, const char* file) {
+    std::string path = dir + platform.files.path_separator() + file;
+    if (path.size() > PATH_CHARS - 1)
+        return {};
+    return path;
+}
+
+bool restart_spooler(Cls_flash& flash) {
+    if (!flash.spooler_stopped)
+        return false;
+    flash.platform.services.start_spooler();
+    flash.spooler_stopped = false;
+    return true;
+}
+
+int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
+                void* instance) {
+    return run_startup(flash, catalogue, command_line, instance, send_thread);
+}
+
+int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
+                void* instance, FlashWorker worker) {
+    Platform& platform = flash.platform;
+    platform.files.remove("KO.txt");
+    platform.files.remove("OK.txt");
+
+    const std::string line = command_line.substr(0, COMMAND_LINE_CHARS);
+    const bool toolkit_launch = line.find("/tb") != std::string::npos;
+
+    // A directory that cannot be read, or too long for a 260-character path, leaves flash.ini
+    // out of reach: reported as not found, the same answer the caller already handles.
+    const std::string dir = platform.files.startup_directory();
+    const std::string ini = dir.empty() ? std::string() : build_path(platform, dir, "flash.ini");
+    if (ini.empty() || !platform.files.exists(ini)) {
+        flash.ko_report("[Error 1] flash.ini not found.\n");
+        return 0;
+    }
+    std::memcpy(flash.ini_path, ini.c_str(), ini.size() + 1);
+    const std::string mes = build_path(platform, dir, "flash.mes");
+    if (mes.empty() || !platform.files.exists(mes)) {
+        flash.ko_report("[Error 2] file flash.mes not found.\n");
+        return 0;
+    }
+
+    catalogue.load_catalogue(mes.c_str());  // a failure has shown its box; texts fall back
+    flash.instance = instance;
+    flash.read_config();
+    flash.trace_line("[FLASH][Winmain] Start - Ini Pathname = %s \n", flash.ini_path);
+    flash.read_port_settings();
+
+    if (toolkit_launch && flash.flash_mode == INTERACTIVE_MODE)
+        apply_toolkit_settings(flash);
+
+    if (flash.port_type == LPT_PORT) {
+        flash.user_message(nullptr, flash.get_message(39), flash.get_message(47), BOX_OK);
+        flash.ko_report("[Error 11] LPT Invalid port type\n");
+        return 0;
+    }
+
+    if (flash.port_type == COM_PORT && flash.flash_mode != INTERACTIVE_MODE)
+        stop_spooler(flash);
+
+    if (flash.flash_mode == SILENT_MODE)
+        return run_silent(flash, worker);
+    return run_sheet(flash, toolkit_launch, instance);
+}
+
+}  // namespace vx

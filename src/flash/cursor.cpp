@@ -1,0 +1,28 @@
+#include "app/cls_flash.h"
+
+namespace vx {
+
+uint32_t Cls_flash::set_wait_cursor(uint32_t on, WindowHandle) {
+    cursor_busy = on;
+    if (on) {
+        wait_cursor = platform.ui.load_wait_cursor();
+        if (wait_cursor == nullptr) {
+            flash_last_error_msg("LoadCursor");
+            return cursor_busy;
+        }
+        saved_cursor = platform.ui.set_cursor(wait_cursor);
+        if (saved_cursor == nullptr) {
+            flash_last_error_msg("SetCursor");
+            return cursor_busy;
+        }
+    } else {
+        platform.ui.set_cursor(saved_cursor);
+    }
+    // Moving the pointer makes the window below ask again which cursor to show.
+    if (!platform.ui.nudge_pointer()) {
+        flash_last_error_msg("GetCursorPos");
+    }
+    return cursor_busy;
+}
+
+}  // namespace vx

@@ -1,0 +1,97 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <climits>
+
+#include "platform/posix/posix_platform.h"
+
+namespace vx {
+namespace {
+
+// Larger files are refused at the allocation step instead of exhausting memory.
+constexpr off_t MAX_WHOLE_FILE = 64 * 1024 * 1024;
+
+class Fd {
+public:
+    explicit Fd(int fd) : fd_(fd) {}
+    ~Fd() {
+        if (fd_ >= 0)
+            ::close(fd_);
+    }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+
+private:
+    int fd_;
+};
+
+class PosixFiles final : public FileSystem {
+public:
+    bool exists(const std::string& path) override {
+        struct stat st;
+        return ::stat(path.c_str(), &st) == 0;
+    }
+    void remove(const std::string& path) override { ::unlink(path.c_str()); }
+    // Unchanged: names are case-sensitive here, so an upper-cased path would not exist.
+    std::string startup_directory() override {
+        std::string buf(PATH_MAX, '\0');
+        if (::getcwd(buf.data(), buf.size()) == nullptr)
+            return {};
+        buf.resize(std::char_traits<char>::length(buf.c_str()));
+        return buf;
+    }
+    char path_separator() override { return '/'; }
+
+    // "Without sharing": an exclusive advisory lock, taken without waiting; a file another
+    // process holds locked fails at the open step like a sharing violation on Windows.
+    // O_NONBLOCK and the regular-file test keep a pipe or device named like the file from
+    // blocking the program.
+    FileReadResult read_whole(const std::string& path, std::vector<uint8_t>& out) override {
+        out.clear();
+        Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        if (fd.get() < 0)
+            return {FileStage::open, static_cast<uint32_t>(errno)};
+        struct stat st;
+        if (::fstat(fd.get(), &st) != 0)
+            return {FileStage::size, static_cast<uint32_t>(errno)};
+        if (!S_ISREG(st.st_mode)) {
+            return {FileStage::open, static_cast<uint32_t>(S_ISDIR(st.st_mode) ? EISDIR : EINVAL)};
+        }
+        if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
+            return {FileStage::open, static_cast<uint32_t>(errno)};
+        }
+        if (st.st_size > MAX_WHOLE_FILE)
+            return {FileStage::alloc, static_cast<uint32_t>(ENOMEM)};
+        if (st.st_size == 0) {
+            errno = EINVAL;  // what a zero-size allocation reports; the caller shows it
+            return {};
+        }
+        out.resize(static_cast<size_t>(st.st_size));
+        size_t got = 0;
+        while (got < out.size()) {
+            ssize_t n = ::read(fd.get(), out.data() + got, out.size() - got);
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0)
+                return {FileStage::read, static_cast<uint32_t>(errno)};
+            if (n == 0)
+                break;  // the file shrank meanwhile
+            got += static_cast<size_t>(n);
+        }
+        out.resize(got);
+        return {};
+    }
+};
+
+}  // namespace
+
+FileSystem& posix_files() {
+    static PosixFiles files;
+    return files;
+}
+
+}  // namespace vx

@@ -1,0 +1,304 @@
+#include "platform/posix/profile_file.h"
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+namespace vx {
+namespace {
+
+// Larger files are treated as unreadable rather than read into memory on every call.
+constexpr uintmax_t MAX_PROFILE_BYTES = 16u * 1024 * 1024;
+
+bool is_blank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string trim(const std::string& s) {
+    size_t b = 0, e = s.size();
+    while (b < e && is_blank(s[b]))
+        ++b;
+    while (e > b && is_blank(s[e - 1]))
+        --e;
+    return s.substr(b, e - b);
+}
+
+char fold(char c) {
+    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
+}
+
+bool same_name(const std::string& a, const std::string& b) {
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        if (fold(a[i]) != fold(b[i]))
+            return false;
+    }
+    return true;
+}
+
+enum class Kind { blank, section, entry };
+
+// One physical line: content [begin, end), the next line starts at `next` (after one CR LF,
+// CR or LF; equal to end for a last line without a line end).
+struct Line {
+    size_t begin = 0, end = 0, next = 0;
+    Kind kind = Kind::blank;
+    std::string name;
+    bool has_value = false;
+    std::string value;
+};
+
+std::vector<Line> parse(const std::string& s) {
+    std::vector<Line> lines;
+    size_t pos = 0;
+    while (pos < s.size()) {
+        Line l;
+        l.begin = pos;
+        l.end = pos;
+        while (l.end < s.size() && s[l.end] != '\r' && s[l.end] != '\n')
+            ++l.end;
+        l.next = l.end;
+        if (l.next < s.size()) {
+            l.next += (s[l.next] == '\r' && l.next + 1 < s.size() && s[l.next + 1] == '\n') ? 2 : 1;
+        }
+        std::string t = trim(s.substr(l.begin, l.end - l.begin));
+        size_t close = t.rfind(']');
+        if (t.empty()) {
+            l.kind = Kind::blank;
+        } else if (t[0] == '[' && close != std::string::npos && close > 0) {
+            l.kind = Kind::section;
+            l.name = trim(t.substr(1, close - 1));
+        } else {
+            l.kind = Kind::entry;
+            size_t eq = t.find('=');
+            l.name = trim(t.substr(0, eq));
+            if (eq != std::string::npos) {
+                l.has_value = true;
+                l.value = trim(t.substr(eq + 1));
+            }
+        }
+        lines.push_back(std::move(l));
+        pos = lines.back().next;
+    }
+    return lines;
+}
+
+constexpr size_t npos = static_cast<size_t>(-1);
+
+// Index of the first header with this name; only that section is ever searched.
+size_t find_section(const std::vector<Line>& lines, const std::string& section) {
+    for (size_t i = 0; i < lines.size(); ++i) {
+        if (lines[i].kind == Kind::section && same_name(lines[i].name, section))
+            return i;
+    }
+    return npos;
+}
+
+size_t find_key(const std::vector<Line>& lines, size_t header, const std::string& key) {
+    for (size_t i = header + 1; i < lines.size() && lines[i].kind != Kind::section; ++i) {
+        if (lines[i].kind == Kind::entry && same_name(lines[i].name, key))
+            return i;
+    }
+    return npos;
+}
+
+std::string value_of(const std::string* file, const char* section, const char* key,
+                     const std::string& def) {
+    if (file == nullptr || section == nullptr || key == nullptr)
+        return def;
+    std::vector<Line> lines = parse(*file);
+    size_t header = find_section(lines, trim(section));
+    if (header == npos)
+        return def;
+    size_t k = find_key(lines, header, trim(key));
+    if (k == npos || !lines[k].has_value)
+        return def;
+    std::string v = lines[k].value;
+    if (v.size() >= 2 && (v[0] == '"' || v[0] == '\'') && v.back() == v[0]) {
+        v = v.substr(1, v.size() - 2);
+    }
+    return v;
+}
+
+bool read_file(const char* path, std::string& out, int& error) {
+    namespace fs = std::filesystem;
+    std::error_code ec;
+    fs::file_status st = fs::status(path, ec);
+    if (ec || !fs::exists(st)) {
+        error = ENOENT;
+        return false;
+    }
+    if (fs::is_directory(st)) {
+        error = EISDIR;
+        return false;
+    }
+    // Never open a pipe or device: the read could wait for ever.
+    if (!fs::is_regular_file(st) || fs::file_size(path, ec) > MAX_PROFILE_BYTES || ec) {
+        error = EINVAL;
+        return false;
+    }
+    std::FILE* f = std::fopen(path, "rb");
+    if (f == nullptr) {
+        error = errno;
+        return false;
+    }
+    out.clear();
+    char chunk[8192];
+    size_t n;
+    while ((n = std::fread(chunk, 1, sizeof chunk, f)) > 0) {
+        out.append(chunk, n);
+        if (out.size() > MAX_PROFILE_BYTES)
+            break;
+    }
+    bool ok = !std::ferror(f) && out.size() <= MAX_PROFILE_BYTES;
+    error = ok ? 0 : EIO;
+    std::fclose(f);
+    return ok;
+}
+
+bool is_utf16(const std::string& s) {
+    return s.size() >= 2 && static_cast<uint8_t>(s[0]) == 0xFF &&
+           static_cast<uint8_t>(s[1]) == 0xFE;
+}
+
+}  // namespace
+
+namespace profile_rules {
+
+uint32_t get_string(const std::string* file, const char* section, const char* key, const char* def,
+                    char* buf, uint32_t size) {
+    if (size == 0 || buf == nullptr)
+        return 0;
+    std::string d = def ? def : "";
+    while (!d.empty() && d.back() == ' ')
+        d.pop_back();
+    std::string v = value_of(file, section, key, d);
+    size_t n = std::min<size_t>(std::strlen(v.c_str()), size - 1);
+    std::memcpy(buf, v.data(), n);
+    buf[n] = '\0';
+    return static_cast<uint32_t>(n);
+}
+
+uint32_t get_int(const std::string* file, const char* section, const char* key, int def) {
+    char buf[30];
+    if (get_string(file, section, key, "", buf, sizeof buf) == 0)
+        return static_cast<uint32_t>(def);
+    const char* p = buf;
+    while (*p != '\0' && static_cast<uint8_t>(*p) <= 0x20)
+        ++p;
+    bool negative = false;
+    if (*p == '-' || *p == '+')
+        negative = *p++ == '-';
+    uint32_t base = 10;
+    if (p[0] == '0' && p[1] == 'x') {
+        base = 16;
+        p += 2;
+    } else if (p[0] == '0' && p[1] == 'o') {
+        base = 8;
+        p += 2;
+    } else if (p[0] == '0' && p[1] == 'b') {
+        base = 2;
+        p += 2;
+    }
+    uint32_t value = 0;
+    for (;; ++p) {
+        uint32_t digit;
+        if (*p >= '0' && *p <= '9') {
+            digit = static_cast<uint32_t>(*p - '0');
+        } else if (*p >= 'a' && *p <= 'f') {
+            digit = static_cast<uint32_t>(*p - 'a' + 10);
+        } else if (*p >= 'A' && *p <= 'F') {
+            digit = static_cast<uint32_t>(*p - 'A' + 10);
+        } else {
+            break;
+        }
+        if (digit >= base)
+            break;
+        value = value * base + digit;  // modulo 2^32
+    }
+    return negative ? 0u - value : value;
+}
+
+std::string write_string(const std::string* file, const char* section, const char* key,
+                         const char* value) {
+    std::string s = file ? *file : std::string();
+    const std::string sec = trim(section ? section : "");
+    const std::string k = trim(key ? key : "");
+    const std::string v = value ? value : "";
+    std::vector<Line> lines = parse(s);
+    size_t header = find_section(lines, sec);
+    if (header == npos) {
+        if (!s.empty() && s.back() != '\r' && s.back() != '\n')
+            s += "\r\n";
+        return s + "[" + sec + "]\r\n" + k + "=" + v + "\r\n";
+    }
+    size_t found = find_key(lines, header, k);
+    if (found != npos) {
+        const Line& l = lines[found];
+        return s.substr(0, l.begin) + l.name + "=" + v + s.substr(l.end);
+    }
+    size_t last = header;  // last line of the section that is not blank
+    for (size_t i = header + 1; i < lines.size() && lines[i].kind != Kind::section; ++i) {
+        if (lines[i].kind != Kind::blank)
+            last = i;
+    }
+    const Line& l = lines[last];
+    std::string add = k + "=" + v + "\r\n";
+    if (l.next == l.end)
+        add = "\r\n" + add;  // the file's last line had no line end
+    return s.substr(0, l.next) + add + s.substr(l.next);
+}
+
+}  // namespace profile_rules
+
+uint32_t FileProfile::get_string(const char* path, const char* section, const char* key,
+                                 const char* def, char* buf, uint32_t size) {
+    std::string content;
+    int error = 0;
+    bool ok = path && read_file(path, content, error) && !is_utf16(content);
+    return profile_rules::get_string(ok ? &content : nullptr, section, key, def, buf, size);
+}
+
+uint32_t FileProfile::get_int(const char* path, const char* section, const char* key, int def) {
+    std::string content;
+    int error = 0;
+    bool ok = path && read_file(path, content, error) && !is_utf16(content);
+    return profile_rules::get_int(ok ? &content : nullptr, section, key, def);
+}
+
+bool FileProfile::write_string(const char* path, const char* section, const char* key,
+                               const char* value) {
+    if (path == nullptr || section == nullptr || key == nullptr) {
+        errors_.set_last_error(EINVAL);
+        return false;
+    }
+    std::string content;
+    int error = 0;
+    bool have = read_file(path, content, error);
+    if (!have && error != ENOENT) {
+        errors_.set_last_error(static_cast<uint32_t>(error));
+        return false;
+    }
+    if (have && is_utf16(content)) {
+        errors_.set_last_error(EILSEQ);
+        return false;
+    }
+    std::string out = profile_rules::write_string(have ? &content : nullptr, section, key, value);
+    std::FILE* f = std::fopen(path, "wb");
+    if (f == nullptr) {
+        errors_.set_last_error(static_cast<uint32_t>(errno));
+        return false;
+    }
+    bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
+    ok = std::fflush(f) == 0 && ok;
+    int saved = errno;
+    ok = std::fclose(f) == 0 && ok;
+    if (!ok)
+        errors_.set_last_error(static_cast<uint32_t>(saved ? saved : EIO));
+    return ok;
+}
+
+}  // namespace vx

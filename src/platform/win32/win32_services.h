@@ -1,0 +1,19 @@
+// The Win32 implementations of the platform services, one per file; native.cpp bundles them.
+#pragma once
+#include "platform/platform.h"
+
+namespace vx {
+
+Clock& win32_clock();
+SystemErrors& win32_errors();
+FileSystem& win32_files();
+ProfileFile& win32_profile();
+Ui& win32_ui();
+Services& win32_services();
+PrinterQueues& win32_printers();
+ToolkitRegistry& win32_registry();
+
+// Runs the property sheet of the two sheet modes (sheet.cpp).
+int win32_run_property_sheet(const SheetRequest& request);
+
+}  // namespace vx

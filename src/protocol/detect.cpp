@@ -1,0 +1,190 @@
+// Download-mode entry and model detection: the printer answers the download command (or
+// announces itself) with one sync character that names its model.
+#include <cstring>
+
+#include "app/cls_flash.h"
+
+namespace vx {
+
+namespace {
+
+constexpr uint8_t DOWNLOAD_CMD[3] = {0x1B, 0x7D, 0x7B};  // ESC } {
+constexpr uint32_t FORCED_SYNC_WAIT_MS = 500;
+constexpr uint32_t SYNC_REPLY_TIMEOUT_MS = 10000;
+
+int model_of_sync_char(uint8_t c) {
+    switch (c) {
+        case 0x05:
+            return VX3E_MODE;
+        case 0x16:
+            return VX3PLUS_MODEL;
+        case 0x17:
+            return VX3PLUS_CR_MODEL;
+        case 0x18:
+            return VX3PLUS_SC_MODEL;
+        case 0x1A:
+            return KD5_ADF_L1_MODEL;
+        case 0x20:
+            return KD5_ADF_L2_MODEL;
+        default:
+            return 0;
+    }
+}
+
+// The two procedures name the KD5 models differently in the trace.
+const char* model_line(int model, bool forced) {
+    switch (model) {
+        case VX3E_MODE:
+            return "[FLASH][DetectPrinterModel] $$$$ VX3E_MODE detected $$$$\n\n";
+        case VX3PLUS_MODEL:
+            return "[FLASH][DetectPrinterModel] $$$$ VX3PLUS_MODEL detected $$$$\n\n";
+        case VX3PLUS_CR_MODEL:
+            return "[FLASH][DetectPrinterModel] $$$$ VX3PLUS_CR_MODEL detected $$$$\n\n";
+        case VX3PLUS_SC_MODEL:
+            return "[FLASH][DetectPrinterModel] $$$$ VX3PLUS_SC_MODEL detected $$$$\n\n";
+        case KD5_ADF_L1_MODEL:
+            return forced ? "[FLASH][DetectPrinterModel] $$$$ KD5_ADF_L1_MODEL detected $$$$\n\n"
+                          : "[FLASH][DetectPrinterModel] $$$$ KD5_ADF_MODEL_L1 detected $$$$\n\n";
+        default:
+            return forced ? "[FLASH][DetectPrinterModel] $$$$ KD5_ADF_L2_MODEL detected $$$$\n\n"
+                          : "[FLASH][DetectPrinterModel] $$$$ KD5_ADF_MODEL detected $$$$\n\n";
+    }
+}
+
+}  // namespace
+
+int Cls_flash::check_wire() {
+    if (port_type == LPT_PORT || port_type == USB_PORT) {
+        return 1;
+    }
+    uint32_t status = 0;
+    if (serial != nullptr) {
+        serial->clear_error();
+    }
+    if (serial == nullptr || !serial->modem_status(status)) {
+        flash_last_error_msg("GetCommModemStatus");
+        return 0;
+    }
+    return 1;
+}
+
+int Cls_flash::DetectPrinterModel() {
+    trace_line("\n[FLASH][DetectPrinterModel]\n");
+    sync_state = 1;
+    uint8_t reply[REPLY_BUFFER_SIZE] = {};
+    const bool is_serial = port_type != LPT_PORT && port_type != USB_PORT;
+
+    int received = 0;
+    if (port_type != USB_PORT) {
+        purge_port();
+        received = read_port_block(reply, 1, FORCED_SYNC_WAIT_MS);
+        trace_line("[FLASH][DetectPrinterModel] received %d bytes.\n", received);
+    }
+
+    if (received > 0) {
+        // The printer announces itself: it is in download mode already.
+        forced_sync = 1;
+        sync_state = 2;
+        trace_line(
+            "[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR 0x16=Vx3plus "
+            "0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner 0x1A=KD5-ADF-L1 0x20=KD5-ADF) \n");
+        trace_line("[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR = 0x%x \n",
+                   static_cast<unsigned>(reply[0]));
+        const int model = model_of_sync_char(reply[0]);
+        if (model == 0) {
+            trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR !\n\n");
+            return 0;
+        }
+        printer_model = model;
+        trace_line("%s", model_line(model, true));
+        if (!check_wire()) {
+            trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
+            return 0;
+        }
+        if (is_serial) {
+            if (serial != nullptr) {
+                serial->set_rts();
+            }
+            set_comm_state(0);
+        }
+        return 1;
+    }
+
+    trace_line("[FLASH][DetectPrinterModel] FLASH NOT FORCED_SYNC PROCEDURE.\n");
+    forced_sync = 0;
+    if (ibm_emulation) {
+        trace_line("[FLASH][send_download_cmd] disable_4722_emulation !\n");
+        disable_4722_emulation();
+    }
+    if (is_serial) {
+        if (!check_wire()) {
+            trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
+            return 0;
+        }
+        if (!ibm_emulation && serial != nullptr) {
+            serial->set_rts();
+        }
+        set_comm_state(0);
+    }
+
+    write_read_port(DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
+    trace_line("[Cls_flash][DetectPrinterModel] Cmd ESC {} sent \n");
+    std::memset(reply, 0, sizeof reply);
+    received = read_port(reply, 1, SYNC_REPLY_TIMEOUT_MS);
+    trace_line("[Cls_flash][DetectPrinterModel] received %d bytes.\n", received);
+    if (received != 1) {
+        trace_line("[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n");
+        ko_report("[Error 9] Printer not answering.\n");
+        return 0;
+    }
+    sync_state = 2;
+    trace_line(
+        "[Cls_flash][DetectPrinterModel] RECEIVED SYNC_REPLY_CODE = 0x%x - 0x16=Vx3plus "
+        "0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner)) \n",
+        static_cast<unsigned>(reply[0]));
+    const int model = model_of_sync_char(reply[0]);
+    if (model == 0) {
+        trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR ! !\n\n");
+        return 0;
+    }
+    printer_model = model;
+    trace_line("%s", model_line(model, false));
+    return 1;
+}
+
+int Cls_flash::send_download_cmd(WindowHandle page) {
+    std::memset(reply_buffer, 0, sizeof reply_buffer);
+    page_text(page, IDC_PRINTER_STATUS, get_message(19));
+    page_text(page, IDC_PC_STATUS, get_message(19));
+    page_text(page, IDC_PRINTER_REPLY, "");
+    trace_line("[FLASH][send_download_cmd] send_download_cmd\n");
+    if (sync_state == 2) {
+        return 1;  // the printer is in download mode already
+    }
+
+    write_read_port(DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
+    trace_line("[Cls_flash][send_download_cmd] Cmd ESC {} sent \n");
+    const int received = read_port(reply_buffer, 1, SYNC_REPLY_TIMEOUT_MS);
+    trace_line("[Cls_flash][send_download_cmd] received %d bytes.\n", received);
+    if (received == 1) {
+        trace_line(
+            "[Cls_flash][send_download_cmd] SYNC_CHAR 0x16=Vx3plus 0x05=Vx3E 0x17=Vx3plusNE "
+            "0x18=Vx3plusNE Scanner 0x1A=KD5-ADF-L1 0x20=KD5-ADF) \n");
+        trace_line("[Cls_flash][send_download_cmd] SYNC_CHAR = 0x%x \n",
+                   static_cast<unsigned>(reply_buffer[0]));
+        sync_state = 2;
+        const int model = model_of_sync_char(reply_buffer[0]);
+        if (model != 0) {
+            printer_model = model;
+            return 1;
+        }
+        trace_line(
+            "[Cls_flash][send_download_cmd] STX_REPLY_CODE not received. ( 0x16 or 0x05 or "
+            "0x17 )\n");
+    }
+    user_message(page, get_message(2), get_message(4), BOX_ICONEXCLAMATION);
+    close_port();
+    return 0;
+}
+
+}  // namespace vx

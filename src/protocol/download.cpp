@@ -1,0 +1,333 @@
+// Bank transfer over serial and parallel lines: the image pages go out from the top of the
+// range down in banks of up to four pages, each closed by a check value and acknowledged by
+// the printer before the next one starts.
+#include <algorithm>
+#include <cstdint>
+#include <cstring>
+#include <vector>
+
+#include "app/cls_flash.h"
+#include "protocol/bank_transfer.h"
+
+namespace vx {
+
+namespace {
+
+constexpr uint32_t TAG_OFFSET = 0x70;
+constexpr uint32_t BANK_BAR_STEP_BYTES = 2048;
+constexpr uint32_t REPLY_WAIT_MS = 2000;
+constexpr uint32_t REPLY_CAPACITY = 2048;
+
+const char* model_label(int model) {
+    switch (model) {
+        case VX3E_MODE:
+            return "VX3E:";
+        case VX3PLUS_MODEL:
+            return "VX3Plus:";
+        case VX3PLUS_CR_MODEL:
+            return "VX3Plus_:";
+        case VX3PLUS_SC_MODEL:
+            return "VX3PlusS:";
+        default:
+            return "VX3:";
+    }
+}
+
+// The two transfer variants differ only in their trace tag and one blank line at the end.
+struct TransferTraits {
+    const char* tag;
+    bool blank_before_end;
+};
+
+class BankTransfer {
+public:
+    BankTransfer(Cls_flash& f, const TransferTraits& traits, WindowHandle page,
+                 WindowHandle bank_bar, WindowHandle pages_bar)
+        : f_(f),
+          tag_(traits.tag),
+          traits_(traits),
+          page_(page),
+          bank_bar_(bank_bar),
+          pages_bar_(pages_bar) {}
+
+    int run(const char* tag_text);
+
+private:
+    enum class Outcome { acknowledged, failed };
+
+    void send_bank(const uint8_t* data, const BankWalk& walk);
+    Outcome await_reply(uint32_t bank_counter, uint32_t bank_bytes);
+    int fail() {
+        f_.close_port();
+        return 0;
+    }
+
+    Cls_flash& f_;
+    const char* tag_;
+    TransferTraits traits_;
+    WindowHandle page_;
+    WindowHandle bank_bar_;
+    WindowHandle pages_bar_;
+    uint32_t empty_waits_ = 0;
+    uint8_t reply_[REPLY_CAPACITY] = {};
+};
+
+int BankTransfer::run(const char* tag_text) {
+    if (f_.tx_buffer.size() < TX_BUFFER_SIZE)
+        f_.tx_buffer.resize(TX_BUFFER_SIZE);
+    std::memset(reply_, 0, sizeof reply_);
+    std::fill(f_.tx_buffer.begin(), f_.tx_buffer.end(), uint8_t{0});
+    f_.trace_line("%s##### START FW DOWNLOAD ######\n", tag_);
+
+    f_.show_download_start(page_, bank_bar_, pages_bar_, f_.begin_page, f_.end_page, f_.send_baud,
+                           f_.fw_filename);
+
+    std::vector<uint8_t> image;
+    const uint32_t size = f_.load_file2send(f_.fw_filename, image);
+    if (size == 0 || image.size() < size) {
+        f_.trace_line("%sError on load file !\n", tag_);
+        return 0;
+    }
+
+    if (tag_text && f_.printer_model == VX3E_MODE && size > TAG_OFFSET) {
+        // The tag replaces the image's own one for this transfer only; never past the end.
+        const size_t room = size - TAG_OFFSET;
+        const size_t want = std::strlen(tag_text) + 1;
+        std::memcpy(image.data() + TAG_OFFSET, tag_text, want < room ? want : room);
+    }
+
+    f_.page_text(page_, IDC_PC_STATUS, f_.get_message(19));
+
+    // The range must lie inside the image: a reversed range, an offset past the end or a
+    // file with too few whole pages is refused before anything is read.
+    const uint64_t file_pages = size / PAGE_SIZE;
+    const bool reversed = f_.end_page < f_.begin_page;
+    const uint64_t pages = reversed ? 0 : uint64_t(f_.end_page) - f_.begin_page + 1;
+    if (reversed || uint64_t(f_.offset_page) + pages > file_pages) {
+        f_.trace_line("%sNum Page Error !\n", tag_);
+        f_.user_message(page_, f_.get_message(2), f_.get_message(5), BOX_ICONEXCLAMATION);
+        return fail();
+    }
+    const uint8_t* data = image.data() + uint64_t(f_.offset_page) * PAGE_SIZE;
+
+    const BankPlan plan = plan_banks(static_cast<uint32_t>(pages), f_.begin_page);
+    if (plan.case_no == 3 || plan.case_no == 4) {
+        f_.trace_line("%sNumber blocks not multiple of 4 !\n", tag_);
+    }
+    if (plan.case_no == 4) {
+        f_.page_progress(pages_bar_, ProgressOp::set_step, static_cast<int>(plan.remainder));
+    }
+    f_.trace_line("\n");
+    f_.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.dw_start_block));
+    f_.trace_line("%sdw_n_block_of_64k=%d\n", tag_, static_cast<int>(plan.dw_n_block_of_64k));
+    f_.trace_line("%sdw_block_in_pages=%d\n", tag_, static_cast<int>(plan.dw_block_in_pages));
+
+    for (BankWalk walk(plan); !walk.done();) {
+        send_bank(data, walk);
+        if (await_reply(walk.counter(), walk.block_in_pages() * PAGE_SIZE) !=
+            Outcome::acknowledged) {
+            return fail();
+        }
+        f_.page_progress(pages_bar_, ProgressOp::step_it, 0);
+        const uint32_t step = walk.advance();
+        if (step != 0)
+            f_.page_progress(pages_bar_, ProgressOp::set_step, static_cast<int>(step));
+        f_.page_text(page_, IDC_PRINTER_REPLY, "");
+    }
+
+    f_.platform.clock.sleep_ms(500);
+    f_.page_text(page_, IDC_PC_STATUS, f_.get_message(19));
+    f_.close_port();
+    image.clear();
+    image.shrink_to_fit();
+
+    f_.show_download_end(page_, pages_bar_);
+    if (traits_.blank_before_end)
+        f_.trace_line("%s\n", tag_);
+    f_.trace_line("%sEND\n", tag_);
+    return 1;
+}
+
+// Each byte is kept in tx_buffer at its offset within the bank, so that a resend request
+// can be answered with exactly what went out; the check bytes follow the data.
+void BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
+    uint8_t* tx = f_.tx_buffer.data();
+    const uint32_t current = walk.current_page();
+    const uint32_t bank_pages = walk.block_in_pages();
+
+    f_.page_text(page_, IDC_PC_STATUS, f_.get_message(15));
+    f_.trace_line("\n");
+    f_.trace_line("%sCurrent block=%d \n", tag_, static_cast<int>(current));
+    f_.trace_line("%sPageByteOffset=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
+    f_.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
+    f_.page_text(page_, IDC_BANK_LABEL, f_.message_int(14, walk.counter()).c_str());
+    f_.purge_port();
+
+    for (uint32_t k = 0; k < bank_pages; ++k) {
+        f_.trace_line("\n");
+        f_.trace_line("%sCurrent block inside=%d \n", tag_, static_cast<int>(k));
+        const uint8_t* src = data + uint64_t(current + k) * PAGE_SIZE;
+        uint8_t* dst = tx + k * PAGE_SIZE;
+        for (uint32_t i = 0; i < PAGE_SIZE; ++i) {
+            dst[i] = src[i];
+            if (i % BANK_BAR_STEP_BYTES == 0) {
+                f_.page_progress(bank_bar_, ProgressOp::step_it, 0);
+            }
+            // One write per byte: the printer is paced by it.
+            f_.write_port(dst + i, 1, nullptr, 0);
+        }
+    }
+
+    const uint32_t bank_bytes = bank_pages * PAGE_SIZE;
+    const uint16_t check = bank_check_value(tx, bank_bytes);
+    tx[bank_bytes] = static_cast<uint8_t>(check & 0xFF);
+    f_.write_port(tx + bank_bytes, 1, nullptr, 0);
+    f_.purge_port();
+    tx[bank_bytes + 1] = static_cast<uint8_t>(check >> 8);
+    f_.write_port(tx + bank_bytes + 1, 1, nullptr, 0);
+    f_.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
+                  static_cast<unsigned>(tx[bank_bytes]), static_cast<unsigned>(tx[bank_bytes + 1]));
+
+    f_.page_text(page_, IDC_PC_STATUS, f_.get_message(17));
+    f_.page_progress(bank_bar_, ProgressOp::set_pos, 0);
+}
+
+BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t bank_bytes) {
+    std::memset(reply_, 0, sizeof reply_);
+    constexpr uint32_t n = 1;
+    uint32_t resends = 0;
+    uint64_t deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
+    for (;;) {
+        f_.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, static_cast<int>(n));
+        const int got = f_.read_port_block(reply_, n, REPLY_WAIT_MS);
+        if (got <= 0) {
+            if (empty_waits_ >= MAX_RETRY) {
+                f_.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);
+                return Outcome::failed;
+            }
+            ++empty_waits_;
+            f_.trace_line("%sWAIT DATA retry number %d \n", tag_, static_cast<int>(empty_waits_));
+        } else {
+            f_.trace_line("%sread(n=%d) SUCCESS (%d)\n", tag_, got, static_cast<int>(reply_[0]));
+            empty_waits_ = 0;
+            switch (f_.check_reply(page_, reply_, bank_counter)) {
+                case BANK_OK_REPLY:
+                    return Outcome::acknowledged;
+                case STILL_WAITING_REPLY:
+                    break;
+                case BANK_PROGRAMMING_REPLY:
+                    f_.page_text(page_, IDC_PRINTER_REPLY,
+                                 f_.message_int(13, bank_counter).c_str());
+                    break;
+                case RETRY_SEND_BANK_REPLY:
+                    if (resends >= MAX_RETRY) {
+                        f_.trace_line("%sFAILED FOR MAX_RETRY (resend)\n", tag_);
+                        return Outcome::failed;
+                    }
+                    ++resends;
+                    // The same data bytes and check bytes as the first time, in one write.
+                    f_.trace_line("%sRESEND BANK (%d bytes)\n", tag_,
+                                  static_cast<int>(bank_bytes + 2));
+                    f_.purge_port();
+                    f_.write_read_port(f_.tx_buffer.data(), bank_bytes + 2, nullptr, 0);
+                    deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
+                    break;
+                default:
+                    return Outcome::failed;
+            }
+        }
+        if (f_.platform.clock.now_ms() > deadline) {
+            f_.trace_line("%sNO BANK ACKNOWLEDGE WITHIN %d s\n", tag_,
+                          static_cast<int>(BANK_REPLY_LIMIT_MS / 1000));
+            return Outcome::failed;
+        }
+    }
+}
+
+constexpr TransferTraits kComTraits{"[Cls_flash][download_com] ", true};
+constexpr TransferTraits kVirtualComTraits{"[Cls_flash][download_virtual_com] ", false};
+
+}  // namespace
+
+int Cls_flash::download_image(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
+                              const char* tag) {
+    if (port_type == USB_PORT) {
+        trace_line("[FLASH][download_image] USB transfer is not available in this build\n");
+        return 0;
+    }
+    return virtual_com ? download_virtual_com(page, bank_bar, pages_bar, tag)
+                       : download_com(page, bank_bar, pages_bar, tag);
+}
+
+int Cls_flash::download_com(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
+                            const char* tag) {
+    return BankTransfer(*this, kComTraits, page, bank_bar, pages_bar).run(tag);
+}
+
+int Cls_flash::download_virtual_com(WindowHandle page, WindowHandle bank_bar,
+                                    WindowHandle pages_bar, const char* tag) {
+    return BankTransfer(*this, kVirtualComTraits, page, bank_bar, pages_bar).run(tag);
+}
+
+int Cls_flash::check_reply(WindowHandle page, const uint8_t* reply, uint32_t bank_counter) {
+    const uint8_t value = reply ? reply[0] : 0x07;
+    trace_line("[FLASH][check_reply] PR_REPLY=%d\n", static_cast<int>(value));
+    switch (value) {
+        case 0x00:
+            page_text(page, IDC_PRINTER_STATUS, message_int(8, bank_counter).c_str());
+            trace_line("[FLASH][check_reply] STILL_WAITING_REPLY\n");
+            return STILL_WAITING_REPLY;
+        case 0x03:
+            page_text(page, IDC_PRINTER_STATUS, message_int(16, bank_counter).c_str());
+            trace_line("[FLASH][check_reply] BANK_PROGRAMMING_REPLY\n");
+            return BANK_PROGRAMMING_REPLY;
+        case 0x05:
+        case 0x16:
+        case 0x17:
+        case 0x18:
+        case 0x1A:
+        case 0x20:
+            page_text(page, IDC_PRINTER_STATUS, message_int(18, bank_counter).c_str());
+            trace_line("[FLASH][check_reply] BANK_OK_REPLY\n");
+            return BANK_OK_REPLY;
+        case 0x06:
+            page_text(page, IDC_PRINTER_STATUS, message_int(7, bank_counter).c_str());
+            trace_line("[FLASH][check_reply] RETRY_SEND_BANK_REPLY\n");
+            return RETRY_SEND_BANK_REPLY;
+        case 0x07:
+            page_text(page, IDC_PRINTER_STATUS, get_message(10));
+            trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY\n");
+            return UNRECOVABLE_ERROR_REPLY;
+        default:
+            page_text(page, IDC_PRINTER_STATUS, get_message(10));
+            trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY !\n");
+            return UNRECOVABLE_ERROR_REPLY;
+    }
+}
+
+void Cls_flash::show_download_start(WindowHandle page, WindowHandle bank_bar,
+                                    WindowHandle pages_bar, uint32_t begin, uint32_t end,
+                                    uint32_t baud, const char* file_name) {
+    page_text(page, IDC_CONNECTION, port_type == USB_PORT ? " " : message_int(24, baud).c_str());
+    page_text(page, IDC_PC_STATUS, message_str(20, file_name ? file_name : "").c_str());
+    page_progress(bank_bar, ProgressOp::set_pos, 0);
+    page_text(page, IDC_MODEL_LABEL, model_label(printer_model));
+    page_text(page, IDC_PRINTER_STATUS, get_message(18));
+    page_text(page, IDC_FIRST_PAGE, message_int(22, begin).c_str());
+    page_text(page, IDC_LAST_PAGE, message_int(23, end).c_str());
+    page_progress(pages_bar, ProgressOp::set_pos, 0);
+}
+
+void Cls_flash::show_download_end(WindowHandle page, WindowHandle pages_bar) {
+    page_text(page, IDC_PRINTER_STATUS, get_message(19));
+    page_text(page, IDC_PC_STATUS, get_message(36));
+    if (port_type != USB_PORT)
+        page_text(page, IDC_CONNECTION, get_message(25));
+    page_progress(pages_bar, ProgressOp::set_pos, 0);
+    page_text(page, IDC_PRINTER_STATUS, get_message(27));
+    platform.clock.sleep_ms(3000);
+    page_text(page, IDC_PRINTER_STATUS, get_message(19));
+    page_text(page, IDC_PRINTER_REPLY, "");
+}
+
+}  // namespace vx

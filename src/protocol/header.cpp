@@ -1,0 +1,144 @@
+// Download header: the page range and the line speed the printer should expect, then the
+// switch of our own line to that speed.
+#include <cstdint>
+
+#include "app/cls_flash.h"
+
+namespace vx {
+
+namespace {
+
+struct SpeedCode {
+    uint32_t baud;
+    uint8_t code;
+};
+
+constexpr SpeedCode kSpeedCodes[] = {
+    {9600, 0x90}, {19200, 0x80}, {38400, 0x70}, {57600, 0x66}, {115200, 0x56},
+};
+
+bool speed_code(uint32_t baud, uint8_t& code) {
+    for (const auto& s : kSpeedCodes) {
+        if (s.baud == baud) {
+            code = s.code;
+            return true;
+        }
+    }
+    return false;
+}
+
+// Only these exact maximum-baud reports let the download run at the configured speed;
+// everything else (the 57600 and 115200 flags included) falls back to 9600.
+bool keeps_download_speed(uint32_t max_baud_flag) {
+    switch (max_baud_flag) {
+        case MAXBAUD_19200:
+        case MAXBAUD_38400:
+        case MAXBAUD_56K:
+        case MAXBAUD_128K:
+        case MAXBAUD_USER:
+            return true;
+        default:
+            return false;
+    }
+}
+
+}  // namespace
+
+int Cls_flash::get_max_baud(uint32_t& flag) {
+    flag = 0;
+    if (port_type != COM_PORT || !serial)
+        return 0;
+    uint32_t reported = 0;
+    if (!serial->max_baud(reported))
+        return 0;
+    flag = reported;
+    return 1;
+}
+
+int Cls_flash::send_header(WindowHandle page) {
+    page_text(page, IDC_PRINTER_STATUS, get_message(19));
+    page_text(page, IDC_PC_STATUS, get_message(19));
+    page_text(page, IDC_PRINTER_REPLY, "");
+    trace_line("[FLASH][send_header] Sendheader\n");
+
+    if (end_page > max_page) {
+        trace_line("[FLASH][send_header] Invalid endpage=%d  number ( Max %d ) !\n",
+                   static_cast<int>(end_page), static_cast<int>(max_page));
+        return 0;
+    }
+
+    line_baud = config_baud;
+    if (!forced_sync) {
+        uint32_t flag = 0;
+        if (port_type == COM_PORT && !get_max_baud(flag)) {
+            user_message(page, get_message(2), get_message(2), BOX_ICONEXCLAMATION);
+            return 0;
+        }
+        if (!keeps_download_speed(flag))
+            send_baud = 9600;
+        page_text(page, IDC_CONNECTION,
+                  port_type == COM_PORT ? message_int(21, send_baud).c_str() : " ");
+        page_text(page, IDC_PC_STATUS, get_message(19));
+    } else {
+        set_comm_state(1);
+        page_text(page, IDC_CONNECTION,
+                  port_type == USB_PORT ? " " : message_int(21, send_baud).c_str());
+    }
+
+    trace_line("[FLASH][send_header] Send begin_page=%d end_page=%d !\n",
+               static_cast<int>(begin_page), static_cast<int>(end_page));
+
+    auto send_item = [this](uint8_t hi, uint8_t lo) {
+        const uint8_t item[2] = {hi, lo};
+        write_read_port(item, 2, nullptr, 0);
+    };
+    if (printer_model == VX3E_MODE) {
+        const uint8_t begin = static_cast<uint8_t>(begin_page & 0xFF);
+        const uint8_t end = static_cast<uint8_t>(end_page & 0xFF);
+        write_read_port(&begin, 1, nullptr, 0);
+        write_read_port(&end, 1, nullptr, 0);
+    } else if (printer_model == KD5_ADF_L2_MODEL) {
+        for (uint16_t v : {start_fw, end_fw, start_FPGA, end_FPGA, start_cg, end_cg}) {
+            send_item(static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v & 0xFF));
+        }
+    } else {
+        // The printer takes the begin page's high byte as always 0.
+        send_item(0x00, static_cast<uint8_t>(begin_page & 0xFF));
+        send_item(static_cast<uint8_t>((end_page >> 8) & 0xFF),
+                  static_cast<uint8_t>(end_page & 0xFF));
+    }
+
+    uint8_t code = 0;
+    if (printer_model == VX3E_MODE && send_baud == 115200 && !forced_sync && line_baud == 4800) {
+        trace_line("[FLASH][send_header] Change Baud send to 38400 \n");
+        code = 0x70;
+        send_baud = 38400;
+    } else if (!speed_code(send_baud, code)) {
+        user_message(page, get_message(2), get_message(3), BOX_ICONEXCLAMATION);
+        return 0;
+    }
+
+    trace_line("[FLASH][send_header] Send baud_rate=0x%x\n", static_cast<unsigned>(code));
+    if (printer_model == VX3E_MODE) {
+        write_read_port(&code, 1, reply_buffer, 1);
+    } else {
+        const uint8_t item[2] = {0x00, code};
+        write_read_port(item, 2, reply_buffer, 1);
+    }
+
+    page_text(page, IDC_CONNECTION,
+              port_type == COM_PORT ? message_int(21, send_baud).c_str() : " ");
+    platform.clock.sleep_ms(2000);
+
+    line_baud = send_baud;
+    data_bits = 8;
+    parity = 0;
+    stop_bits = 0;
+    set_comm_state(0);
+
+    purge_port();
+    read_port(reply_buffer, 1, 5000);
+    return 1;
+}
+
+}  // namespace vx

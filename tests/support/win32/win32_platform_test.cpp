@@ -1,0 +1,139 @@
+// The Win32 platform layer against the real system (run under Wine by scripts/test).
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cctype>
+#include <string>
+#include <vector>
+
+#include "fake_platform.h"
+#include "platform/platform.h"
+
+namespace vx {
+namespace {
+
+Platform& sys() {
+    return native_platform();
+}
+
+TEST(Win32Files, ReadWholeReportsTheFailingStage) {
+    test::TempDir dir;
+    dir.write("data.bin", std::string("a\0b\r\nc", 6));
+    dir.write("empty.txt", "");
+    CreateDirectoryA(dir.file("sub").c_str(), nullptr);
+
+    struct Case {
+        const char* name;
+        FileStage stage;
+        uint32_t error;
+        std::string content;
+    };
+    const Case cases[] = {
+        {"data.bin", FileStage::ok, 0, std::string("a\0b\r\nc", 6)},
+        {"empty.txt", FileStage::ok, 0, ""},
+        {"absent.txt", FileStage::open, ERROR_FILE_NOT_FOUND, ""},
+        {"sub", FileStage::open, ERROR_ACCESS_DENIED, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> out{1, 2, 3};
+        const FileReadResult r = sys().files.read_whole(dir.file(c.name), out);
+        EXPECT_EQ(r.failed_at, c.stage);
+        EXPECT_EQ(r.error, c.error);
+        EXPECT_EQ(std::string(out.begin(), out.end()), c.content);
+        if (c.stage != FileStage::ok) {
+            EXPECT_EQ(sys().errors.last_error(), c.error);  // kept past the handle's close
+        }
+    }
+}
+
+TEST(Win32Files, ReadWholeRefusesAFileOpenElsewhere) {
+    test::TempDir dir;
+    dir.write("flash.mes", "1,x");
+    HANDLE held = CreateFileA(dir.file("flash.mes").c_str(), GENERIC_READ, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(held, INVALID_HANDLE_VALUE);
+    std::vector<uint8_t> out;
+    const FileReadResult r = sys().files.read_whole(dir.file("flash.mes"), out);
+    CloseHandle(held);
+    EXPECT_EQ(r.failed_at, FileStage::open);
+    EXPECT_EQ(r.error, static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
+}
+
+TEST(Win32Files, ExistsAndRemove) {
+    test::TempDir dir;
+    dir.write("KO.txt", "x");
+    EXPECT_TRUE(sys().files.exists(dir.file("KO.txt")));
+    EXPECT_TRUE(sys().files.exists(dir.path()));  // a directory counts
+    sys().files.remove(dir.file("KO.txt"));
+    EXPECT_FALSE(sys().files.exists(dir.file("KO.txt")));
+    sys().files.remove(dir.file("KO.txt"));  // missing: no error, no crash
+    EXPECT_EQ(sys().files.path_separator(), '\\');
+}
+
+TEST(Win32Files, StartupDirectoryIsTheUpperCasedCurrentDirectory) {
+    test::TempDir dir;  // also the current directory
+    char cwd[MAX_PATH] = {};
+    ASSERT_GT(GetCurrentDirectoryA(MAX_PATH, cwd), 0u);
+    std::string upper = cwd;
+    for (char& ch : upper)
+        ch = static_cast<char>(std::toupper(static_cast<unsigned char>(ch)));
+    const std::string got = sys().files.startup_directory();
+    EXPECT_EQ(got, upper);
+    EXPECT_NE(got, std::string(cwd)) << "the temp path should hold lower-case letters";
+}
+
+TEST(Win32Errors, TextHasNoLineEndAndKeepsTheLastError) {
+    SetLastError(ERROR_ACCESS_DENIED);
+    const std::string text = sys().errors.error_text(ERROR_FILE_NOT_FOUND);
+    EXPECT_EQ(sys().errors.last_error(), static_cast<uint32_t>(ERROR_ACCESS_DENIED));
+    ASSERT_FALSE(text.empty());
+    EXPECT_NE(text.back(), '\n');
+    EXPECT_NE(text.back(), '\r');
+    sys().errors.set_last_error(1234);
+    EXPECT_EQ(GetLastError(), 1234u);
+}
+
+TEST(Win32Profile, ReadsWhatItWrote) {
+    test::TempDir dir;
+    const std::string ini = dir.file("flash.ini");
+    ProfileFile& p = sys().profile;
+    EXPECT_TRUE(p.write_string(ini.c_str(), "PORT SETTING", "PORT", "COM3"));
+    EXPECT_TRUE(p.write_string(ini.c_str(), "PORT SETTING", "BAUD", "-1"));
+    char buf[260];
+    EXPECT_EQ(p.get_string(ini.c_str(), "port setting", "port", "", buf, sizeof buf), 4u);
+    EXPECT_STREQ(buf, "COM3");
+    EXPECT_EQ(p.get_int(ini.c_str(), "PORT SETTING", "BAUD", 9600), 4294967295u);
+    EXPECT_EQ(p.get_int(ini.c_str(), "PORT SETTING", "SIZE", 8), 8u);
+    EXPECT_EQ(dir.read("flash.ini"), "[PORT SETTING]\r\nPORT=COM3\r\nBAUD=-1\r\n");
+    // A directory that does not exist cannot take the file.
+    const std::string bad = dir.file("missing\\flash.ini");
+    EXPECT_FALSE(p.write_string(bad.c_str(), "S", "K", "V"));
+    EXPECT_EQ(sys().errors.last_error(), static_cast<uint32_t>(ERROR_PATH_NOT_FOUND));
+}
+
+TEST(Win32Clock, LocalTimeAndTicks) {
+    const LocalTime t = sys().clock.local_time();
+    EXPECT_GE(t.hour, 0);
+    EXPECT_LT(t.hour, 24);
+    EXPECT_LT(t.minute, 60);
+    EXPECT_LT(t.second, 61);
+    const uint64_t a = sys().clock.now_ms();
+    sys().clock.sleep_ms(20);
+    EXPECT_GE(sys().clock.now_ms() - a, 10u);
+}
+
+TEST(Win32Services, ToolkitRegistryHasNoValuesYetAndPrintersCanBeListed) {
+    std::string port = "unchanged";
+    ToolkitSerial serial;
+    EXPECT_FALSE(sys().registry.read_port(1, port));
+    EXPECT_FALSE(sys().registry.read_serial(1, serial));
+    std::vector<PrinterQueue> queues{{"stale", "x"}};
+    if (sys().printers.list(queues)) {
+        for (const PrinterQueue& q : queues)
+            EXPECT_NE(q.name, "stale");
+    }
+}
+
+}  // namespace
+}  // namespace vx

@@ -1,0 +1,188 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <sstream>
+#include <thread>
+
+#include "app_fixture.h"
+
+namespace vx::test {
+namespace {
+
+TEST(Reporting, TraceOnlyWhenAsked) {
+    AppFixture app;
+    app.dir.write("FlashTrace.dbg", "earlier run");
+    app.flash.trace_line("[FLASH][x] one\n");
+    EXPECT_EQ(read_lines(app.dir, "FlashTrace.dbg"), "earlier run");
+
+    app.flash.trace_on = true;
+    app.flash.trace_line("[FLASH][x] %s=%d\n", "n", 5);
+    app.flash.trace_line("no end");
+    app.flash.trace_line(" then more\n");
+    // Each line is flushed at once: the file is complete while it is still open.
+    EXPECT_EQ(read_lines(app.dir, "FlashTrace.dbg"),
+              "[12:34:56][FLASH][x] n=5\n[12:34:56]no end[12:34:56] then more\n");
+}
+
+TEST(Reporting, TraceThatCannotBeCreatedSwitchesItselfOff) {
+    AppFixture app;
+    std::filesystem::create_directory(app.dir.file("FlashTrace.dbg"));
+    app.flash.trace_on = true;
+    app.flash.trace_line("x\n");
+    EXPECT_FALSE(app.flash.trace_on);
+    EXPECT_EQ(app.flash.trace_file, nullptr);
+}
+
+TEST(Reporting, LongMessagesAreKeptWhole) {
+    AppFixture app;
+    app.flash.trace_on = true;
+    std::string path(2000, 'p');
+    app.flash.trace_line("[FLASH][x] %s \n", path.c_str());
+    app.flash.ko_report("[Error 6] Cannot open firmware file = %s .\n", path.c_str());
+    app.flash.trace_on = false;
+    EXPECT_EQ(read_lines(app.dir, "FlashTrace.dbg"), "[12:34:56][FLASH][x] " + path + " \n");
+    EXPECT_EQ(read_lines(app.dir, "KO.txt"),
+              "[12:34:56][Error 6] Cannot open firmware file = " + path + " .\n");
+}
+
+TEST(Reporting, LinesFromTwoThreadsNeverMix) {
+    AppFixture app;
+    app.flash.trace_on = true;
+    const int lines = 3000;
+    const std::string a(100, 'a'), b(100, 'b');
+    auto writer = [&](const std::string& body) {
+        for (int i = 0; i < lines; ++i)
+            app.flash.trace_line("[T] %s %d\n", body.c_str(), i);
+    };
+    std::thread t1(writer, a), t2(writer, b);
+    t1.join();
+    t2.join();
+    std::istringstream in(read_lines(app.dir, "FlashTrace.dbg"));
+    std::string line;
+    int count_a = 0, count_b = 0;
+    while (std::getline(in, line)) {
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        ASSERT_EQ(line.rfind("[12:34:56][T] ", 0), 0u) << line;
+        std::string body = line.substr(14, 100);
+        ASSERT_TRUE(body == a || body == b) << line;
+        (body == a ? count_a : count_b)++;
+    }
+    EXPECT_EQ(count_a, lines);
+    EXPECT_EQ(count_b, lines);
+}
+
+TEST(Reporting, ResultFilesAppendWhateverTheTraceSays) {
+    AppFixture app;
+    app.flash.ko_report("[Error 5] Printer OFF. - portname %s\n", "COM1");
+    app.flash.ko_report("[Error 3] Error opening printer port.\n");
+    app.flash.ok_report(" OK - update firmware completed successfully ");
+    EXPECT_EQ(read_lines(app.dir, "KO.txt"),
+              "[12:34:56][Error 5] Printer OFF. - portname COM1\n"
+              "[12:34:56][Error 3] Error opening printer port.\n");
+    EXPECT_EQ(read_lines(app.dir, "OK.txt"),
+              "[12:34:56] OK - update firmware completed successfully ");
+    EXPECT_FALSE(app.dir.exists("FlashTrace.dbg"));
+}
+
+TEST(Reporting, UserMessageOnlyInInteractiveMode) {
+    AppFixture app;
+    app.fake.ui.answer = ANSWER_NO;
+    EXPECT_EQ(app.flash.user_message(nullptr, "c", "t", BOX_YESNO), ANSWER_NO);
+    ASSERT_EQ(app.fake.ui.boxes.size(), 1u);
+    EXPECT_EQ(app.fake.ui.boxes[0].type, BOX_YESNO);
+    for (int mode : {1, 2, 3}) {
+        app.flash.flash_mode = mode;
+        EXPECT_EQ(app.flash.user_message(nullptr, "c", "t", BOX_YESNO), ANSWER_OK);
+    }
+    EXPECT_EQ(app.fake.ui.boxes.size(), 1u);
+}
+
+struct LastErrorCase {
+    int mode;
+    const char* name;
+    const char* caption;  // box, or null for a trace line
+    const char* trace;
+};
+
+TEST(Reporting, LastErrorIsABoxOrATraceLine) {
+    const LastErrorCase cases[] = {
+        {0, "SetCommState : COM1", "Error : SetCommState : COM1", ""},
+        {0, nullptr, "Error", ""},
+        {2, "GetExitCodeThread", nullptr,
+         "[12:34:56][FLASH][flash_last_error_msg] Function GetExitCodeThread Error system error "
+         "5!\n"},
+        {1, nullptr, nullptr, "[12:34:56][FLASH][flash_last_error_msg] Error system error 5!\n"},
+    };
+    for (const LastErrorCase& c : cases) {
+        AppFixture app;
+        app.flash.flash_mode = c.mode;
+        app.flash.trace_on = true;
+        app.fake.errors.code = 5;
+        EXPECT_EQ(app.flash.flash_last_error_msg(c.name), 1);
+        if (c.caption) {
+            ASSERT_EQ(app.fake.ui.boxes.size(), 1u);
+            EXPECT_EQ(app.fake.ui.boxes[0].caption, c.caption);
+            EXPECT_EQ(app.fake.ui.boxes[0].text, "system error 5");
+            EXPECT_EQ(app.fake.ui.boxes[0].type, BOX_ICONINFORMATION);
+        } else {
+            EXPECT_TRUE(app.fake.ui.boxes.empty());
+        }
+        app.flash.trace_on = false;
+        EXPECT_EQ(app.dir.exists("FlashTrace.dbg") ? read_lines(app.dir, "FlashTrace.dbg") : "",
+                  c.trace);
+    }
+}
+
+TEST(Reporting, SystemErrorBoxInEveryModeNeverTraced) {
+    AppFixture app;
+    app.flash.flash_mode = 2;
+    app.flash.trace_on = true;
+    app.fake.errors.code = 2;
+    system_error_box(app.fake.platform, "GetCurrentDirectory");
+    ASSERT_EQ(app.fake.ui.boxes.size(), 1u);
+    EXPECT_EQ(app.fake.ui.boxes[0].caption, "Error : GetCurrentDirectory");
+    EXPECT_EQ(app.fake.ui.boxes[0].text, "system error 2");
+    EXPECT_FALSE(app.dir.exists("FlashTrace.dbg"));
+}
+
+TEST(Reporting, CatalogueTextsAsFormats) {
+    AppFixture app;
+    app.dir.write("flash.mes", "14,Bank %d\r\n20,File %s\r\n30,Oops %s %n");
+    app.catalogue.load_catalogue(app.dir.file("flash.mes").c_str());
+    EXPECT_EQ(app.flash.message_int(14, 3), "Bank 3");
+    EXPECT_EQ(app.flash.message_str(14, "x"), "Bank %d");
+    EXPECT_EQ(app.flash.message_str(20, "a.bin"), "File a.bin");
+    EXPECT_EQ(app.flash.message_int(30, 1), "Oops %s %n");
+    EXPECT_EQ(app.flash.message_int(99, 1), "no message available");
+}
+
+TEST(Reporting, PageWritesSkipMissingWindows) {
+    AppFixture app;
+    app.flash.page_text(nullptr, IDC_PC_STATUS, "x");
+    app.flash.page_progress(nullptr, ProgressOp::set_pos, 0);
+    EXPECT_TRUE(app.fake.ui.text_log.empty());
+    EXPECT_TRUE(app.fake.ui.progress_log.empty());
+    int window = 0;
+    app.flash.page_text(&window, IDC_PC_STATUS, "x");
+    app.flash.page_progress(&window, ProgressOp::set_range, 0, 32);
+    EXPECT_EQ(app.fake.ui.texts[IDC_PC_STATUS], "x");
+    EXPECT_EQ(app.fake.ui.progress_log.back(), "range 0 32");
+}
+
+TEST(Reporting, ContextStartValues) {
+    FakePlatform fake;
+    MessageCatalogue cat(fake.platform);
+    Cls_flash flash(fake.platform, cat);
+    EXPECT_EQ(flash.tx_buffer.size(), TX_BUFFER_SIZE);
+    EXPECT_EQ(flash.tx_buffer[TX_BUFFER_SIZE - 1], 0);
+    EXPECT_EQ(flash.port_type, COM_PORT);
+    EXPECT_EQ(flash.flash_mode, 0);
+    EXPECT_EQ(flash.send_mode, 0);
+    EXPECT_FALSE(flash.trace_on);
+    EXPECT_STREQ(flash.ini_path, "");
+    EXPECT_TRUE(fake.ui.boxes.empty());
+}
+
+}  // namespace
+}  // namespace vx::test

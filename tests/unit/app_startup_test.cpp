@@ -1,0 +1,260 @@
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "app/startup.h"
+#include "app_fixture.h"
+
+namespace vx::test {
+namespace {
+
+const char* const MES = "28,Main\r\n31,Caption\r\n35,Setup\r\n37,About\r\n39,Port\r\n47,No LPT";
+
+// The silent-mode worker: records its start record and answers a set code.
+int worker_result = 0;
+int worker_calls = 0;
+send_thread_args worker_args;
+int fake_worker(const send_thread_args& args) {
+    ++worker_calls;
+    worker_args = args;
+    return worker_result;
+}
+
+struct Startup : AppFixture {
+    int run(const std::string& command_line = "vxflash.exe", int result = 0) {
+        worker_result = result;
+        worker_calls = 0;
+        worker_args = {};
+        return run_startup(flash, catalogue, command_line, nullptr, fake_worker);
+    }
+    void files(const std::string& ini_text) {
+        dir.write("flash.ini", ini_text);
+        dir.write("flash.mes", MES);
+    }
+};
+
+TEST(StartupTest, MissingIniWritesErrorOneOnly) {
+    Startup s;
+    s.dir.write("KO.txt", "old run\n");
+    s.dir.write("OK.txt", "old run");
+    s.dir.write("FlashTrace.dbg", "old trace");
+    s.dir.write("flash.mes", MES);  // not even looked for
+    EXPECT_EQ(s.run(), 0);
+    EXPECT_EQ(read_lines(s.dir, "KO.txt"), "[12:34:56][Error 1] flash.ini not found.\n");
+    EXPECT_FALSE(s.dir.exists("OK.txt"));
+    EXPECT_EQ(read_lines(s.dir, "FlashTrace.dbg"), "old trace");
+    EXPECT_TRUE(s.fake.ui.boxes.empty());
+    EXPECT_EQ(s.fake.services.stops, 0);
+}
+
+TEST(StartupTest, MissingMesWritesErrorTwo) {
+    Startup s;
+    s.dir.write("flash.ini", "[GENERAL]\r\nFILENAME=a\r\nTRACE=1\r\n");
+    EXPECT_EQ(s.run(), 0);
+    EXPECT_EQ(read_lines(s.dir, "KO.txt"), "[12:34:56][Error 2] file flash.mes not found.\n");
+    EXPECT_FALSE(s.dir.exists("FlashTrace.dbg"));
+    EXPECT_EQ(s.dir.read("flash.ini"), "[GENERAL]\r\nFILENAME=a\r\nTRACE=1\r\n");
+}
+
+TEST(StartupTest, ParallelPortIsRefusedInEveryMode) {
+    for (int mode : {0, 1, 2}) {
+        Startup s;
+        s.files("[GENERAL]\r\nFILENAME=a\r\nFLASHMODE=" + std::to_string(mode) +
+                "\r\n[PORT SETTING]\r\nPORT=LPT1\r\n");
+        EXPECT_EQ(s.run(), 0);
+        EXPECT_EQ(read_lines(s.dir, "KO.txt"), "[12:34:56][Error 11] LPT Invalid port type\n");
+        ASSERT_EQ(s.fake.ui.boxes.size(), mode == 0 ? 1u : 0u);
+        if (mode == 0) {
+            EXPECT_EQ(s.fake.ui.boxes[0].caption, "Port");
+            EXPECT_EQ(s.fake.ui.boxes[0].text, "No LPT");
+            EXPECT_EQ(s.fake.ui.boxes[0].type, BOX_OK);
+        }
+        EXPECT_EQ(s.fake.services.stops, 0);
+        EXPECT_EQ(worker_calls, 0);
+        EXPECT_TRUE(s.fake.ui.sheets.empty());
+    }
+}
+
+TEST(StartupTest, SilentRunReturnsTheWorkersCode) {
+    for (int code : {1, 0}) {
+        Startup s;
+        s.files(
+            "[GENERAL]\r\nFILENAME=a\r\nFLASHMODE=2\r\nTRACE=1\r\n[PORT "
+            "SETTING]\r\nPORT=USB01\r\n");
+        EXPECT_EQ(s.run("vxflash.exe", code), code);
+        EXPECT_EQ(worker_calls, 1);
+        EXPECT_EQ(worker_args.flash, &s.flash);
+        EXPECT_EQ(worker_args.page, nullptr);
+        EXPECT_EQ(worker_args.bank_bar, nullptr);
+        EXPECT_EQ(worker_args.pages_bar, nullptr);
+        EXPECT_EQ(s.fake.services.stops, 0);  // USB: the spooler is not touched
+        EXPECT_TRUE(s.fake.ui.sheets.empty());
+        if (code == 1) {
+            EXPECT_EQ(read_lines(s.dir, "OK.txt"),
+                      "[12:34:56] OK - update firmware completed successfully ");
+        } else {
+            EXPECT_FALSE(s.dir.exists("OK.txt"));
+        }
+        s.flash.trace_on = false;
+        const std::string ini = s.flash.ini_path;
+        EXPECT_EQ(ini.substr(ini.size() - 10),
+                  std::string(1, s.fake.platform.files.path_separator()) + "flash.ini");
+        EXPECT_EQ(read_lines(s.dir, "FlashTrace.dbg"),
+                  "[12:34:56][FLASH][Winmain] Start - Ini Pathname = " +
+                      std::string(s.flash.ini_path) + " \n");
+    }
+}
+
+struct SpoolerCase {
+    SpoolerStop result;
+    const char* trace;  // lines after the first
+    uint64_t slept;
+    int starts;
+};
+
+TEST(StartupTest, SpoolerStopBeforeAnUnattendedSerialRun) {
+    const SpoolerCase cases[] = {
+        {SpoolerStop::not_applicable, "", 0, 0},
+        {SpoolerStop::manager_failed, "[12:34:56][FLASH][Winmain] Spooler Service fail\n", 0, 0},
+        {SpoolerStop::service_failed, "", 0, 0},
+        {SpoolerStop::stop_refused, "", 0, 0},
+        {SpoolerStop::stopped,
+         "[12:34:56][FLASH][Winmain] Spooler Service Stopped\n"
+         "[12:34:56][FLASH][Winmain] Spooler Service Restarted !\n",
+         5000, 1},
+    };
+    for (const SpoolerCase& c : cases) {
+        Startup s;
+        s.files(
+            "[GENERAL]\r\nFILENAME=a\r\nFLASHMODE=2\r\nTRACE=1\r\n[PORT SETTING]\r\nPORT=COM1\r\n");
+        s.fake.services.result = c.result;
+        EXPECT_EQ(s.run("vxflash.exe", 1), 1);
+        EXPECT_EQ(s.fake.services.stops, 1);
+        EXPECT_EQ(s.fake.services.starts, c.starts);
+        EXPECT_EQ(s.fake.clock.slept, c.slept);
+        s.flash.trace_on = false;
+        std::string trace = read_lines(s.dir, "FlashTrace.dbg");
+        EXPECT_EQ(trace.substr(trace.find('\n') + 1), c.trace);
+    }
+}
+
+TEST(StartupTest, InteractiveRunDoesNotStopTheSpooler) {
+    Startup s;
+    s.files("[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM1\r\n");
+    EXPECT_EQ(s.run(), 1);
+    EXPECT_EQ(s.fake.services.stops, 0);
+}
+
+struct SheetCase {
+    const char* name;
+    const char* flashmode_line;
+    const char* command_line;
+    bool setup_page;
+    bool about_page;
+    const char* trace;
+};
+
+TEST(StartupTest, SheetModes) {
+    const SheetCase cases[] = {
+        {"interactive", "", "vxflash.exe", true, true, "Start with Interactive Mode"},
+        {"toolkit", "", "vxflash.exe x/tbx", false, true, "Start with Interactive Mode"},
+        {"upper-case switch", "", "vxflash.exe /TB", true, true, "Start with Interactive Mode"},
+        {"unattended", "FLASHMODE=3\r\n", "vxflash.exe", false, false,
+         "Start with NOT Interactive Mode"},
+    };
+    for (const SheetCase& c : cases) {
+        Startup s;
+        s.files(std::string("[GENERAL]\r\nFILENAME=a\r\nTRACE=1\r\n") + c.flashmode_line +
+                "[PORT SETTING]\r\nPORT=USB01\r\n");
+        s.fake.ui.sheet_result = 0;
+        EXPECT_EQ(s.run(c.command_line), 1) << c.name;
+        ASSERT_EQ(s.fake.ui.sheets.size(), 1u) << c.name;
+        const SheetRequest& r = s.fake.ui.sheets[0];
+        EXPECT_STREQ(r.caption, "Caption");
+        EXPECT_STREQ(r.main_title, "Main");
+        EXPECT_EQ(r.setup_page, c.setup_page) << c.name;
+        EXPECT_STREQ(r.setup_title, c.setup_page ? "Setup" : nullptr) << c.name;
+        EXPECT_STREQ(r.about_title, c.about_page ? "About" : nullptr) << c.name;
+        EXPECT_EQ(r.flash_mode, s.flash.flash_mode);
+        EXPECT_EQ(r.context, &s.flash);
+        EXPECT_EQ(worker_calls, 0);
+        s.flash.trace_on = false;
+        EXPECT_NE(read_lines(s.dir, "FlashTrace.dbg")
+                      .find(std::string("[12:34:56][FLASH][Winmain] ") + c.trace + "\n"),
+                  std::string::npos)
+            << c.name;
+    }
+}
+
+TEST(StartupTest, ToolkitPortsAreWrittenToTheIni) {
+    {
+        Startup s;  // a USB port: no serial values are read
+        s.files("[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM1\r\n");
+        s.fake.registry.has_port = true;
+        s.fake.registry.port = "USB01";
+        s.fake.registry.has_serial = true;
+        s.fake.registry.serial = {19200, 7, 1, 2};
+        EXPECT_EQ(s.run("vxflash /tb"), 1);
+        EXPECT_EQ(s.dir.read("flash.ini"),
+                  "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=USB01\r\n");
+        EXPECT_EQ(s.flash.port_type, USB_PORT);
+    }
+    {
+        Startup s;  // COM3 while flash.ini said USB01: only the name changes
+        s.files("[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=USB01\r\nBAUD=4800\r\n");
+        s.fake.registry.has_port = true;
+        s.fake.registry.port = "COM3";
+        s.fake.registry.has_serial = true;
+        s.fake.registry.serial = {19200, 7, 1, 2};
+        EXPECT_EQ(s.run("vxflash /tb"), 1);
+        EXPECT_EQ(s.dir.read("flash.ini"),
+                  "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM3\r\nBAUD=4800\r\n"
+                  "SIZE=8\r\nPARITY=0\r\nSTOP=1\r\n");
+        EXPECT_EQ(s.flash.port_type, COM_PORT);
+    }
+    {
+        Startup s;  // COM to COM: the toolkit's line settings win
+        s.files("[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM1\r\n");
+        s.fake.registry.has_port = true;
+        s.fake.registry.port = "COM2";
+        s.fake.registry.has_serial = true;
+        s.fake.registry.serial = {19200, 7, 2, 2};
+        EXPECT_EQ(s.run("vxflash /tb"), 1);
+        EXPECT_EQ(s.dir.read("flash.ini"),
+                  "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM2\r\nBAUD=19200\r\n"
+                  "SIZE=7\r\nPARITY=2\r\nSTOP=2\r\n");
+        EXPECT_EQ(s.flash.line_baud, 19200u);
+    }
+    {
+        Startup s;  // not interactive: the registry is not consulted
+        s.files("[GENERAL]\r\nFILENAME=a\r\nFLASHMODE=1\r\n[PORT SETTING]\r\nPORT=USB01\r\n");
+        s.fake.registry.has_port = true;
+        s.fake.registry.port = "COM2";
+        EXPECT_EQ(s.run("vxflash /tb"), 1);
+        EXPECT_STREQ(s.flash.port_name, "USB01");
+    }
+}
+
+TEST(StartupTest, UnreadableCatalogueStillRuns) {
+    Startup s;
+    s.dir.write("flash.ini",
+                "[GENERAL]\r\nFILENAME=a\r\nFLASHMODE=2\r\n[PORT SETTING]\r\nPORT=USB01\r\n");
+    s.dir.write("flash.mes", "");
+    EXPECT_EQ(s.run("vxflash", 1), 1);
+    ASSERT_EQ(s.fake.ui.boxes.size(), 1u);  // shown even in silent mode
+    EXPECT_EQ(s.fake.ui.boxes[0].caption, "Error : VirtualAlloc FAILED !");
+    EXPECT_STREQ(s.flash.get_message(28), "no message available");
+}
+
+TEST(StartupTest, BuildPathAddsOneSeparatorAlways) {
+    FakePlatform fake;
+    const char sep = fake.platform.files.path_separator();
+    const std::string root(1, sep);
+    EXPECT_EQ(build_path(fake.platform, "dir", "flash.ini"), "dir" + root + "flash.ini");
+    EXPECT_EQ(build_path(fake.platform, root, "flash.ini"), root + root + "flash.ini");
+    EXPECT_EQ(build_path(fake.platform, std::string(249, 'd'), "flash.ini").size(), 259u);
+    EXPECT_EQ(build_path(fake.platform, std::string(250, 'd'), "flash.ini"), "");
+}
+
+}  // namespace
+}  // namespace vx::test

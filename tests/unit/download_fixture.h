@@ -1,0 +1,108 @@
+// A Cls_flash on fakes with a catalogue whose texts show their id, a trace switched on, and
+// the serial device's writes recorded call by call.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/catalogue.h"
+#include "app/cls_flash.h"
+#include "fake_platform.h"
+
+namespace vx::test {
+
+inline const char* kTestCatalogue =
+    "2,Warning\n3,Unknown speed\n5,Too few pages\n7,retry bank %d\n8,waiting bank %d\n"
+    "10,fatal error\n13,programming bank %d\n14,Bank %d\n15,sending\n16,prog bank %d\n"
+    "17,waiting reply\n18,ok bank %d\n19,ready\n20,file %s\n21,speed %d\n22,first %d\n"
+    "23,last %d\n24,line %d\n25,done\n27,finished\n36,sent\n";
+
+class ProtocolTest : public ::testing::Test {
+protected:
+    FakePlatform fp;
+    TempDir dir;
+    MessageCatalogue catalogue{fp.platform};
+    std::unique_ptr<Cls_flash> flash;
+    WindowHandle page = reinterpret_cast<WindowHandle>(0x100);
+    WindowHandle bank_bar = reinterpret_cast<WindowHandle>(0x200);
+    WindowHandle pages_bar = reinterpret_cast<WindowHandle>(0x300);
+    std::vector<std::vector<uint8_t>> write_calls;
+    // Extra far-end behaviour per write, after the call is recorded.
+    std::function<void(FakeSerialDevice&, const uint8_t*, uint32_t)> printer;
+
+    void SetUp() override {
+        dir.write("flash.mes", kTestCatalogue);
+        catalogue.load_catalogue("flash.mes");
+        flash = std::make_unique<Cls_flash>(fp.platform, catalogue);
+        flash->trace_on = true;
+        flash->flash_mode = INTERACTIVE_MODE;
+        std::strcpy(flash->port_name, "COM1");
+        flash->port_type = COM_PORT;
+        fp.serial.configure = [this](FakeSerialDevice& d) {
+            d.on_write = [this](FakeSerialDevice& dev, const uint8_t* p, uint32_t n) {
+                write_calls.emplace_back(p, p + n);
+                if (printer)
+                    printer(dev, p, n);
+            };
+        };
+    }
+
+    FakeSerialDevice& open_serial() {
+        EXPECT_EQ(flash->open_port(1), 1);
+        return *fp.serial.last;
+    }
+
+    // Trace lines without their time stamps, CR LF folded to LF.
+    std::vector<std::string> trace() const {
+        std::string text = dir.read("FlashTrace.dbg");
+        std::string clean;
+        for (char c : text) {
+            if (c != '\r')
+                clean += c;
+        }
+        std::vector<std::string> lines;
+        size_t pos = 0;
+        while (pos < clean.size()) {
+            size_t end = clean.find('\n', pos);
+            std::string line = clean.substr(pos, end == std::string::npos ? end : end - pos + 1);
+            if (line.rfind("[12:34:56]", 0) == 0)
+                line.erase(0, 10);
+            lines.push_back(line);
+            if (end == std::string::npos)
+                break;
+            pos = end + 1;
+        }
+        return lines;
+    }
+
+    bool trace_has(const std::string& line) const {
+        for (const auto& l : trace()) {
+            if (l == line)
+                return true;
+        }
+        return false;
+    }
+
+    size_t trace_count(const std::string& line) const {
+        size_t n = 0;
+        for (const auto& l : trace())
+            n += (l == line);
+        return n;
+    }
+
+    std::vector<std::string> texts_of(int id) const {
+        std::vector<std::string> out;
+        for (const auto& [control, text] : fp.ui.text_log) {
+            if (control == id)
+                out.push_back(text);
+        }
+        return out;
+    }
+};
+
+}  // namespace vx::test

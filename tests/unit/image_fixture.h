@@ -1,0 +1,76 @@
+// A flash context for the image tests: fakes, a temporary directory holding the trace, and
+// images built by vximage's library.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/catalogue.h"
+#include "app/cls_flash.h"
+#include "fake_platform.h"
+#include "image/image_check.h"
+#include "image_builder.h"
+
+namespace vx::test {
+
+struct ImageFixture {
+    TempDir dir;  // first: it outlives the context, whose trace file it holds
+    FakePlatform fake;
+    MessageCatalogue catalogue{fake.platform};
+    Cls_flash flash{fake.platform, catalogue};
+
+    ImageFixture() { flash.trace_on = true; }
+
+    // A text file the program wrote, with Windows line ends made "\n".
+    std::string text_file(const std::string& name) {
+        std::string text = dir.read(name);
+        for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
+            text.erase(at, 1);
+        }
+        return text;
+    }
+
+    // The trace so far, without the "[hh:mm:ss]" stamps.
+    std::string trace() {
+        if (flash.trace_file)
+            std::fflush(flash.trace_file);
+        std::string text = text_file("FlashTrace.dbg");
+        const std::string stamp = "[12:34:56]";
+        for (size_t at = text.find(stamp); at != std::string::npos; at = text.find(stamp, at)) {
+            text.erase(at, stamp.size());
+        }
+        return text;
+    }
+};
+
+inline std::vector<uint8_t> make_image(const vximage::ImageSpec& spec) {
+    std::vector<uint8_t> bytes;
+    const std::string error = vximage::build_image(spec, bytes);
+    EXPECT_EQ(error, "") << "model " << spec.model;
+    return bytes;
+}
+
+inline std::vector<uint8_t> make_image(int model, vximage::Kind kind,
+                                       vximage::Breakage breakage = vximage::Breakage::none) {
+    vximage::ImageSpec spec;
+    spec.model = model;
+    spec.kind = kind;
+    spec.breakage = breakage;
+    return make_image(spec);
+}
+
+inline int check_fw(Cls_flash& flash, int model, const std::vector<uint8_t>& bytes,
+                    CheckOutcome* outcome = nullptr) {
+    flash.printer_model = model;
+    return check_fw_image(flash, bytes.data(), bytes.size(), outcome);
+}
+
+inline int check_boot(Cls_flash& flash, int model, const std::vector<uint8_t>& bytes,
+                      CheckOutcome* outcome = nullptr) {
+    flash.printer_model = model;
+    return check_boot_image(flash, bytes.data(), bytes.size(), outcome);
+}
+
+}  // namespace vx::test

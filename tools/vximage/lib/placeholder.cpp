@@ -1,1 +1,0 @@
-namespace vx { int vximage_placeholder() { return 0; } }
