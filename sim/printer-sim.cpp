@@ -32,7 +32,7 @@ Printer:
   --sync-char HEX       answer the download command with this byte (a wrong sync character)
   --silent              never send anything
   --stray HEX[,HEX...]  bytes sent once at start, before anything else (repeatable)
-  --fault SPEC          reply script of a bank (repeatable). SPEC is BANK:LIST or BANK+:LIST
+  --fault SCRIPT        reply script of a bank (repeatable). SCRIPT is BANK:LIST or BANK+:LIST
                         (that bank and every later one); banks count from 0 in sending order.
                         LIST: comma-separated hex bytes, "ok" (the sync character),
                         "silence" (never answer again), BYTExN (N times). A script that ends
@@ -194,7 +194,7 @@ int parse_args(int argc, char** argv, Options& o) {
             vxsim::BankFault f;
             std::string err;
             if (!need(s))
-                return usage_error("--fault needs a spec");
+                return usage_error("--fault needs a reply script");
             if (!vxsim::parse_fault(s, f, err))
                 return usage_error("--fault " + s + ": " + err);
             o.cfg.faults.push_back(f);

@@ -69,14 +69,14 @@ const char* state_name(Printer::State s) {
     return "?";
 }
 
-bool parse_fault(const std::string& spec, BankFault& out, std::string& error) {
+bool parse_fault(const std::string& fault_text, BankFault& out, std::string& error) {
     out = BankFault{};
-    size_t colon = spec.find(':');
+    size_t colon = fault_text.find(':');
     if (colon == std::string::npos || colon == 0) {
         error = "expected BANK:REPLIES, e.g. 2:06";
         return false;
     }
-    std::string bank = spec.substr(0, colon);
+    std::string bank = fault_text.substr(0, colon);
     if (bank.back() == '+') {
         out.and_later = true;
         bank.pop_back();
@@ -87,7 +87,7 @@ bool parse_fault(const std::string& spec, BankFault& out, std::string& error) {
         return false;
     }
     out.bank = static_cast<uint32_t>(std::stoul(bank));
-    std::string list = spec.substr(colon + 1);
+    std::string list = fault_text.substr(colon + 1);
     size_t pos = 0;
     while (pos <= list.size()) {
         size_t comma = list.find(',', pos);

@@ -39,7 +39,7 @@ struct BankFault {
 // Parses "N:LIST" or "N+:LIST", LIST being comma-separated steps: a hex byte ("06", "0x03"),
 // "ok" (the sync character), "silence", or "BYTExK" (the byte K times). Examples: "2:06" (ask
 // for bank 2 again, then ok), "1:00x3,ok", "0:07", "3+:silence". Returns false with `error` set.
-bool parse_fault(const std::string& spec, BankFault& out, std::string& error);
+bool parse_fault(const std::string& fault_text, BankFault& out, std::string& error);
 
 struct Config {
     int model = 3;

@@ -113,28 +113,28 @@ bool matches(const std::vector<Conversion>& convs, std::initializer_list<FormatA
 }
 
 template <typename T>
-void append_formatted(std::string& out, const std::string& spec, T value) {
-    int n = std::snprintf(nullptr, 0, spec.c_str(), value);
+void append_formatted(std::string& out, const std::string& conversion_text, T value) {
+    int n = std::snprintf(nullptr, 0, conversion_text.c_str(), value);
     if (n <= 0)
         return;
     std::vector<char> buf(static_cast<size_t>(n) + 1);
-    std::snprintf(buf.data(), buf.size(), spec.c_str(), value);
+    std::snprintf(buf.data(), buf.size(), conversion_text.c_str(), value);
     out.append(buf.data(), static_cast<size_t>(n));
 }
 
 void append_conversion(std::string& out, const Conversion& c, const FormatArg& arg) {
-    std::string spec = "%" + c.flags;
+    std::string conversion_text = "%" + c.flags;
     if (c.width >= 0)
-        spec += std::to_string(c.width);
+        conversion_text += std::to_string(c.width);
     if (c.precision >= 0)
-        spec += "." + std::to_string(c.precision);
+        conversion_text += "." + std::to_string(c.precision);
     const long long v = arg.number;
     switch (c.conv) {
         case 's':
-            append_formatted(out, spec + "s", arg.text ? arg.text : "(null)");
+            append_formatted(out, conversion_text + "s", arg.text ? arg.text : "(null)");
             return;
         case 'c':
-            append_formatted(out, spec + "c", static_cast<int>(static_cast<unsigned char>(v)));
+            append_formatted(out, conversion_text + "c", static_cast<int>(static_cast<unsigned char>(v)));
             return;
         case 'd':
         case 'i': {
@@ -145,7 +145,7 @@ void append_conversion(std::string& out, const Conversion& c, const FormatArg& a
                 s = static_cast<int16_t>(v);
             if (c.length == Length::none || c.length == Length::l)
                 s = static_cast<int32_t>(v);
-            append_formatted(out, spec + "lld", s);
+            append_formatted(out, conversion_text + "lld", s);
             return;
         }
         default: {
@@ -156,7 +156,7 @@ void append_conversion(std::string& out, const Conversion& c, const FormatArg& a
                 u = static_cast<uint16_t>(v);
             if (c.length == Length::none || c.length == Length::l)
                 u = static_cast<uint32_t>(v);
-            append_formatted(out, spec + "ll" + c.conv, u);
+            append_formatted(out, conversion_text + "ll" + c.conv, u);
             return;
         }
     }

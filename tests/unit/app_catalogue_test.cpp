@@ -144,13 +144,14 @@ TEST(Catalogue, ShippedFileHasEveryIdWithItsPlaceholders) {
     MessageCatalogue cat(fake.platform);
     ASSERT_EQ(cat.load_catalogue(shipped.string().c_str()), 1);
     EXPECT_STREQ(cat.get_message(0), NONE);  // no final line break
-    const uint16_t plain[] = {2,  3,  4,  5,  10, 15, 17, 19, 25, 27, 28, 29, 30, 31,
-                              32, 33, 35, 36, 37, 38, 39, 40, 42, 43, 44, 45, 46, 47};
+    // 18 is shown both formatted with a bank number and as it stands, so it has no placeholder.
+    const uint16_t plain[] = {2,  3,  4,  5,  10, 15, 17, 18, 19, 25, 27, 28, 29, 30,
+                              31, 32, 33, 35, 36, 37, 38, 39, 40, 42, 43, 44, 45, 46, 47};
     for (uint16_t id : plain) {
         EXPECT_STRNE(cat.get_message(id), NONE) << id;
         EXPECT_EQ(std::string(cat.get_message(id)).find('%'), std::string::npos) << id;
     }
-    const uint16_t one_int[] = {7, 8, 13, 14, 16, 18, 21, 22, 23, 24};
+    const uint16_t one_int[] = {7, 8, 13, 14, 16, 21, 22, 23, 24};
     for (uint16_t id : one_int) {
         EXPECT_TRUE(format_accepts(cat.get_message(id), {FormatArgKind::integer})) << id;
     }

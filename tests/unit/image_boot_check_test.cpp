@@ -99,13 +99,13 @@ TEST(CheckBoot, RangesByModel) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.model);
         ImageFixture f;
-        vximage::ImageSpec spec;
-        spec.model = c.model;
-        spec.kind = Kind::boot;
-        spec.pages = c.pages;
-        spec.boot_start = c.start;
-        spec.boot_end = c.end;
-        ASSERT_EQ(check_boot(f.flash, c.model, make_image(spec)), 1);
+        vximage::ImageSpec recipe;
+        recipe.model = c.model;
+        recipe.kind = Kind::boot;
+        recipe.pages = c.pages;
+        recipe.boot_start = c.start;
+        recipe.boot_end = c.end;
+        ASSERT_EQ(check_boot(f.flash, c.model, make_image(recipe)), 1);
         EXPECT_EQ(f.flash.begin_page, c.begin_page);
         EXPECT_EQ(f.flash.offset_page, c.begin_page);
         EXPECT_EQ(f.flash.end_page, c.end_page);
@@ -120,11 +120,11 @@ TEST(CheckBoot, RangesByModel) {
 
 TEST(CheckBoot, Model5ChecksumCoversOnlyTheFirst64K) {
     ImageFixture f;
-    vximage::ImageSpec spec;
-    spec.model = 5;
-    spec.kind = Kind::boot;
-    spec.pages = 8;
-    auto image = make_image(spec);
+    vximage::ImageSpec recipe;
+    recipe.model = 5;
+    recipe.kind = Kind::boot;
+    recipe.pages = 8;
+    auto image = make_image(recipe);
     for (size_t i = 0xFFD0; i < image.size(); i += 1000)
         image[i] ^= 0xFF;
     EXPECT_EQ(check_boot(f.flash, 5, image), 1);
@@ -144,12 +144,12 @@ TEST(CheckBoot, IdentificationTexts) {
     };
     for (const auto& c : cases) {
         ImageFixture f;
-        vximage::ImageSpec spec;
-        spec.model = c.model;
-        spec.kind = Kind::boot;
-        spec.text_a = c.text;
-        spec.text_b = "B";
-        ASSERT_EQ(check_boot(f.flash, c.model, make_image(spec)), 1);
+        vximage::ImageSpec recipe;
+        recipe.model = c.model;
+        recipe.kind = Kind::boot;
+        recipe.text_a = c.text;
+        recipe.text_b = "B";
+        ASSERT_EQ(check_boot(f.flash, c.model, make_image(recipe)), 1);
         EXPECT_STREQ(f.flash.boot_text_a, c.shown);
         EXPECT_STREQ(f.flash.boot_text_b, "B");
         EXPECT_EQ(f.flash.boot_text_a[8], 0);

@@ -45,20 +45,20 @@ struct ImageFixture {
     }
 };
 
-inline std::vector<uint8_t> make_image(const vximage::ImageSpec& spec) {
+inline std::vector<uint8_t> make_image(const vximage::ImageSpec& recipe) {
     std::vector<uint8_t> bytes;
-    const std::string error = vximage::build_image(spec, bytes);
-    EXPECT_EQ(error, "") << "model " << spec.model;
+    const std::string error = vximage::build_image(recipe, bytes);
+    EXPECT_EQ(error, "") << "model " << recipe.model;
     return bytes;
 }
 
 inline std::vector<uint8_t> make_image(int model, vximage::Kind kind,
                                        vximage::Breakage breakage = vximage::Breakage::none) {
-    vximage::ImageSpec spec;
-    spec.model = model;
-    spec.kind = kind;
-    spec.breakage = breakage;
-    return make_image(spec);
+    vximage::ImageSpec recipe;
+    recipe.model = model;
+    recipe.kind = kind;
+    recipe.breakage = breakage;
+    return make_image(recipe);
 }
 
 inline int check_fw(Cls_flash& flash, int model, const std::vector<uint8_t>& bytes,

@@ -105,14 +105,14 @@ TEST(CheckFw, AnyChangedByteButTheLastTwoFailsTheChecksumAndASwapDoesNot) {
 
 TEST(CheckFw, TaggedImageSetsSectionsAndLimits) {
     ImageFixture f;
-    vximage::ImageSpec spec;
-    spec.model = 3;
-    spec.pages = 100;
-    spec.fw_start = 0x10000;
-    spec.fw_end = 0x26FFFF;
-    spec.cg_start = 0x270000;
+    vximage::ImageSpec recipe;
+    recipe.model = 3;
+    recipe.pages = 100;
+    recipe.fw_start = 0x10000;
+    recipe.fw_end = 0x26FFFF;
+    recipe.cg_start = 0x270000;
     f.flash.offset_page = 7;
-    EXPECT_EQ(check_fw(f.flash, 3, make_image(spec)), 1);
+    EXPECT_EQ(check_fw(f.flash, 3, make_image(recipe)), 1);
     EXPECT_EQ(f.flash.start_fw, 4);
     EXPECT_EQ(f.flash.end_fw, 155);
     EXPECT_EQ(f.flash.start_cg, 156);
@@ -132,12 +132,12 @@ TEST(CheckFw, TaggedImageSetsSectionsAndLimits) {
 
 TEST(CheckFw, PageFieldsWrapAt16Bits) {
     ImageFixture f;
-    vximage::ImageSpec spec;
-    spec.model = 4;
-    spec.fw_start = 0x40000000;  // page 0x10000
-    spec.fw_end = 0xFFFFFFFF;    // page 0x3FFFF
-    spec.cg_start = 0x40010000;  // page 0x10004
-    EXPECT_EQ(check_fw(f.flash, 4, make_image(spec)), 1);
+    vximage::ImageSpec recipe;
+    recipe.model = 4;
+    recipe.fw_start = 0x40000000;  // page 0x10000
+    recipe.fw_end = 0xFFFFFFFF;    // page 0x3FFFF
+    recipe.cg_start = 0x40010000;  // page 0x10004
+    EXPECT_EQ(check_fw(f.flash, 4, make_image(recipe)), 1);
     EXPECT_EQ(f.flash.start_fw, 0);
     EXPECT_EQ(f.flash.end_fw, 0xFFFF);
     EXPECT_EQ(f.flash.start_cg, 4);
@@ -181,12 +181,12 @@ TEST(CheckFw, ThreeSectionImageEndsWhereTrailersEnd) {
     } cases[] = {{0x20000, 11}, {0x1F000, 10}, {0x10, 6}};
     for (const auto& c : cases) {
         ImageFixture f;
-        vximage::ImageSpec spec;
-        spec.model = 6;
-        spec.pages = 40;
-        spec.fw_end = 0x10000 + c.first_trailer_end - 1;
-        spec.fpga_end = 0x10000 + 0x40000 - 1;  // trailer ends at 0x40000: page 16 + 3
-        ASSERT_EQ(check_fw(f.flash, 6, make_image(spec)), 1);
+        vximage::ImageSpec recipe;
+        recipe.model = 6;
+        recipe.pages = 40;
+        recipe.fw_end = 0x10000 + c.first_trailer_end - 1;
+        recipe.fpga_end = 0x10000 + 0x40000 - 1;  // trailer ends at 0x40000: page 16 + 3
+        ASSERT_EQ(check_fw(f.flash, 6, make_image(recipe)), 1);
         EXPECT_EQ(f.flash.start_fw, 4);
         EXPECT_EQ(f.flash.end_fw, c.end_fw);
         EXPECT_EQ(f.flash.start_FPGA, c.end_fw + 1);

@@ -32,12 +32,12 @@ struct Procedure : PortFixture {
     }
     void image(int model, vximage::Kind kind,
                vximage::Breakage breakage = vximage::Breakage::none) {
-        vximage::ImageSpec spec;
-        spec.model = model;
-        spec.kind = kind;
-        spec.breakage = breakage;
+        vximage::ImageSpec recipe;
+        recipe.model = model;
+        recipe.kind = kind;
+        recipe.breakage = breakage;
         std::vector<uint8_t> bytes;
-        ASSERT_EQ(vximage::build_image(spec, bytes), "");
+        ASSERT_EQ(vximage::build_image(recipe, bytes), "");
         dir.write("image.bin", std::string(bytes.begin(), bytes.end()));
         std::snprintf(flash.fw_filename, sizeof flash.fw_filename, "%s",
                       dir.file("image.bin").c_str());

@@ -279,7 +279,7 @@ TEST(SimPrinter, ReturnsToIdleAfterADownloadOrAStall) {
 
 TEST(SimPrinter, ParsesFaultSpecs) {
     struct Case {
-        const char* spec;
+        const char* recipe;
         bool ok;
         uint32_t bank;
         bool later;
@@ -297,14 +297,14 @@ TEST(SimPrinter, ParsesFaultSpecs) {
     for (const Case& c : cases) {
         vxsim::BankFault f;
         std::string err;
-        EXPECT_EQ(vxsim::parse_fault(c.spec, f, err), c.ok) << c.spec;
+        EXPECT_EQ(vxsim::parse_fault(c.recipe, f, err), c.ok) << c.recipe;
         if (!c.ok) {
-            EXPECT_FALSE(err.empty()) << c.spec;
+            EXPECT_FALSE(err.empty()) << c.recipe;
             continue;
         }
-        EXPECT_EQ(f.bank, c.bank) << c.spec;
-        EXPECT_EQ(f.and_later, c.later) << c.spec;
-        EXPECT_EQ(f.steps.size(), c.steps) << c.spec;
+        EXPECT_EQ(f.bank, c.bank) << c.recipe;
+        EXPECT_EQ(f.and_later, c.later) << c.recipe;
+        EXPECT_EQ(f.steps.size(), c.steps) << c.recipe;
     }
 }
 

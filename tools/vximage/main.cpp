@@ -71,7 +71,7 @@ bool parse_number(const char* text, uint64_t max, uint64_t& out) {
 }
 
 int make(int argc, char** argv) {
-    vximage::ImageSpec spec;
+    vximage::ImageSpec recipe;
     std::string output;
     bool have_kind = false;
     for (int i = 2; i < argc; ++i) {
@@ -90,40 +90,40 @@ int make(int argc, char** argv) {
         bool ok = true;
         if (option == "--model") {
             ok = parse_number(value, 6, number) && number >= 1;
-            spec.model = int(number);
+            recipe.model = int(number);
         } else if (option == "--kind") {
             have_kind = true;
             if (std::strcmp(value, "fw") == 0) {
-                spec.kind = vximage::Kind::fw;
+                recipe.kind = vximage::Kind::fw;
             } else if (std::strcmp(value, "boot") == 0) {
-                spec.kind = vximage::Kind::boot;
+                recipe.kind = vximage::Kind::boot;
             } else {
                 ok = false;
             }
         } else if (option == "--pages") {
             ok = parse_number(value, 16384, number) && number >= 1;
-            spec.pages = uint32_t(number);
+            recipe.pages = uint32_t(number);
         } else if (option == "--seed") {
             ok = parse_number(value, UINT64_MAX, number);
-            spec.seed = number;
+            recipe.seed = number;
         } else if (option == "--fw-start") {
-            ok = address(spec.fw_start);
+            ok = address(recipe.fw_start);
         } else if (option == "--fw-end") {
-            ok = address(spec.fw_end);
+            ok = address(recipe.fw_end);
         } else if (option == "--cg-start") {
-            ok = address(spec.cg_start);
+            ok = address(recipe.cg_start);
         } else if (option == "--fpga-end") {
-            ok = address(spec.fpga_end);
+            ok = address(recipe.fpga_end);
         } else if (option == "--boot-start") {
-            ok = address(spec.boot_start);
+            ok = address(recipe.boot_start);
         } else if (option == "--boot-end") {
-            ok = address(spec.boot_end);
+            ok = address(recipe.boot_end);
         } else if (option == "--text-a") {
-            spec.text_a = value;
+            recipe.text_a = value;
         } else if (option == "--text-b") {
-            spec.text_b = value;
+            recipe.text_b = value;
         } else if (option == "--break") {
-            ok = vximage::parse_breakage(value, spec.breakage);
+            ok = vximage::parse_breakage(value, recipe.breakage);
         } else if (option == "-o") {
             output = value;
         } else {
@@ -132,7 +132,7 @@ int make(int argc, char** argv) {
         if (!ok)
             return usage("bad value for " + option + ": " + value);
     }
-    if (spec.model == 0)
+    if (recipe.model == 0)
         return usage("--model is required");
     if (!have_kind)
         return usage("--kind is required");
@@ -140,7 +140,7 @@ int make(int argc, char** argv) {
         return usage("-o FILE is required");
 
     std::vector<uint8_t> image;
-    const std::string error = vximage::build_image(spec, image);
+    const std::string error = vximage::build_image(recipe, image);
     if (!error.empty()) {
         std::cerr << "vximage: " << error << "\n";
         return 2;

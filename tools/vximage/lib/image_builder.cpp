@@ -251,40 +251,40 @@ void fill_pseudo_random(std::vector<uint8_t>& bytes, uint64_t seed) {
     }
 }
 
-std::string build_image(const ImageSpec& spec, std::vector<uint8_t>& out) {
+std::string build_image(const ImageSpec& recipe, std::vector<uint8_t>& out) {
     out.clear();
-    uint32_t pages = spec.pages ? spec.pages : default_pages(spec.model, spec.kind);
-    if (spec.kind == Kind::fw && spec.model == 2 && spec.breakage == Breakage::short_file) {
+    uint32_t pages = recipe.pages ? recipe.pages : default_pages(recipe.model, recipe.kind);
+    if (recipe.kind == Kind::fw && recipe.model == 2 && recipe.breakage == Breakage::short_file) {
         pages = 16;
     }
     if (pages > 16384)
         return "at most 16384 pages (256 MiB)";
-    if (spec.kind == Kind::fw && spec.breakage == Breakage::short_file && spec.model != 2) {
+    if (recipe.kind == Kind::fw && recipe.breakage == Breakage::short_file && recipe.model != 2) {
         return "a firmware image of whole pages always holds its header; use --break size";
     }
     std::vector<uint8_t> bytes(size_t(pages) * PAGE);
-    fill_pseudo_random(bytes, spec.seed);
+    fill_pseudo_random(bytes, recipe.seed);
     scrub_trailer_text(bytes);
     Built built{bytes};
     std::string error =
-        spec.kind == Kind::fw ? build_fw(spec, pages, built) : build_boot(spec, pages, built);
+        recipe.kind == Kind::fw ? build_fw(recipe, pages, built) : build_boot(recipe, pages, built);
     if (!error.empty())
         return error;
 
     if (built.has_checksum) {
         put_trailer(bytes, built.final_trailer);
-        if (spec.breakage == Breakage::crc)
+        if (recipe.breakage == Breakage::crc)
             bytes[built.final_trailer + 7] ^= 0x5A;
-    } else if (spec.breakage == Breakage::crc) {
-        return not_for(spec.breakage, spec);
+    } else if (recipe.breakage == Breakage::crc) {
+        return not_for(recipe.breakage, recipe);
     }
-    if (spec.breakage == Breakage::size) {
-        if (spec.kind != Kind::fw)
-            return not_for(spec.breakage, spec);
+    if (recipe.breakage == Breakage::size) {
+        if (recipe.kind != Kind::fw)
+            return not_for(recipe.breakage, recipe);
         bytes.push_back(0);
     }
-    if (spec.breakage == Breakage::short_file && spec.kind == Kind::boot) {
-        bytes.resize(L::boot_min_size(spec.model) - 1);
+    if (recipe.breakage == Breakage::short_file && recipe.kind == Kind::boot) {
+        bytes.resize(L::boot_min_size(recipe.model) - 1);
     }
     out.swap(bytes);
     return {};

@@ -39,8 +39,8 @@ struct ImageSpec {
     std::string text_b = "TEXT-B";
 };
 
-// Builds the image into `out`; returns an empty string, or why the spec cannot be built.
-std::string build_image(const ImageSpec& spec, std::vector<uint8_t>& out);
+// Builds the image into `out`; returns an empty string, or why the recipe cannot be built.
+std::string build_image(const ImageSpec& recipe, std::vector<uint8_t>& out);
 
 uint32_t default_pages(int model, Kind kind);
 
