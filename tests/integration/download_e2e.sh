@@ -84,6 +84,17 @@ for pf in $(vx_platforms); do
     vx_expect_trace "STILL_WAITING_REPLY" "STILL_WAITING_REPLY" "STILL_WAITING_REPLY" \
         "BANK_PROGRAMMING_REPLY" "BANK_OK_REPLY"
 
+    # A boot loader: the range comes from the boot header (pages 0-3, image page n = flash page n).
+    vx_case "$pf-model3-boot"
+    vx_image --model 3 --kind boot --pages 4 --seed 33
+    vx_ini FILENAME=image.bin SEND_FW=0 SEND_BOOT=1
+    vx_sim_start --model 3 --exit-after-downloads 1
+    vx_flash "$pf" 60
+    vx_sim_stop
+    expect_success 0 "0-3"
+    vx_expect_trace "[FLASH][send_thread] SEND_BOOT " \
+        "[FLASH][CheckBootFile] begin_page=0 endpage=3 offsetpage=0"
+
     for fault in 07 01; do
         vx_case "$pf-reply-$fault"
         model3_image
