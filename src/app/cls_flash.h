@@ -95,7 +95,7 @@ public:
     std::unique_ptr<SerialDevice> serial;
     Cls_parallel parallel{this};
     usb_port usb{this};
-    std::vector<uint8_t> tx_buffer;          // TX_BUFFER_SIZE bytes
+    std::vector<uint8_t> tx_buffer;                // TX_BUFFER_SIZE bytes
     uint8_t reply_buffer[REPLY_BUFFER_SIZE] = {};  // sync reply; purge scratch
 
     int open_port(int use_boot_line);

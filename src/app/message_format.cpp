@@ -134,7 +134,8 @@ void append_conversion(std::string& out, const Conversion& c, const FormatArg& a
             append_formatted(out, conversion_text + "s", arg.text ? arg.text : "(null)");
             return;
         case 'c':
-            append_formatted(out, conversion_text + "c", static_cast<int>(static_cast<unsigned char>(v)));
+            append_formatted(out, conversion_text + "c",
+                             static_cast<int>(static_cast<unsigned char>(v)));
             return;
         case 'd':
         case 'i': {

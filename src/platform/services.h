@@ -3,11 +3,11 @@
 namespace vx {
 
 enum class SpoolerStop {
-    not_applicable,   // no spooler service on this platform: nothing to do, nothing to trace
-    manager_failed,   // the service control manager could not be opened
-    service_failed,   // "spooler" could not be opened
-    stop_refused,     // running, but the stop control failed
-    stopped,          // not running, or it accepted the stop
+    not_applicable,  // no spooler service on this platform: nothing to do, nothing to trace
+    manager_failed,  // the service control manager could not be opened
+    service_failed,  // "spooler" could not be opened
+    stop_refused,    // running, but the stop control failed
+    stopped,         // not running, or it accepted the stop
 };
 
 class Services {

@@ -10,10 +10,12 @@ namespace vx::test {
 
 std::unique_ptr<SerialDevice> FakeSerialPorts::open(const char* name) {
     opened.emplace_back(name ? name : "");
-    if (open_fails) return nullptr;
+    if (open_fails)
+        return nullptr;
     auto dev = std::make_unique<FakeSerialDevice>(clock_);
     last = dev.get();
-    if (configure) configure(*dev);
+    if (configure)
+        configure(*dev);
     return dev;
 }
 
@@ -24,8 +26,15 @@ void FakeUi::progress(WindowHandle, ProgressOp op, int a, int b) {
 }
 
 FakePlatform::FakePlatform()
-    : platform{clock,    errors,   native_platform().files, native_platform().profile, serial, ui,
-               services, printers, registry} {}
+    : platform{clock,
+               errors,
+               native_platform().files,
+               native_platform().profile,
+               serial,
+               ui,
+               services,
+               printers,
+               registry} {}
 
 TempDir::TempDir() {
     namespace fs = std::filesystem;

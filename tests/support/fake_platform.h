@@ -61,12 +61,14 @@ public:
     std::function<void(FakeSerialDevice&)> on_purge;
 
     bool get_comm_state(CommState& s) override {
-        if (state_fails) return false;
+        if (state_fails)
+            return false;
         s = state;
         return true;
     }
     bool set_comm_state(const CommState& s) override {
-        if (state_fails) return false;
+        if (state_fails)
+            return false;
         state = s;
         return true;
     }
@@ -76,7 +78,8 @@ public:
         return true;
     }
     bool modem_status(uint32_t& status) override {
-        if (modem_fails) return false;
+        if (modem_fails)
+            return false;
         status = modem;
         return true;
     }
@@ -88,7 +91,8 @@ public:
     bool purge() override {
         ++purges;
         incoming.clear();
-        if (on_purge) on_purge(*this);
+        if (on_purge)
+            on_purge(*this);
         return true;
     }
     bool write(const uint8_t* data, uint32_t length, uint32_t& done) override {
@@ -98,13 +102,16 @@ public:
         }
         written.insert(written.end(), data, data + length);
         done = length;
-        if (on_write) on_write(*this, data, length);
+        if (on_write)
+            on_write(*this, data, length);
         return true;
     }
     bool read(uint8_t* data, uint32_t length, uint32_t& got) override {
-        if (on_read) on_read(*this, length);
+        if (on_read)
+            on_read(*this, length);
         got = 0;
-        if (read_fails) return false;
+        if (read_fails)
+            return false;
         while (got < length && !incoming.empty()) {
             data[got++] = incoming.front();
             incoming.pop_front();
@@ -147,8 +154,8 @@ class FakeUi : public Ui {
 public:
     std::vector<BoxRecord> boxes;
     int answer = ANSWER_OK;
-    std::map<int, std::string> texts;                     // last text per control
-    std::vector<std::pair<int, std::string>> text_log;    // every write, in order
+    std::map<int, std::string> texts;                   // last text per control
+    std::vector<std::pair<int, std::string>> text_log;  // every write, in order
     std::map<int, int> checks;
     std::vector<int> disabled;
     std::vector<std::string> progress_log;
@@ -171,7 +178,8 @@ public:
     }
     int get_check(WindowHandle, int id) override { return checks.count(id) ? checks[id] : 0; }
     void enable_control(WindowHandle, int id, bool enabled) override {
-        if (!enabled) disabled.push_back(id);
+        if (!enabled)
+            disabled.push_back(id);
     }
     void progress(WindowHandle, ProgressOp op, int a, int b) override;
     void post_close(WindowHandle, int result) override { closes.push_back(result); }
@@ -212,11 +220,13 @@ public:
     bool has_serial = false;
     ToolkitSerial serial;
     bool read_port(int, std::string& out) override {
-        if (has_port) out = port;
+        if (has_port)
+            out = port;
         return has_port;
     }
     bool read_serial(int, ToolkitSerial& out) override {
-        if (has_serial) out = serial;
+        if (has_serial)
+            out = serial;
         return has_serial;
     }
 };

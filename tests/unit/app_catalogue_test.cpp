@@ -145,8 +145,8 @@ TEST(Catalogue, ShippedFileHasEveryIdWithItsPlaceholders) {
     ASSERT_EQ(cat.load_catalogue(shipped.string().c_str()), 1);
     EXPECT_STREQ(cat.get_message(0), NONE);  // no final line break
     // 18 is shown both formatted with a bank number and as it stands, so it has no placeholder.
-    const uint16_t plain[] = {2,  3,  4,  5,  10, 15, 17, 18, 19, 25, 27, 28, 29, 30,
-                              31, 32, 33, 35, 36, 37, 38, 39, 40, 42, 43, 44, 45, 46, 47};
+    const uint16_t plain[] = {2,  3,  4,  5,  10, 15, 17, 18, 19, 25, 27, 28, 29, 30, 31,
+                              32, 33, 35, 36, 37, 38, 39, 40, 42, 43, 44, 45, 46, 47};
     for (uint16_t id : plain) {
         EXPECT_STRNE(cat.get_message(id), NONE) << id;
         EXPECT_EQ(std::string(cat.get_message(id)).find('%'), std::string::npos) << id;
