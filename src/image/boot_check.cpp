@@ -148,22 +148,12 @@ int Cls_flash::CheckBootFile() {
     const std::string name = bounded_text(fw_filename, sizeof fw_filename);
     trace_line("[FLASH][CheckBootFile] Boot FileName = %s\n", name.c_str());
     std::vector<uint8_t> image;
-    const FileReadResult read = platform.files.read_whole(name, image);
-    switch (read.failed_at) {
-        case FileStage::ok:
-            break;
-        case FileStage::open:
-            trace_line("[FLASH][CheckBootFile] Cannot open file = %s\n", name.c_str());
-            return 0;
-        case FileStage::size:
-            trace_line("[FLASH][CheckBootFile] Error GetFileSize = %s\n", name.c_str());
-            return 0;
-        case FileStage::alloc:
-            trace_line("[FLASH][CheckBootFile] VirtualAlloc Error !\n");
-            return 0;
-        case FileStage::read:
-            trace_line("[FLASH][CheckBootFile] ReadFile Error !\n");
-            return 0;
+    const FileReadResult read = read_image_file(*this, "CheckBootFile", name, image);
+    if (read.failed_at == FileStage::open) {
+        trace_line("[FLASH][CheckBootFile] Cannot open file = %s\n", name.c_str());
+    }
+    if (read.failed_at != FileStage::ok) {
+        return 0;
     }
     return check_boot_image(*this, image.data(), image.size());
 }

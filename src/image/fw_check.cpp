@@ -191,28 +191,38 @@ int check_fw_image(Cls_flash& flash, const uint8_t* data, size_t size, CheckOutc
     }
 }
 
+FileReadResult read_image_file(Cls_flash& flash, const char* operation, const std::string& name,
+                               std::vector<uint8_t>& image) {
+    const FileReadResult read = flash.platform.files.read_whole(name, image);
+    switch (read.failed_at) {
+        case FileStage::ok:
+        case FileStage::open:
+            break;
+        case FileStage::size:
+            flash.trace_line("[FLASH][%s] Error GetFileSize = %s\n", operation, name.c_str());
+            break;
+        case FileStage::alloc:
+            flash.trace_line("[FLASH][%s] VirtualAlloc Error !\n", operation);
+            break;
+        case FileStage::read:
+            flash.trace_line("[FLASH][%s] ReadFile Error !\n", operation);
+            break;
+    }
+    return read;
+}
+
 int Cls_flash::CheckFwFile() {
     const std::string name = bounded_text(fw_filename, sizeof fw_filename);
     trace_line("[FLASH][CheckFwFile] Firmware FileName = %s\n", name.c_str());
     std::vector<uint8_t> image;
-    const FileReadResult read = platform.files.read_whole(name, image);
-    switch (read.failed_at) {
-        case FileStage::ok:
-            break;
-        case FileStage::open:
-            ko_report("[Error 6] Cannot open firmware file = %s .\n", name.c_str());
-            trace_line("[FLASH][CheckFwFile] Cannot open file = %s error=%d\n", name.c_str(),
-                       int(read.error));
-            return 0;
-        case FileStage::size:
-            trace_line("[FLASH][CheckFwFile] Error GetFileSize = %s\n", name.c_str());
-            return 0;
-        case FileStage::alloc:
-            trace_line("[FLASH][CheckFwFile] VirtualAlloc Error !\n");
-            return 0;
-        case FileStage::read:
-            trace_line("[FLASH][CheckFwFile] ReadFile Error !\n");
-            return 0;
+    const FileReadResult read = read_image_file(*this, "CheckFwFile", name, image);
+    if (read.failed_at == FileStage::open) {
+        ko_report("[Error 6] Cannot open firmware file = %s .\n", name.c_str());
+        trace_line("[FLASH][CheckFwFile] Cannot open file = %s error=%d\n", name.c_str(),
+                   int(read.error));
+    }
+    if (read.failed_at != FileStage::ok) {
+        return 0;
     }
     return check_fw_image(*this, image.data(), image.size());
 }

@@ -5,6 +5,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <string>
+#include <vector>
+
+#include "platform/files.h"
 
 namespace vx {
 
@@ -39,5 +43,11 @@ int check_fw_image(Cls_flash& flash, const uint8_t* data, size_t size,
 // Checks `size` bytes of a boot image for flash.printer_model; 1 when valid.
 int check_boot_image(Cls_flash& flash, const uint8_t* data, size_t size,
                      CheckOutcome* outcome = nullptr);
+
+// Reads a whole image file for CheckFwFile / CheckBootFile (`operation` names the check in the
+// trace). A failure after the open is traced here; a failed open is left to the caller, whose
+// reports differ. Returns the stage that failed.
+FileReadResult read_image_file(Cls_flash& flash, const char* operation, const std::string& name,
+                               std::vector<uint8_t>& image);
 
 }  // namespace vx
