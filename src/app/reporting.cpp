@@ -139,16 +139,4 @@ std::string Cls_flash::message_str(uint16_t id, const char* value) const {
     return format_catalogue(get_message(id), {value});
 }
 
-void Cls_flash::page_text(WindowHandle page, int id, const char* text) {
-    if (page == nullptr)
-        return;
-    platform.ui.set_control_text(page, id, text);
-}
-
-void Cls_flash::page_progress(WindowHandle bar, ProgressOp op, int a, int b) {
-    if (bar == nullptr)
-        return;
-    platform.ui.progress(bar, op, a, b);
-}
-
 }  // namespace vx

@@ -50,7 +50,19 @@ void fixed(Cls_flash& f, uint32_t begin, uint32_t end) {
 
 }  // namespace
 
-void Cls_flash::set_BeginEndPage(uint16_t flags) {
+static void apply_range_rows_impl(Cls_flash& self, uint16_t flags);
+static void apply_range_rows(Cls_flash& self, uint16_t flags) { apply_range_rows_impl(self, flags); }
+
+int Cls_flash::set_BeginEndPage(uint16_t flags) {
+    apply_range_rows(*this, flags);
+    return 1;
+}
+
+static void apply_range_rows_impl(Cls_flash& self, uint16_t flags) {
+    self.set_BeginEndPage_old(flags);
+}
+
+void Cls_flash::set_BeginEndPage_old(uint16_t flags) {
     const int model = printer_model;
     const char* line = nullptr;
 

@@ -71,6 +71,10 @@ public:
     virtual std::unique_ptr<SerialDevice> open(const char* name) = 0;
     // Classification of the calling thread's last failed open (none after a success).
     virtual OpenFailure last_open_failure() const { return OpenFailure::other; }
+    // What the user can do about OpenFailure::access_denied on this system.
+    virtual const char* access_denied_advice() const {
+        return "Ask the administrator for access to the port.";
+    }
 };
 
 }  // namespace vx

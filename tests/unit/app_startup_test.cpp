@@ -84,9 +84,7 @@ TEST(StartupTest, SilentRunReturnsTheWorkersCode) {
         EXPECT_EQ(s.run("vxflash.exe", code), code);
         EXPECT_EQ(worker_calls, 1);
         EXPECT_EQ(worker_args.flash, &s.flash);
-        EXPECT_EQ(worker_args.page, nullptr);
-        EXPECT_EQ(worker_args.bank_bar, nullptr);
-        EXPECT_EQ(worker_args.pages_bar, nullptr);
+        EXPECT_EQ(worker_args.view, nullptr);
         EXPECT_EQ(s.fake.services.stops, 0);  // USB: the spooler is not touched
         EXPECT_TRUE(s.fake.ui.sheets.empty());
         if (code == 1) {

@@ -29,8 +29,17 @@ struct LoadFixture {
     test::TempDir dir;
     test::FakePlatform fake;
     StageFiles files;
-    Platform platform{fake.clock, fake.errors,   files,         fake.platform.profile, fake.serial,
-                      fake.ui,    fake.services, fake.printers, fake.registry};
+    Platform platform{fake.clock,
+                      fake.errors,
+                      files,
+                      fake.platform.profile,
+                      fake.serial,
+                      fake.ui,
+                      fake.services,
+                      fake.printers,
+                      fake.registry,
+                      fake.platform.usb,
+                      fake.platform.parallel};
     MessageCatalogue catalogue{platform};
     Cls_flash flash{platform, catalogue};
 };

@@ -339,6 +339,10 @@ public:
         return device;
     }
     OpenFailure last_open_failure() const override { return last_failure_; }
+    const char* access_denied_advice() const override {
+        return "Add the user to the group that owns the device (usually dialout: sudo usermod "
+               "-a -G dialout USER), then log in again.";
+    }
 
 private:
     static std::unique_ptr<SerialDevice> open_device(const char* name) {
