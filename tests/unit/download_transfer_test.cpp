@@ -471,6 +471,46 @@ TEST_F(TransferTest, MissingImageLeavesThePortOpen) {
     EXPECT_TRUE(flash->port_open());
 }
 
+// A stop asked by the main page ends the transfer at the next check: inside a bank after at
+// most one bank-bar step of bytes, or before the next bank; the port is closed either way.
+TEST_F(TransferTest, StopRequestEndsTheTransfer) {
+    struct Case {
+        const char* name;
+        size_t stop_after_writes;  // 0: stop asked while waiting for the first reply
+        size_t max_bytes_sent;
+    };
+    const Case cases[] = {
+        {"inside_first_bank", 5000, 5000 + 2048},
+        {"between_banks", 0, bank_bytes(4)},
+    };
+    for (const Case& c : cases) {
+        sim = {};
+        write_calls.clear();
+        flash->stop_requested = false;
+        write_image(8);
+        range(0, 7);
+        sim.steps = {{bank_bytes(4), {0x05}}, {bank_bytes(4), {0x05}}};
+        FakeSerialDevice& dev = open_serial();
+        if (c.stop_after_writes != 0) {
+            auto take = dev.on_write;
+            dev.on_write = [&, take](FakeSerialDevice& d, const uint8_t* p, uint32_t n) {
+                take(d, p, n);
+                if (write_calls.size() == c.stop_after_writes)
+                    flash->stop_requested = true;
+            };
+        } else {
+            dev.on_read = [&](FakeSerialDevice&, uint32_t) { flash->stop_requested = true; };
+        }
+        EXPECT_EQ(flash->download_com(view, nullptr), 0) << c.name;
+        size_t sent = 0;
+        for (const Bytes& w : write_calls)
+            sent += w.size();
+        EXPECT_LE(sent, c.max_bytes_sent) << c.name;
+        EXPECT_TRUE(trace_has("[Cls_flash][download_com] Stopped by the user\n")) << c.name;
+        EXPECT_FALSE(flash->port_open()) << c.name;
+    }
+}
+
 TEST_F(TransferTest, StartAndEndTexts) {
     struct Case {
         int model;
