@@ -1,21 +1,12 @@
-// USB printer access is not in this build yet: the enumeration finds nothing and the port
-// layer says so in the trace.
+// No USB printer access in this build yet: the enumeration finds nothing and the port layer
+// says so in the trace.
+#include "platform/null_devices.h"
 #include "platform/posix/posix_platform.h"
 
 namespace vx {
-namespace {
-
-class UnavailableUsb final : public UsbPrinters {
-public:
-    bool available() const override { return false; }
-    std::vector<UsbPrinterInfo> list(size_t) override { return {}; }
-    std::unique_ptr<UsbDevice> open(const UsbPrinterInfo&) override { return nullptr; }
-};
-
-}  // namespace
 
 UsbPrinters& posix_usb() {
-    static UnavailableUsb usb;
+    static NullUsbPrinters usb;
     return usb;
 }
 
