@@ -32,8 +32,8 @@ TEST_P(PortKinds, CapabilitiesAndFailedOpen) {
 
     EXPECT_EQ(f.flash.open_port(1), 0);
     EXPECT_FALSE(f.flash.port_open());
-    EXPECT_TRUE(in_order(f.trace(), {std::string("[FLASH][open_port] Port ") + c.port + "\n",
-                                     c.open_trace}));
+    EXPECT_TRUE(in_order(f.trace(),
+                         {std::string("[FLASH][open_port] Port ") + c.port + "\n", c.open_trace}));
     EXPECT_EQ(f.ko(), c.ko);
     // Nothing is open, so every exchange fails without touching a device.
     uint8_t buf[4] = {1, 2, 3, 4};
@@ -49,8 +49,7 @@ INSTANTIATE_TEST_SUITE_P(
         KindCase{"usb", "USB01", USB_PORT, false, false, false, false, TransferKind::usb_pages,
                  "[FLASH][open_port] Printer OFF\n", "[Error 5] Printer OFF - portname USB01.\n"},
         KindCase{"parallel", "LPT1", LPT_PORT, false, true, false, false, TransferKind::bytewise,
-                 "[Cls_parallel][open] Parallel port LPT1 is not supported in this build.\n",
-                 ""}),
+                 "[Cls_parallel][open] Parallel port LPT1 is not supported in this build.\n", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Changing the port kind replaces the backend and closes the old port first.
