@@ -202,7 +202,8 @@ public:
     // peer already.
     bool purge() override {
         termios tio{};
-        tcgetattr(fd_.get(), &tio);  // on failure: the fallback speed, the longest wait
+        if (tcgetattr(fd_.get(), &tio) != 0)
+            tio.c_cflag = CS8;  // and speed 0: the wait assumes the fallback speed
         const tcflag_t size = tio.c_cflag & CSIZE;
         const uint32_t data_bits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
         const int fd = fd_.get();
