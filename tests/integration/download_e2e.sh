@@ -105,7 +105,7 @@ for pf in $(vx_platforms); do
         expect_download_error
     done
 
-    # step 1 of the three-step sequence asks for pages 0-25 of a 20-page image
+    # the first send of the firmware sequence asks for pages 0-25 of a 20-page image
     vx_case "$pf-header-refused"
     vx_image --model 1 --kind fw --pages 20
     vx_ini FILENAME=image.bin SEND_FW=1 SEND_CG=1 KEEP_SETTINGS=1

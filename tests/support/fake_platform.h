@@ -59,6 +59,8 @@ public:
     bool read_fails = false;
     // Runs after a purge emptied `incoming` (a printer that keeps sending, forced sync).
     std::function<void(FakeSerialDevice&)> on_purge;
+    // What every purge reports of its wait for written bytes (a printer holding CTS low).
+    PurgeDrain purge_drain{};
 
     bool get_comm_state(CommState& s) override {
         if (state_fails)
@@ -95,6 +97,7 @@ public:
             on_purge(*this);
         return true;
     }
+    PurgeDrain last_purge_drain() const override { return purge_drain; }
     bool write(const uint8_t* data, uint32_t length, uint32_t& done) override {
         if (write_fails) {
             done = 0;

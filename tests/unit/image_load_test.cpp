@@ -23,6 +23,9 @@ public:
         out = result.failed_at == FileStage::ok ? content : std::vector<uint8_t>(3, 1);
         return result;
     }
+    UniqueFile open_for_writing(const std::string& path, bool append) override {
+        return native_platform().files.open_for_writing(path, append);
+    }
 };
 
 struct LoadFixture {
