@@ -217,7 +217,15 @@ int SerialPort::max_baud(uint32_t& flag) {
 }
 
 int SerialPort::purge() {
-    return device_ != nullptr && device_->purge() ? 1 : 0;
+    if (device_ == nullptr)
+        return 0;
+    const bool ok = device_->purge();
+    // A printer holding CTS low keeps our bytes queued: the wait is bounded, and said so.
+    if (const PurgeDrain d = device_->last_purge_drain(); d.timed_out) {
+        f_.trace_line("[FLASH][purge_port] Output did not drain within %u ms: input discarded\n",
+                      static_cast<unsigned>(d.waited_ms));
+    }
+    return ok ? 1 : 0;
 }
 
 int SerialPort::read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) {

@@ -65,3 +65,24 @@ TEST(PortKind, ChangingTheKindClosesTheOpenPort) {
 
 }  // namespace
 }  // namespace vx::test
+
+namespace vx::test {
+namespace {
+
+// A purge that gave up waiting for the output says so in the trace; one that did not is
+// silent.
+TEST(PortPurge, GivingUpOnTheOutputIsTraced) {
+    for (bool timed_out : {false, true}) {
+        PortFixture f;
+        FakeSerialDevice& dev = f.open();
+        dev.purge_drain = PurgeDrain{timed_out, 1354};
+        EXPECT_EQ(f.flash.purge_port(), 1);
+        const bool traced =
+            f.trace().find("[FLASH][purge_port] Output did not drain within 1354 ms: input "
+                           "discarded\n") != std::string::npos;
+        EXPECT_EQ(traced, timed_out);
+    }
+}
+
+}  // namespace
+}  // namespace vx::test
