@@ -99,7 +99,7 @@ TEST(CheckBoot, RangesByModel) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.model);
         ImageFixture f;
-        vximage::ImageSpec recipe;
+        vximage::ImageRecipe recipe;
         recipe.model = c.model;
         recipe.kind = Kind::boot;
         recipe.pages = c.pages;
@@ -120,7 +120,7 @@ TEST(CheckBoot, RangesByModel) {
 
 TEST(CheckBoot, Model5ChecksumCoversOnlyTheFirst64K) {
     ImageFixture f;
-    vximage::ImageSpec recipe;
+    vximage::ImageRecipe recipe;
     recipe.model = 5;
     recipe.kind = Kind::boot;
     recipe.pages = 8;
@@ -144,7 +144,7 @@ TEST(CheckBoot, IdentificationTexts) {
     };
     for (const auto& c : cases) {
         ImageFixture f;
-        vximage::ImageSpec recipe;
+        vximage::ImageRecipe recipe;
         recipe.model = c.model;
         recipe.kind = Kind::boot;
         recipe.text_a = c.text;
