@@ -67,8 +67,8 @@ int apply_boot_image(Cls_flash& f, const uint8_t* data, size_t size) {
     if (!r.gives_range)
         return 1;  // model 2: the page range rows fix its range
 
-    traced_page(f, r.start_address);  // the layout has the pages; these write the trace
-    traced_page(f, r.end_address);
+    trace_page(f, r.start_address);  // the pages come from the layout
+    trace_page(f, r.end_address);
     if (r.gives_fw) {
         f.start_fw = r.start_fw;
         f.end_fw = r.end_fw;

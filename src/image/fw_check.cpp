@@ -12,7 +12,7 @@ namespace vx {
 
 namespace {
 
-// The refusals found before any section field is written; 0 when there is none.
+// The fixed-text refusals found before any section field is written; null for the others.
 const char* early_refusal_line(ImageFault fault) {
     switch (fault) {
         case ImageFault::unknown_model:
@@ -33,15 +33,18 @@ const char* early_refusal_line(ImageFault fault) {
 }
 
 int apply_tagged(Cls_flash& f, const FwLayout& r) {
-    f.start_fw = traced_page(f, r.fw_start_address);
-    f.end_fw = traced_page(f, r.fw_end_address);
+    trace_page(f, r.fw_start_address);  // the pages come from the layout
+    trace_page(f, r.fw_end_address);
+    f.start_fw = r.sections.start_fw;
+    f.end_fw = r.sections.end_fw;
     f.trace_line("[FLASH][CheckFwFile] start_fw=%d end_fw=%d offset=%d\n", int(f.start_fw),
                  int(f.end_fw), int(f.offset_page));
     if (r.outcome.fault == ImageFault::gc_string) {
         f.trace_line("[FLASH][CheckFwFile] Invalid gc ini str !\n");
         return 0;
     }
-    f.start_cg = traced_page(f, r.cg_start_address);
+    trace_page(f, r.cg_start_address);
+    f.start_cg = r.sections.start_cg;
     f.end_cg = r.sections.end_cg;
     f.max_page = r.max_page;
     f.trace_line("[FLASH][CheckFwFile] start_cg=%d end_cg=%d\n", int(f.start_cg), int(f.end_cg));
@@ -94,12 +97,11 @@ int Cls_flash::_4ByteToPage(const uint8_t* bytes, uint16_t& page) {
     return 1;
 }
 
-uint16_t traced_page(Cls_flash& flash, uint32_t address) {
+void trace_page(Cls_flash& flash, uint32_t address) {
     const uint8_t bytes[4] = {uint8_t(address >> 24), uint8_t(address >> 16), uint8_t(address >> 8),
                               uint8_t(address)};
     uint16_t page = 0;
     flash._4ByteToPage(bytes, page);
-    return page;
 }
 
 int apply_fw_image(Cls_flash& f, const uint8_t* data, size_t size) {

@@ -72,7 +72,8 @@ struct BootLayout {
     char text_a[9] = {};
     char text_b[9] = {};
     // Models 3 to 6: the boot addresses (models 5 and 6: their low 16 bits), their pages and
-    // the range the image is sent to.
+    // the range the image is sent to: flash pages begin_page to last_page, from image page
+    // offset_page.
     uint32_t start_address = 0, end_address = 0;
     uint16_t start_page = 0, end_page = 0;
     bool gives_range = false;

@@ -18,8 +18,8 @@ int apply_fw_image(Cls_flash& flash, const uint8_t* data, size_t size);
 // Checks `size` bytes of a boot image for flash.printer_model; 1 when valid.
 int apply_boot_image(Cls_flash& flash, const uint8_t* data, size_t size);
 
-// The flash page of a big-endian address, through Cls_flash::_4ByteToPage and its trace line.
-uint16_t traced_page(Cls_flash& flash, uint32_t address);
+// The trace line of Cls_flash::_4ByteToPage for an address of an image header.
+void trace_page(Cls_flash& flash, uint32_t address);
 
 // Reads a whole image file for CheckFwFile / CheckBootFile (`operation` names the check in the
 // trace). A failure after the open is traced here; a failed open is left to the caller, whose
