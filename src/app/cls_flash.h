@@ -129,10 +129,10 @@ public:
     int CheckFwFile();
     int CheckBootFile();
     int _4ByteToPage(const uint8_t* bytes, uint16_t& page);
-    // 1 with the range set; 0 when the selection has no range for the model.
+    // 1 with the range set, 0 when the flags give no range for this model (nothing to send).
     int set_BeginEndPage(uint16_t flags);
-    void set_BeginEndPage_old(uint16_t flags);  // temporary until the range table lands
-    // Reads the whole image; returns its size, 0 on failure (reported here).
+    // Reads the whole image, a partial last page filled up with 0xFF; returns the size handed
+    // over (whole pages), 0 on failure (reported here).
     uint32_t load_file2send(const char* file_name, std::vector<uint8_t>& image);
 
     // ---- header and transfer (protocol/) ----

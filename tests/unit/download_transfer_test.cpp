@@ -363,7 +363,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PageTestCase{"tail_bytes_ignored", 4, 100, 0, 3, 0, true},
                       PageTestCase{"with_offset", 6, 0, 20, 23, 2, true},
                       PageTestCase{"one_page_short", 3, 0, 0, 3, 0, false},
-                      PageTestCase{"short_last_page", 3, 16383, 0, 3, 0, false},
+                      PageTestCase{"short_last_page_filled_up", 3, 16383, 0, 3, 0, true},
                       PageTestCase{"offset_past_end", 4, 0, 0, 3, 1, false},
                       PageTestCase{"reversed", 64, 0, 160, 36, 0, false},
                       PageTestCase{"offset_wrapped", 4, 0, 0, 0, 0xFFFFFFFCu, false},

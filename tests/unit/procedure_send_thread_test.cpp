@@ -33,7 +33,7 @@ struct Procedure : PortFixture {
     }
     void image(int model, vximage::Kind kind,
                vximage::Breakage breakage = vximage::Breakage::none) {
-        vximage::ImageSpec recipe;
+        vximage::ImageRecipe recipe;
         recipe.model = model;
         recipe.kind = kind;
         recipe.breakage = breakage;
