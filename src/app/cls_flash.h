@@ -134,6 +134,17 @@ public:
     // Reads the whole image, a partial last page filled up with 0xFF; returns the size handed
     // over (whole pages), 0 on failure (reported here).
     uint32_t load_file2send(const char* file_name, std::vector<uint8_t>& image);
+    // The file as the last successful check saw it. The transfer reads the file again and
+    // sends it only when it still holds those bytes: a file replaced after its check is
+    // never sent unchecked.
+    struct CheckedImage {
+        bool valid = false;
+        std::string name;
+        uint64_t size = 0;
+        uint64_t digest = 0;
+    };
+    CheckedImage checked_image;
+    void remember_checked_image(const std::string& name, const std::vector<uint8_t>& bytes);
 
     // ---- header and transfer (protocol/) ----
     int send_header(MainPageView& view);

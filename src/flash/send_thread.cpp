@@ -387,6 +387,7 @@ int send_thread(const send_thread_args& args) {
         return 0;
     }
     args.flash->stop_requested = false;
+    args.flash->checked_image = {};  // every transfer of this run follows its own check
     Procedure procedure(args);
     return procedure.run();
 }

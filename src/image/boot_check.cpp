@@ -88,6 +88,7 @@ int apply_boot_image(Cls_flash& f, const uint8_t* data, size_t size) {
 int Cls_flash::CheckBootFile() {
     const std::string name = bounded_text(fw_filename, sizeof fw_filename);
     trace_line("[FLASH][CheckBootFile] Boot FileName = %s\n", name.c_str());
+    checked_image = {};
     std::vector<uint8_t> image;
     const FileReadResult read = read_image_file(*this, "CheckBootFile", name, image);
     if (read.failed_at == FileStage::open) {
@@ -96,7 +97,10 @@ int Cls_flash::CheckBootFile() {
     if (read.failed_at != FileStage::ok) {
         return 0;
     }
-    return apply_boot_image(*this, image.data(), image.size());
+    const int ok = apply_boot_image(*this, image.data(), image.size());
+    if (ok)
+        remember_checked_image(name, image);
+    return ok;
 }
 
 }  // namespace vx

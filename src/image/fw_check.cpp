@@ -173,6 +173,7 @@ FileReadResult read_image_file(Cls_flash& flash, const char* operation, const st
 int Cls_flash::CheckFwFile() {
     const std::string name = bounded_text(fw_filename, sizeof fw_filename);
     trace_line("[FLASH][CheckFwFile] Firmware FileName = %s\n", name.c_str());
+    checked_image = {};
     std::vector<uint8_t> image;
     const FileReadResult read = read_image_file(*this, "CheckFwFile", name, image);
     if (read.failed_at == FileStage::open) {
@@ -183,7 +184,10 @@ int Cls_flash::CheckFwFile() {
     if (read.failed_at != FileStage::ok) {
         return 0;
     }
-    return apply_fw_image(*this, image.data(), image.size());
+    const int ok = apply_fw_image(*this, image.data(), image.size());
+    if (ok)
+        remember_checked_image(name, image);
+    return ok;
 }
 
 }  // namespace vx

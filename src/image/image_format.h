@@ -129,4 +129,7 @@ const char* boot_tag(int model);
 uint32_t boot_min_size(int model);
 
 }  // namespace layout
+// FNV-1a over the bytes: tells a file changed since its check from the one that was checked.
+uint64_t image_digest(const uint8_t* data, size_t size);
+
 }  // namespace vx

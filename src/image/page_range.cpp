@@ -84,11 +84,32 @@ int Cls_flash::set_BeginEndPage(uint16_t flags) {
     return 1;
 }
 
+void Cls_flash::remember_checked_image(const std::string& name, const std::vector<uint8_t>& bytes) {
+    checked_image.valid = true;
+    checked_image.name = name;
+    checked_image.size = bytes.size();
+    checked_image.digest = image_digest(bytes.data(), bytes.size());
+}
+
 uint32_t Cls_flash::load_file2send(const char* file_name, std::vector<uint8_t>& image) {
     image.clear();
     const std::string name = bounded_text(file_name ? file_name : "", PATH_CHARS);
     trace_line("[FLASH][load_file2send] Firmware FileName = %s\n", name.c_str());
     const FileReadResult read = platform.files.read_whole(name, image);
+    if (read.failed_at == FileStage::ok && checked_image.valid) {
+        const uint64_t digest = image_digest(image.data(), image.size());
+        if (name != checked_image.name || image.size() != checked_image.size ||
+            digest != checked_image.digest) {
+            trace_line(
+                "[FLASH][load_file2send] %s changed since it was checked (%llu bytes, was %llu): "
+                "not sent\n",
+                name.c_str(), static_cast<unsigned long long>(image.size()),
+                static_cast<unsigned long long>(checked_image.size));
+            image.clear();
+            image.shrink_to_fit();
+            return 0;
+        }
+    }
     // Pages are sent whole: a partial last page (a boot image may end anywhere) is filled up
     // as erased flash, so its bytes are sent and not silently left out.
     const uint64_t whole = pages_rounded_up(image.size()) * PAGE_SIZE;
