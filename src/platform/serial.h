@@ -26,6 +26,9 @@ struct ReadTimeouts {
 
 constexpr uint32_t DSR_ON = 0x0020;
 
+// The modem lines the program drives.
+enum class ModemLine { rts, dtr };
+
 // Maximum-baud flags as GetCommProperties reports them.
 constexpr uint32_t MAXBAUD_19200 = 0x00002000;
 constexpr uint32_t MAXBAUD_38400 = 0x00004000;
@@ -49,7 +52,8 @@ public:
     // DSR_ON and friends. Fails on a device without modem lines.
     virtual bool modem_status(uint32_t& status) = 0;
     virtual bool clear_error() = 0;
-    virtual bool set_rts() = 0;
+    // Raises (on) or drops a modem line. Fails on a device without modem lines.
+    virtual bool set_modem_line(ModemLine line, bool on) = 0;
     // Discards pending input and output. Bytes already handed to write() are never dropped.
     virtual bool purge() = 0;
     // Synchronous write; `written` receives the count.

@@ -85,7 +85,11 @@ public:
         return ClearCommError(h(), &errors, &stat) != 0;
     }
 
-    bool set_rts() override { return EscapeCommFunction(h(), SETRTS) != 0; }
+    bool set_modem_line(ModemLine line, bool on) override {
+        const DWORD function = line == ModemLine::rts ? (on ? SETRTS : CLRRTS)
+                                                      : (on ? SETDTR : CLRDTR);
+        return EscapeCommFunction(h(), function) != 0;
+    }
 
     // Writes are synchronous, so the output queue holds nothing of ours once they return;
     // only pending input is discarded. (A transmit purge drops bytes still in the driver's
