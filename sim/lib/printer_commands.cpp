@@ -10,10 +10,10 @@ namespace vxsim {
 
 namespace {
 
-constexpr uint8_t RELEASE_REQUEST[3] = {0x1B, 0x20, 0x62};   // ESC SP b
+constexpr uint8_t RELEASE_REQUEST[3] = {0x1B, 0x20, 0x62};        // ESC SP b
 constexpr uint8_t CLOSING_COMMAND[4] = {0x1B, 0x6C, 0x1B, 0x6E};  // ESC l ESC n
-constexpr uint8_t EMULATION_PREFIX[3] = {0x1B, 0x5B, 0x63};  // ESC [ c
-constexpr size_t EMULATION_HEAD = 5;                          // prefix and length
+constexpr uint8_t EMULATION_PREFIX[3] = {0x1B, 0x5B, 0x63};       // ESC [ c
+constexpr size_t EMULATION_HEAD = 5;                              // prefix and length
 constexpr size_t EMULATION_MAX_PAYLOAD = 64;
 // A command whose next byte is this late is dropped (the host gave up on it).
 constexpr uint64_t COMMAND_GAP_MS = 200;
@@ -159,8 +159,8 @@ void Printer::emulation_command(uint64_t now) {
     }
     event(now, what + rts + " state=" + hex_byte(emulation_.state) +
                    " setting=" + hex_byte(emulation_.setting));
-    const uint8_t reply[8] = {0x1B, 0x5B, 0x63, emulation_.state, 0x00, 0x01,
-                              emulation_.setting, 0x01};
+    const uint8_t reply[8] = {0x1B, 0x5B, 0x63, emulation_.state, 0x00, 0x01, emulation_.setting,
+                              0x01};
     for (uint8_t b : reply)
         send(b, now);
 }

@@ -16,8 +16,10 @@ constexpr size_t DIGIT_TO_REPLACE = 12;  // the upper digit of the seventh byte
 constexpr uint8_t SETTING_ON = 0x40;     // set by both setting commands
 constexpr uint8_t SETTING_FLIP = 0x20;   // flipped by the final command
 
-const char* const CLRRTS_ERROR = "[FLASH][disable_4722_emulation] EscapeCommFunction CLRRTS Error!\n";
-const char* const SETRTS_ERROR = "[FLASH][disable_4722_emulation] EscapeCommFunction SETRTS Error!\n";
+const char* const CLRRTS_ERROR =
+    "[FLASH][disable_4722_emulation] EscapeCommFunction CLRRTS Error!\n";
+const char* const SETRTS_ERROR =
+    "[FLASH][disable_4722_emulation] EscapeCommFunction SETRTS Error!\n";
 
 }  // namespace
 

@@ -12,7 +12,7 @@ namespace vx {
 
 namespace {
 
-constexpr uint8_t RELEASE_REQUEST[3] = {0x1B, 0x20, 0x62};         // ESC SP b
+constexpr uint8_t RELEASE_REQUEST[3] = {0x1B, 0x20, 0x62};        // ESC SP b
 constexpr uint8_t CLOSING_COMMAND[4] = {0x1B, 0x6C, 0x1B, 0x6E};  // ESC l ESC n
 constexpr uint32_t RELEASE_TIMEOUT_MS = 500;
 constexpr size_t RELEASE_FRAME = 2;  // bytes before and after the text

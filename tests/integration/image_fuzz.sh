@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Builds the image-check fuzz target with clang and libFuzzer, seeds it with vximage images
-# of every model, and runs it for a bounded time; any finding fails the test.
+# Builds the fuzz targets with clang and libFuzzer, seeds the image checks with vximage images
+# of every model, and runs each for a bounded time (the release-answer target, being small,
+# for a third of it); any finding fails the test.
 set -u
 SRC=${VX_SRC:-$(cd "$(dirname "$0")/../.." && pwd)}
 OUT=${VX_FUZZ_BUILD:-$SRC/build/fuzz}
@@ -48,3 +49,22 @@ if [ $rc -ne 0 ] || [ -n "$(ls -A "$probe/artifacts")" ]; then
 fi
 grep -E "^stat::number_of_executed_units" "$probe/fuzz.log"
 echo "PASS: fuzz_image_checks ran ${SECONDS_TO_RUN}s clean"
+
+# The release answer to the CONDITIONAL_TABLE key, seeded with a few answers.
+release=$probe/release
+mkdir -p "$release/corpus" "$release/artifacts"
+printf '\002 1.05;A01; \003' >"$release/corpus/normal"
+printf '\002 123456789;B; \003' >"$release/corpus/long"
+printf '\002\003' >"$release/corpus/short"
+RELEASE_SECONDS=$(((SECONDS_TO_RUN + 2) / 3))
+timeout $((RELEASE_SECONDS + 120)) "$OUT/fuzz_release_key" -max_len=128 \
+    -max_total_time="$RELEASE_SECONDS" -timeout=10 -print_final_stats=1 \
+    -artifact_prefix="$release/artifacts/" "$release/corpus" >"$release/fuzz.log" 2>&1
+rc=$?
+if [ $rc -ne 0 ] || [ -n "$(ls -A "$release/artifacts")" ]; then
+    echo "FAIL: fuzz_release_key exit code $rc"
+    tail -60 "$release/fuzz.log"
+    exit 1
+fi
+grep -E "^stat::number_of_executed_units" "$release/fuzz.log"
+echo "PASS: fuzz_release_key ran ${RELEASE_SECONDS}s clean"

@@ -93,8 +93,8 @@ public:
     bool clear_error() override { return true; }
     bool set_modem_line(ModemLine line, bool on) override {
         const int call = line_calls++;
-        if (lines_fail ||
-            std::find(line_call_fails.begin(), line_call_fails.end(), call) != line_call_fails.end())
+        if (lines_fail || std::find(line_call_fails.begin(), line_call_fails.end(), call) !=
+                              line_call_fails.end())
             return false;
         if (line == ModemLine::rts) {
             rts_raised += on ? 1 : 0;

@@ -155,9 +155,9 @@ TEST(DetectEmulation, SwitchOffRunsFirstAndRtsIsLeftAlone) {
     EXPECT_EQ(dev.rts_raised, 1);
     EXPECT_FALSE(dev.rts);
     EXPECT_TRUE(dev.dtr);
-    const std::vector<uint8_t> expected = {0x1B, 0x5B, 0x63, 0x04, 0x00, 0x01, 0xCC, 0x01, 0x01,
-                                           0x1B, 0x5B, 0x63, 0x04, 0x00, 0x01, 0xC5, 0x01, 0x01,
-                                           0x1B, 0x7D, 0x7B};
+    const std::vector<uint8_t> expected = {0x1B, 0x5B, 0x63, 0x04, 0x00, 0x01, 0xCC,
+                                           0x01, 0x01, 0x1B, 0x5B, 0x63, 0x04, 0x00,
+                                           0x01, 0xC5, 0x01, 0x01, 0x1B, 0x7D, 0x7B};
     EXPECT_EQ(dev.written, expected);
     EXPECT_TRUE(in_order(f.trace(), {"[FLASH][send_download_cmd] disable_4722_emulation !\n",
                                      "[Cls_flash][DetectPrinterModel] Cmd ESC {} sent \n"}));

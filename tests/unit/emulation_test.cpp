@@ -1,12 +1,13 @@
 // The emulation switch-off: its command texts, then the dialogue against the simulated
 // printer (which notes RTS at every command) and against scripted replies and failing lines.
+#include "protocol/emulation.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
 #include "port_fixture.h"
-#include "protocol/emulation.h"
 #include "sim_fixture.h"
 
 namespace vx::test {
@@ -45,7 +46,9 @@ TEST(EmulationCommand, EverySettingGivesAHexDigit) {
         ASSERT_EQ(text.size(), std::string(EMULATION_STATE_QUERY).size());
         EXPECT_EQ(text.find_first_not_of("0123456789abcdef"), std::string::npos) << text;
         EXPECT_EQ(text[12], "0123456789abcdef"[value >> 4]);
-        EXPECT_EQ(text.substr(0, 12) + text.substr(13), "1b5b63040001" "50101");
+        EXPECT_EQ(text.substr(0, 12) + text.substr(13),
+                  "1b5b63040001"
+                  "50101");
     }
 }
 
@@ -193,8 +196,8 @@ TEST(DialogueScripted, SettingComesFromTheLatestReply) {
     };
     EXPECT_EQ(f.flash.disable_4722_emulation(), 1);
     // 0x31 | 0x40 = 0x71; the silent second setting leaves 0x71; 0x71 ^ 0x20 = 0x51.
-    EXPECT_EQ(dev.written, concat({OPENING, QUERY, setting(0xE5), setting(0x75),
-                                   final_command(0x56)}));
+    EXPECT_EQ(dev.written,
+              concat({OPENING, QUERY, setting(0xE5), setting(0x75), final_command(0x56)}));
     EXPECT_FALSE(dev.rts);
     EXPECT_TRUE(dev.dtr);
 }
@@ -242,8 +245,11 @@ INSTANTIATE_TEST_SUITE_P(
     Failures, DialogueLines,
     ::testing::Values(
         LineFailure{"first_clrrts", 0, 0, CLRRTS, {}},
-        LineFailure{"setdtr", 1, 0,
-                    "[FLASH][disable_4722_emulation] EscapeCommFunction SETDTR Error!\n", {}},
+        LineFailure{"setdtr",
+                    1,
+                    0,
+                    "[FLASH][disable_4722_emulation] EscapeCommFunction SETDTR Error!\n",
+                    {}},
         LineFailure{"poll_setrts", 2, 1, SETRTS, OPENING},
         LineFailure{"poll_clrrts", 3, 1, CLRRTS, concat({OPENING, QUERY})},
         LineFailure{"setting_setrts", 4, 1, SETRTS, concat({OPENING, QUERY})},
@@ -251,8 +257,7 @@ INSTANTIATE_TEST_SUITE_P(
                     concat({OPENING, QUERY, setting(0xE5), setting(0xE5)})},
         // The script answers 0xA2 every time: 0xA2 ^ 0x20 = 0x82.
         LineFailure{"final_clrrts", 8, 1, CLRRTS,
-                    concat({OPENING, QUERY, setting(0xE5), setting(0xE5),
-                            final_command(0x86)})}),
+                    concat({OPENING, QUERY, setting(0xE5), setting(0xE5), final_command(0x86)})}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Not a serial line: nothing to drive, nothing sent.

@@ -23,9 +23,10 @@ struct SimFixture {
     FakePlatform fake;
     vxsim::Printer printer;
     SimSerialPorts serial{fake.clock, printer};
-    Platform platform{fake.clock,    fake.errors,   fake.platform.files, fake.platform.profile,
-                      serial,        fake.ui,       fake.services,       fake.printers,
-                      fake.registry, fake.platform.usb, fake.platform.parallel};
+    Platform platform{
+        fake.clock,    fake.errors,       fake.platform.files,   fake.platform.profile,
+        serial,        fake.ui,           fake.services,         fake.printers,
+        fake.registry, fake.platform.usb, fake.platform.parallel};
     MessageCatalogue catalogue{platform};
     Cls_flash flash{platform, catalogue};
 

@@ -1,11 +1,12 @@
 // The update decision: release text and key building as tables, then the whole decision
 // against the simulated printer and a flash.ini on disk.
+#include "protocol/update_decision.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 #include <vector>
 
-#include "protocol/update_decision.h"
 #include "sim_fixture.h"
 
 namespace vx::test {
@@ -37,17 +38,17 @@ INSTANTIATE_TEST_SUITE_P(
                       // the 8th character is skipped, the 9th starts the second part
                       KeyCase{"12345678;B;", "Rel1234567Ver"},
                       KeyCase{"123456789;B;", "Rel1234567Ver9"},
-                      KeyCase{"1234567;AB;", "Rel1234567VerAB"},   // 7 characters, then ";"
+                      KeyCase{"1234567;AB;", "Rel1234567VerAB"},  // 7 characters, then ";"
                       KeyCase{"1.2.3;X;", "Rel123VerX"},
-                      KeyCase{"1.2.3.45;X;", "Rel1234Ver"},        // dots count as examined
-                      KeyCase{";B01;", "RelVerB01"},               // empty version
-                      KeyCase{"1.05;;", "Rel105Ver"},              // empty second field
-                      KeyCase{"1.05;A.1;", "Rel105VerA.1"},        // dots kept in the second
+                      KeyCase{"1.2.3.45;X;", "Rel1234Ver"},             // dots count as examined
+                      KeyCase{";B01;", "RelVerB01"},                    // empty version
+                      KeyCase{"1.05;;", "Rel105Ver"},                   // empty second field
+                      KeyCase{"1.05;A.1;", "Rel105VerA.1"},             // dots kept in the second
                       KeyCase{"1.05;ABCDEFGHIJ;", "Rel105VerABCDEFG"},  // at most 7
-                      KeyCase{"1.05;A01;B02;", "Rel105VerA01"},    // only up to the second ";"
-                      KeyCase{"1.05;A01", "Rel105VerA01"},         // no closing ";"
-                      KeyCase{"1.05", "Rel105Ver"},                // no ";" at all
-                      KeyCase{"....", "RelVer"},                   // dots only
+                      KeyCase{"1.05;A01;B02;", "Rel105VerA01"},         // only up to the second ";"
+                      KeyCase{"1.05;A01", "Rel105VerA01"},              // no closing ";"
+                      KeyCase{"1.05", "Rel105Ver"},                     // no ";" at all
+                      KeyCase{"....", "RelVer"},                        // dots only
                       KeyCase{".......;Z;", "RelVerZ"},
                       KeyCase{"1234567", "Rel1234567Ver"},   // ends where the 8th would be
                       KeyCase{"12345678", "Rel1234567Ver"},  // ends on the skipped one
@@ -171,10 +172,10 @@ INSTANTIATE_TEST_SUITE_P(
                      "[FLASH][UpdateMustBeDone] The printer with fw Rel200VerA01 should not be "
                      "updated .\n",
                      true},
-        DecisionCase{"no_answer", silence(), TABLE_INI, 0, "configured.bin", ERROR_12,
-                     NO_ANSWER, true},
-        DecisionCase{"two_byte_answer", raw_answer({0x02, 0x03}), TABLE_INI, 0,
-                     "configured.bin", ERROR_12, NO_ANSWER, true},
+        DecisionCase{"no_answer", silence(), TABLE_INI, 0, "configured.bin", ERROR_12, NO_ANSWER,
+                     true},
+        DecisionCase{"two_byte_answer", raw_answer({0x02, 0x03}), TABLE_INI, 0, "configured.bin",
+                     ERROR_12, NO_ANSWER, true},
         DecisionCase{"three_byte_answer", raw_answer({0x02, 0x20, 0x03}), TABLE_INI, 0,
                      "configured.bin", ERROR_12, NO_ANSWER, true},
         DecisionCase{"frame_only_answer", raw_answer({0x02, 0x20, 0x20, 0x03}), TABLE_INI, 1,

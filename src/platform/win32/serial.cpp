@@ -86,8 +86,8 @@ public:
     }
 
     bool set_modem_line(ModemLine line, bool on) override {
-        const DWORD function = line == ModemLine::rts ? (on ? SETRTS : CLRRTS)
-                                                      : (on ? SETDTR : CLRDTR);
+        const DWORD function =
+            line == ModemLine::rts ? (on ? SETRTS : CLRRTS) : (on ? SETDTR : CLRDTR);
         return EscapeCommFunction(h(), function) != 0;
     }
 
