@@ -45,6 +45,20 @@ Printer:
   --reply-gap-ms MS     time between the steps of a reply script (default 20)
   --stall-ms MS         a transfer idle this long is abandoned (default 20000)
 
+Firmware release and IBM 4722 emulation:
+  --release TEXT        answer the release request (ESC SP b) with TEXT framed by two bytes
+                        on each side, 02 20 TEXT 20 03 (default 1.05;A01;)
+  --release-raw HEX[,HEX...]  answer the release request with exactly these bytes
+  --release-silent      never answer the release request
+  --emulation STATE,SETTING   the printer runs the emulation: it answers the ESC [ c dialogue
+                        with 8-byte replies (state byte at 3, setting byte at 6, hex), applies
+                        the setting commands' upper digit (a setting command whose seventh
+                        byte is c5 reads as a state query) and, while STATE is 09, 0b, 0d or
+                        0f, ignores the download command until the final command switches
+                        the emulation off. e.g. --emulation 0b,a2
+  --modem-log PATH      the host's RTS/DTR changes as the modem shim logs them ("RTS=1" lines);
+                        the transcript names RTS at each emulation command
+
 Line:
   --line-rate BITS      read no faster than BITS/10 bytes per second (default: unlimited)
   --dsr on|off          DSR line, written to the modem file for the modem-status shim
@@ -113,7 +127,7 @@ struct Options {
     vxsim::Config cfg;
     uint64_t line_rate = 0;
     int dsr = -1;  // -1: leave the modem file alone
-    std::string modem_file, link, ready_file, transcript, pages_out, stats;
+    std::string modem_file, link, ready_file, transcript, pages_out, stats, modem_log;
     bool transcript_full = false;
     uint64_t exit_after_downloads = 0, exit_after_banks = 0, timeout_s = 120;
 };
@@ -122,6 +136,76 @@ int usage_error(const std::string& msg) {
     std::fprintf(stderr, "printer-sim: %s (see --help)\n", msg.c_str());
     return 2;
 }
+
+// Options of the commands outside the download; returns an error text, empty when fine.
+template <typename Need>
+std::string parse_command_option(const std::string& a, Need& need, Options& o) {
+    std::string s;
+    if (a == "--release-silent") {
+        o.cfg.release.kind = vxsim::ReleaseAnswer::silence;
+    } else if (a == "--release") {
+        if (!need(s) || s.size() > 96)
+            return "--release needs a text of at most 96 characters";
+        o.cfg.release.kind = vxsim::ReleaseAnswer::text;
+        o.cfg.release.release = s;
+    } else if (a == "--release-raw") {
+        if (!need(s))
+            return "--release-raw needs bytes";
+        o.cfg.release.kind = vxsim::ReleaseAnswer::raw;
+        o.cfg.release.bytes.clear();
+        size_t pos = 0;
+        while (pos <= s.size()) {
+            size_t c = s.find(',', pos);
+            std::string item = s.substr(pos, c == std::string::npos ? std::string::npos : c - pos);
+            uint8_t b = 0;
+            if (!parse_hex_byte(item, b))
+                return "--release-raw: bad byte '" + item + "'";
+            o.cfg.release.bytes.push_back(b);
+            pos = c == std::string::npos ? s.size() + 1 : c + 1;
+        }
+    } else if (a == "--emulation") {
+        size_t comma = 0;
+        uint8_t state = 0, setting = 0;
+        if (!need(s) || (comma = s.find(',')) == std::string::npos ||
+            !parse_hex_byte(s.substr(0, comma), state) ||
+            !parse_hex_byte(s.substr(comma + 1), setting))
+            return "--emulation needs STATE,SETTING (hex bytes)";
+        o.cfg.emulation.present = true;
+        o.cfg.emulation.state = state;
+        o.cfg.emulation.setting = setting;
+    } else if (a == "--modem-log") {
+        if (!need(o.modem_log))
+            return "--modem-log needs a path";
+    }
+    return "";
+}
+
+// The host's RTS as the modem shim last logged it; read again only when the log grew.
+class RtsWatch {
+public:
+    explicit RtsWatch(std::string path) : path_(std::move(path)) {}
+    void update(vxsim::Printer& printer) {
+        struct stat st {};
+        if (path_.empty() || stat(path_.c_str(), &st) != 0 || st.st_size == size_)
+            return;
+        size_ = st.st_size;
+        std::ifstream in(path_);
+        std::string line;
+        int rts = -1;
+        while (std::getline(in, line)) {
+            if (line == "RTS=1")
+                rts = 1;
+            else if (line == "RTS=0")
+                rts = 0;
+        }
+        if (rts >= 0)
+            printer.set_rts(rts == 1);
+    }
+
+private:
+    std::string path_;
+    off_t size_ = -1;
+};
 
 // Returns -1 to go on, otherwise an exit code.
 int parse_args(int argc, char** argv, Options& o) {
@@ -232,6 +316,11 @@ int parse_args(int argc, char** argv, Options& o) {
             if (!need_uint(3600000, n))
                 return usage_error("--stall-ms needs MS");
             o.cfg.stall_ms = static_cast<uint32_t>(n);
+        } else if (a == "--release" || a == "--release-raw" || a == "--release-silent" ||
+                   a == "--emulation" || a == "--modem-log") {
+            const std::string error = parse_command_option(a, need, o);
+            if (!error.empty())
+                return usage_error(error);
         } else if (a == "--line-rate") {
             if (!need_uint(100000000, n))
                 return usage_error("--line-rate needs bits per second");
@@ -427,6 +516,7 @@ int main(int argc, char** argv) {
     const uint64_t origin = mono_ms();
     auto now = [&] { return mono_ms() - origin; };
     vxsim::Printer printer(o.cfg, 0);
+    RtsWatch rts_watch(o.modem_log);
     TranscriptWriter transcript(o.transcript, o.transcript_full);
     if (transcript.failed(o.transcript)) {
         std::fprintf(stderr, "printer-sim: cannot write %s\n", o.transcript.c_str());
@@ -503,6 +593,7 @@ int main(int argc, char** argv) {
         if (r > 0) {
             if (o.line_rate)
                 tokens -= static_cast<double>(r);
+            rts_watch.update(printer);  // the host set its lines before it wrote these bytes
             printer.receive(buf.data(), static_cast<size_t>(r), now());
         } else if (r < 0 && errno != EAGAIN && errno != EINTR) {
             usleep(10000);  // EIO while no one holds the slave: wait for a reopen

@@ -2,6 +2,7 @@
 // profile files use the machine's own implementation (tests run in a temporary directory).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -54,6 +55,12 @@ public:
     uint32_t max_baud_flag = MAXBAUD_USER;
     int purges = 0;
     int rts_raised = 0;
+    bool rts = false, dtr = false;
+    // Modem-line calls that fail: the n-th call (counted from 0) of set_modem_line fails
+    // when n is in the set; `lines_fail` fails them all.
+    std::vector<int> line_call_fails;
+    bool lines_fail = false;
+    int line_calls = 0;
     std::vector<ReadTimeouts> timeout_log;
     bool write_fails = false;
     bool read_fails = false;
@@ -86,8 +93,17 @@ public:
         return true;
     }
     bool clear_error() override { return true; }
-    bool set_rts() override {
-        ++rts_raised;
+    bool set_modem_line(ModemLine line, bool on) override {
+        const int call = line_calls++;
+        if (lines_fail || std::find(line_call_fails.begin(), line_call_fails.end(), call) !=
+                              line_call_fails.end())
+            return false;
+        if (line == ModemLine::rts) {
+            rts_raised += on ? 1 : 0;
+            rts = on;
+        } else {
+            dtr = on;
+        }
         return true;
     }
     bool purge() override {

@@ -136,6 +136,14 @@ TEST(Win32Profile, ReadsWhatItWrote) {
     EXPECT_EQ(p.get_int(ini.c_str(), "PORT SETTING", "BAUD", 9600), 4294967295u);
     EXPECT_EQ(p.get_int(ini.c_str(), "PORT SETTING", "SIZE", 8), 8u);
     EXPECT_EQ(dir.read("flash.ini"), "[PORT SETTING]\r\nPORT=COM3\r\nBAUD=-1\r\n");
+    EXPECT_TRUE(p.has_section(ini.c_str(), "port setting"));
+    EXPECT_FALSE(p.has_section(ini.c_str(), "CONDITIONAL_TABLE"));
+    // Many sections: the name list outgrows the first buffer.
+    std::string many;
+    for (int i = 0; i < 600; ++i)
+        many += "[SECTION_WITH_A_LONG_NAME_" + std::to_string(i) + "]\r\n";
+    dir.write("many.ini", many + "[CONDITIONAL_TABLE]\r\nk=v\r\n");
+    EXPECT_TRUE(p.has_section(dir.file("many.ini").c_str(), "conditional_table"));
     // A directory that does not exist cannot take the file.
     const std::string bad = dir.file("missing\\flash.ini");
     EXPECT_FALSE(p.write_string(bad.c_str(), "S", "K", "V"));
