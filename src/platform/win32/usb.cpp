@@ -12,7 +12,7 @@ namespace {
 class UnavailableUsb final : public UsbPrinters {
 public:
     bool available() const override { return false; }
-    std::vector<UsbPrinterInfo> list(size_t) override { return {}; }
+    bool list(std::vector<UsbPrinterInfo>&) override { return false; }
     std::unique_ptr<UsbDevice> open(const UsbPrinterInfo&) override { return nullptr; }
 };
 
