@@ -26,8 +26,8 @@
 #define MAX_URBS 16
 
 typedef struct {
-    UMockdevIoctlData *urb;    /* the client's struct usbdevfs_urb */
-    UMockdevIoctlData *buffer; /* its data buffer */
+    UMockdevIoctlData* urb;    /* the client's struct usbdevfs_urb */
+    UMockdevIoctlData* buffer; /* its data buffer */
 } Urb;
 
 typedef struct {
@@ -43,8 +43,8 @@ static Device devices[MAX_DEVICES];
 static int n_devices;
 static GMutex lock;
 
-static Device *device_of(UMockdevIoctlClient *client) {
-    const char *node = umockdev_ioctl_client_get_devnode(client);
+static Device* device_of(UMockdevIoctlClient* client) {
+    const char* node = umockdev_ioctl_client_get_devnode(client);
     for (int i = 0; i < n_devices; ++i) {
         if (node && strcmp(node, devices[i].devnode) == 0)
             return &devices[i];
@@ -52,8 +52,8 @@ static Device *device_of(UMockdevIoctlClient *client) {
     return NULL;
 }
 
-static int send_all(int fd, const void *data, size_t n) {
-    const unsigned char *p = data;
+static int send_all(int fd, const void* data, size_t n) {
+    const unsigned char* p = data;
     while (n > 0) {
         ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
         if (w < 0 && errno == EINTR)
@@ -66,19 +66,19 @@ static int send_all(int fd, const void *data, size_t n) {
     return 0;
 }
 
-static void drop(Urb *list, int *n, int i) {
+static void drop(Urb* list, int* n, int i) {
     list[i] = list[*n - 1];
     --*n;
 }
 
-static void release(Urb *u) {
+static void release(Urb* u) {
     g_clear_object(&u->buffer);
     g_clear_object(&u->urb);
 }
 
-static void finish_reap(UMockdevIoctlClient *client, Urb *u) {
+static void finish_reap(UMockdevIoctlClient* client, Urb* u) {
     g_autoptr(UMockdevIoctlData) ptr =
-        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void *), NULL);
+        umockdev_ioctl_data_resolve(umockdev_ioctl_client_get_arg(client), 0, sizeof(void*), NULL);
     umockdev_ioctl_data_set_ptr(ptr, 0, u->urb);
     umockdev_ioctl_client_complete(client, 0, 0);
     release(u);
@@ -86,18 +86,18 @@ static void finish_reap(UMockdevIoctlClient *client, Urb *u) {
 
 /* Reaps the first URB that has finished: a discarded one, an OUT one (done at submit) or an
  * IN one for which the printer has bytes. */
-static gboolean reap(Device *d, UMockdevIoctlClient *client) {
+static gboolean reap(Device* d, UMockdevIoctlClient* client) {
     if (d->n_discarded > 0) {
         Urb u = d->discarded[0];
         drop(d->discarded, &d->n_discarded, 0);
-        ((struct usbdevfs_urb *)u.urb->data)->status = -ENOENT;
-        ((struct usbdevfs_urb *)u.urb->data)->actual_length = 0;
+        ((struct usbdevfs_urb*)u.urb->data)->status = -ENOENT;
+        ((struct usbdevfs_urb*)u.urb->data)->actual_length = 0;
         finish_reap(client, &u);
         return TRUE;
     }
     for (int i = 0; i < d->n_in_flight; ++i) {
         Urb u = d->in_flight[i];
-        struct usbdevfs_urb *urb = (struct usbdevfs_urb *)u.urb->data;
+        struct usbdevfs_urb* urb = (struct usbdevfs_urb*)u.urb->data;
         if ((urb->endpoint & 0x80) == 0) {
             urb->actual_length = urb->buffer_length;
             urb->status = 0;
@@ -120,28 +120,28 @@ static gboolean reap(Device *d, UMockdevIoctlClient *client) {
     return TRUE;
 }
 
-static gboolean handle_ioctl(UMockdevIoctlBase *handler, UMockdevIoctlClient *client,
+static gboolean handle_ioctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* client,
                              gpointer user_data) {
     (void)handler;
     (void)user_data;
-    Device *d = device_of(client);
+    Device* d = device_of(client);
     if (d == NULL)
         return FALSE;
     const gulong request = umockdev_ioctl_client_get_request(client);
-    UMockdevIoctlData *arg = umockdev_ioctl_client_get_arg(client);
+    UMockdevIoctlData* arg = umockdev_ioctl_client_get_arg(client);
     gboolean handled = TRUE;
     g_mutex_lock(&lock);
     switch (request) {
         case USBDEVFS_GET_CAPABILITIES: {
             g_autoptr(UMockdevIoctlData) caps =
                 umockdev_ioctl_data_resolve(arg, 0, sizeof(guint32), NULL);
-            *(guint32 *)caps->data = USBDEVFS_CAP_BULK_CONTINUATION |
-                                     USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_ZERO_PACKET;
+            *(guint32*)caps->data = USBDEVFS_CAP_BULK_CONTINUATION |
+                                    USBDEVFS_CAP_NO_PACKET_SIZE_LIM | USBDEVFS_CAP_ZERO_PACKET;
             umockdev_ioctl_client_complete(client, 0, 0);
             break;
         }
         case USBDEVFS_CLAIMINTERFACE:
-        case USBDEVFS_DISCONNECT_CLAIM:  /* nothing to disconnect: a plain claim */
+        case USBDEVFS_DISCONNECT_CLAIM: /* nothing to disconnect: a plain claim */
         case USBDEVFS_RELEASEINTERFACE:
         case USBDEVFS_CLEAR_HALT:
         case USBDEVFS_RESETEP:
@@ -154,14 +154,15 @@ static gboolean handle_ioctl(UMockdevIoctlBase *handler, UMockdevIoctlClient *cl
         case USBDEVFS_SUBMITURB: {
             Urb u = {0};
             u.urb = umockdev_ioctl_data_resolve(arg, 0, sizeof(struct usbdevfs_urb), NULL);
-            struct usbdevfs_urb *urb = (struct usbdevfs_urb *)u.urb->data;
+            struct usbdevfs_urb* urb = (struct usbdevfs_urb*)u.urb->data;
             if (urb->type != USBDEVFS_URB_TYPE_BULK || d->n_in_flight >= MAX_URBS) {
                 g_clear_object(&u.urb);
                 umockdev_ioctl_client_complete(client, -1, EINVAL);
                 break;
             }
-            u.buffer = umockdev_ioctl_data_resolve(u.urb, G_STRUCT_OFFSET(struct usbdevfs_urb, buffer),
-                                                   (gsize)urb->buffer_length, NULL);
+            u.buffer =
+                umockdev_ioctl_data_resolve(u.urb, G_STRUCT_OFFSET(struct usbdevfs_urb, buffer),
+                                            (gsize)urb->buffer_length, NULL);
             if ((urb->endpoint & 0x80) == 0) {
                 guint32 len = (guint32)urb->buffer_length;
                 unsigned char head[4] = {len & 0xFF, (len >> 8) & 0xFF, (len >> 16) & 0xFF,
@@ -182,7 +183,7 @@ static gboolean handle_ioctl(UMockdevIoctlBase *handler, UMockdevIoctlClient *cl
             reap(d, client);
             break;
         case USBDEVFS_DISCARDURB: {
-            const gulong addr = *(gulong *)arg->data;
+            const gulong addr = *(gulong*)arg->data;
             int found = -1;
             for (int i = 0; i < d->n_in_flight; ++i) {
                 if (d->in_flight[i].urb->client_addr == addr)
@@ -205,7 +206,7 @@ static gboolean handle_ioctl(UMockdevIoctlBase *handler, UMockdevIoctlClient *cl
     return handled;
 }
 
-static int connect_sim(const char *path) {
+static int connect_sim(const char* path) {
     int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     struct sockaddr_un addr = {0};
     addr.sun_family = AF_UNIX;
@@ -213,7 +214,7 @@ static int connect_sim(const char *path) {
         return -1;
     strcpy(addr.sun_path, path);
     for (int i = 0; i < 100; ++i) {
-        if (connect(fd, (struct sockaddr *)&addr, sizeof addr) == 0)
+        if (connect(fd, (struct sockaddr*)&addr, sizeof addr) == 0)
             return fd;
         g_usleep(50000);
     }
@@ -226,15 +227,15 @@ static const char DESCRIPTORS[] =
     "12010002000000401e7a300000010102030109022000010100c00109040000020701020007050102000200"
     "07058202000200";
 
-static int add_device(UMockdevTestbed *bed, UMockdevIoctlBase *handler, int k) {
-    Device *d = &devices[k - 1];
+static int add_device(UMockdevTestbed* bed, UMockdevIoctlBase* handler, int k) {
+    Device* d = &devices[k - 1];
     snprintf(d->devnode, sizeof d->devnode, "/dev/bus/usb/001/%03d", k + 1);
-    GError *error = NULL;
+    GError* error = NULL;
     if (!umockdev_testbed_attach_ioctl(bed, d->devnode, handler, &error)) {
         fprintf(stderr, "usb-mock: attach %s: %s\n", d->devnode, error->message);
         return -1;
     }
-    char *text = g_strdup_printf(
+    char* text = g_strdup_printf(
         "P: /devices/pci0000:00/0000:00:14.0/usb1/1-%d\n"
         "N: bus/usb/001/%03d\n"
         "E: SUBSYSTEM=usb\nE: DEVTYPE=usb_device\nE: DRIVER=usb\n"
@@ -253,38 +254,40 @@ static int add_device(UMockdevTestbed *bed, UMockdevIoctlBase *handler, int k) {
 }
 
 typedef struct {
-    GMainLoop *loop;
+    GMainLoop* loop;
     int status;
 } Child;
 
 static void child_done(GPid pid, gint status, gpointer data) {
-    Child *c = data;
+    Child* c = data;
     c->status = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
     g_spawn_close_pid(pid);
     g_main_loop_quit(c->loop);
 }
 
-int main(int argc, char **argv) {
+int main(int argc, char** argv) {
     int i = 1;
-    const char *sockets[MAX_DEVICES];
+    const char* sockets[MAX_DEVICES];
     for (; i < argc && strcmp(argv[i], "--") != 0; ++i) {
         if (strcmp(argv[i], "--device") == 0 && i + 1 < argc && n_devices < MAX_DEVICES) {
             sockets[n_devices++] = argv[++i];
         } else {
-            fprintf(stderr, "usage: usb-mock --device SOCKET [--device SOCKET...] -- PROGRAM ARGS...\n");
+            fprintf(stderr,
+                    "usage: usb-mock --device SOCKET [--device SOCKET...] -- PROGRAM ARGS...\n");
             return 125;
         }
     }
     if (i + 1 >= argc || n_devices == 0) {
-        fprintf(stderr, "usage: usb-mock --device SOCKET [--device SOCKET...] -- PROGRAM ARGS...\n");
+        fprintf(stderr,
+                "usage: usb-mock --device SOCKET [--device SOCKET...] -- PROGRAM ARGS...\n");
         return 125;
     }
-    UMockdevTestbed *bed = umockdev_testbed_new();
+    UMockdevTestbed* bed = umockdev_testbed_new();
     if (!umockdev_in_mock_environment()) {
         fprintf(stderr, "usb-mock: run me under umockdev-wrapper\n");
         return 125;
     }
-    UMockdevIoctlBase *handler = umockdev_ioctl_base_new();
+    UMockdevIoctlBase* handler = umockdev_ioctl_base_new();
     g_signal_connect(handler, "handle-ioctl", G_CALLBACK(handle_ioctl), NULL);
     for (int k = 1; k <= n_devices; ++k) {
         devices[k - 1].sock = connect_sim(sockets[k - 1]);
@@ -298,10 +301,11 @@ int main(int argc, char **argv) {
 
     Child child = {g_main_loop_new(NULL, FALSE), 125};
     GPid pid;
-    GError *error = NULL;
-    if (!g_spawn_async(NULL, argv + i + 1, NULL, G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH |
-                                                  G_SPAWN_CHILD_INHERITS_STDIN,
-                       NULL, NULL, &pid, &error)) {
+    GError* error = NULL;
+    if (!g_spawn_async(
+            NULL, argv + i + 1, NULL,
+            G_SPAWN_DO_NOT_REAP_CHILD | G_SPAWN_SEARCH_PATH | G_SPAWN_CHILD_INHERITS_STDIN, NULL,
+            NULL, &pid, &error)) {
         fprintf(stderr, "usb-mock: cannot start %s: %s\n", argv[i + 1], error->message);
         return 125;
     }
