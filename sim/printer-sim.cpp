@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "printer.h"
+#include "usb_session.h"
 
 namespace {
 
@@ -72,6 +75,15 @@ Files:
   --pages-out DIR       write each received flash page as DIR/page-NNNN.bin, and
                         DIR/pages.txt with "page writes" per line
   --stats FILE          write key=value timing of each download at exit
+
+USB (instead of a pseudo-terminal):
+  --usb-socket PATH     serve the printer's USB pipes on a Unix socket at PATH: each OUT
+                        transfer comes as a 4-byte little-endian length and its bytes; what
+                        the printer sends on the IN pipe goes back as plain bytes. The host
+                        side (the umockdev helper, the Wine test driver) connects to it.
+  --usb-handshake ANSWER  answer to the session open 0x02: ack (0x06, default), nak (0x15),
+                        none, or a hex byte
+  --usb-stray HEX[,HEX...]  bytes sent after each bank's data, before its check bytes
 
 Ending (the program always ends by itself):
   --exit-after-downloads N  end once N downloads completed and the reply went out
@@ -130,6 +142,8 @@ struct Options {
     std::string modem_file, link, ready_file, transcript, pages_out, stats, modem_log;
     bool transcript_full = false;
     uint64_t exit_after_downloads = 0, exit_after_banks = 0, timeout_s = 120;
+    std::string usb_socket;
+    vxsim::UsbConfig usb;
 };
 
 int usage_error(const std::string& msg) {
@@ -357,6 +371,26 @@ int parse_args(int argc, char** argv, Options& o) {
             if (!need_uint(100000000, n))
                 return usage_error("--exit-after-banks needs N");
             o.exit_after_banks = n;
+        } else if (a == "--usb-socket") {
+            if (!need(o.usb_socket))
+                return usage_error("--usb-socket needs a path");
+        } else if (a == "--usb-handshake") {
+            if (!need(s) || !vxsim::parse_handshake(s, o.usb.handshake_reply))
+                return usage_error("--usb-handshake needs ack, nak, none or a hex byte");
+        } else if (a == "--usb-stray") {
+            if (!need(s))
+                return usage_error("--usb-stray needs bytes");
+            size_t pos = 0;
+            while (pos <= s.size()) {
+                size_t c = s.find(',', pos);
+                std::string item =
+                    s.substr(pos, c == std::string::npos ? std::string::npos : c - pos);
+                uint8_t b = 0;
+                if (!parse_hex_byte(item, b))
+                    return usage_error("--usb-stray: bad byte '" + item + "'");
+                o.usb.stray_after_bank.push_back(b);
+                pos = c == std::string::npos ? s.size() + 1 : c + 1;
+            }
         } else if (a == "--timeout") {
             if (!need_uint(86400, n) || n == 0)
                 return usage_error("--timeout needs 1 to 86400 seconds");
@@ -456,6 +490,149 @@ bool write_stats(const std::string& path, const vxsim::Printer& p, uint64_t line
     return write_file_atomic(path, s);
 }
 
+// ---- USB: the session served on a Unix socket ----
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+bool send_all(int fd, const uint8_t* data, size_t n) {
+    while (n > 0) {
+        ssize_t w = send(fd, data, n, MSG_NOSIGNAL);
+        if (w > 0) {
+            data += w;
+            n -= static_cast<size_t>(w);
+        } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
+            usleep(1000);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+int run_usb(const Options& o) {
+    Fd listener(socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (listener.get() < 0 || o.usb_socket.size() >= sizeof addr.sun_path) {
+        std::fprintf(stderr, "printer-sim: bad socket path %s\n", o.usb_socket.c_str());
+        return 1;
+    }
+    std::memcpy(addr.sun_path, o.usb_socket.c_str(), o.usb_socket.size() + 1);
+    unlink(o.usb_socket.c_str());
+    if (bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listener.get(), 4) != 0) {
+        std::perror("printer-sim: usb socket");
+        return 1;
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    const uint64_t origin = mono_ms();
+    auto now = [&] { return mono_ms() - origin; };
+    vxsim::Printer printer(o.cfg, 0);
+    vxsim::UsbSession session(printer, o.usb);
+    TranscriptWriter transcript(o.transcript, o.transcript_full);
+    if (transcript.failed(o.transcript)) {
+        std::fprintf(stderr, "printer-sim: cannot write %s\n", o.transcript.c_str());
+        return 1;
+    }
+    std::printf("%s\n", o.usb_socket.c_str());
+    std::fflush(stdout);
+    if (!o.ready_file.empty() && !write_file_atomic(o.ready_file, o.usb_socket + "\n")) {
+        std::fprintf(stderr, "printer-sim: cannot write %s\n", o.ready_file.c_str());
+        return 1;
+    }
+
+    Fd conn;
+    std::vector<uint8_t> frame;  // bytes of OUT frames not yet complete
+    std::vector<uint8_t> buf(65536 + 4);
+    const uint64_t deadline = o.timeout_s * 1000;
+    uint64_t done_at = 0;
+    int exit_code = 0;
+    while (!g_stop) {
+        const uint64_t t = now();
+        if (t >= deadline) {
+            std::fprintf(stderr, "printer-sim: time-out after %llu s\n",
+                         static_cast<unsigned long long>(o.timeout_s));
+            exit_code = 3;
+            break;
+        }
+        std::vector<uint8_t> out = session.take_output(t);
+        if (!out.empty() && conn.get() >= 0 && !send_all(conn.get(), out.data(), out.size()))
+            conn.reset();
+        transcript.flush(printer, false);
+
+        bool done =
+            (o.exit_after_downloads && printer.downloads_done() >= o.exit_after_downloads) ||
+            (o.exit_after_banks && printer.banks_acked() >= o.exit_after_banks);
+        if (done && !done_at)
+            done_at = t;
+        if (done_at && t >= done_at + 300)
+            break;
+
+        int wait = 50;
+        if (auto due = session.next_due())
+            wait = static_cast<int>(std::min<uint64_t>(wait, *due > t ? *due - t : 0));
+        pollfd pfd{conn.get() >= 0 ? conn.get() : listener.get(), POLLIN, 0};
+        if (poll(&pfd, 1, wait) <= 0 || !(pfd.revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+        if (conn.get() < 0) {
+            conn.reset(accept(listener.get(), nullptr, nullptr));
+            frame.clear();
+            continue;
+        }
+        ssize_t r = recv(conn.get(), buf.data(), buf.size(), 0);
+        if (r <= 0) {
+            if (r == 0 || (errno != EAGAIN && errno != EINTR))
+                conn.reset();  // the host side went away; wait for the next one
+            continue;
+        }
+        frame.insert(frame.end(), buf.begin(), buf.begin() + r);
+        size_t at = 0;
+        while (frame.size() - at >= 4) {
+            const uint32_t len = frame[at] | frame[at + 1] << 8 | frame[at + 2] << 16 |
+                                 static_cast<uint32_t>(frame[at + 3]) << 24;
+            if (frame.size() - at - 4 < len)
+                break;
+            session.write(frame.data() + at + 4, len, now());
+            at += 4 + len;
+        }
+        frame.erase(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+
+    transcript.flush(printer, true);
+    if (!o.pages_out.empty() && !write_pages(o.pages_out, printer)) {
+        std::fprintf(stderr, "printer-sim: cannot write pages to %s\n", o.pages_out.c_str());
+        exit_code = 1;
+    }
+    if (!o.stats.empty() && !write_stats(o.stats, printer, o.line_rate)) {
+        std::fprintf(stderr, "printer-sim: cannot write %s\n", o.stats.c_str());
+        exit_code = 1;
+    }
+    unlink(o.usb_socket.c_str());
+    return exit_code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -463,6 +640,8 @@ int main(int argc, char** argv) {
     int rc = parse_args(argc, argv, o);
     if (rc >= 0)
         return rc;
+    if (!o.usb_socket.empty())
+        return run_usb(o);
 
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {

@@ -1,7 +1,7 @@
 # Installs the Debian packages the builds and tests need, only those that are missing.
 vx_install_deps() {
     local pkgs=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
-                libgtest-dev libgmock-dev libusb-1.0-0-dev clang libclang-rt-14-dev
+                libgtest-dev libgmock-dev libusb-1.0-0-dev pkg-config umockdev libumockdev-dev clang libclang-rt-14-dev
                 python3 procps)
     local missing=()
     local p

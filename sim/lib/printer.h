@@ -141,6 +141,17 @@ public:
     const Emulation& emulation() const { return emulation_; }
     const std::vector<DownloadStats>& downloads() const { return stats_; }
 
+    // ---- USB session support (usb_session.cpp) ----
+    // Bytes still missing from the bank being received (its check bytes included); 0 outside
+    // a bank.
+    size_t bank_bytes_missing() const {
+        return state_ == State::bank && bank_data_.size() < bank_expected_
+                   ? bank_expected_ - bank_data_.size()
+                   : 0;
+    }
+    // An event of the session layer, in the transcript.
+    void note(uint64_t now_ms, const std::string& text) { event(now_ms, text); }
+
 private:
     struct Bank {
         uint32_t first = 0;  // page index within the transfer

@@ -19,6 +19,20 @@ std::unique_ptr<SerialDevice> FakeSerialPorts::open(const char* name) {
     return dev;
 }
 
+std::unique_ptr<UsbDevice> FakeUsbPrinters::open(const UsbPrinterInfo& printer) {
+    opened.push_back(printer.path);
+    if (open_fails)
+        return nullptr;
+    if (make)
+        return make(printer);
+    auto dev = std::make_unique<FakeUsbDevice>(clock_);
+    last = dev.get();
+    dev->write_log = &writes;
+    if (configure)
+        configure(*dev);
+    return dev;
+}
+
 FakePlatform::FakePlatform()
     : platform{clock,
                errors,
@@ -29,7 +43,7 @@ FakePlatform::FakePlatform()
                services,
                printers,
                registry,
-               native_platform().usb,
+               usb,
                native_platform().parallel} {}
 
 TempDir::TempDir() {

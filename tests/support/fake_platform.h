@@ -166,6 +166,95 @@ public:
     }
 };
 
+// A USB printer whose far end is a script: each write is recorded and handed to `on_write`
+// (which may queue replies); each read request takes up to its capacity from the first
+// queued IN transfer (the rest of it stays for the next request). An empty read costs its
+// whole time-out on the clock.
+class FakeUsbDevice : public UsbDevice {
+public:
+    explicit FakeUsbDevice(FakeClock& clock) : clock_(clock) {}
+    FakeClock& clock_;
+    std::deque<std::vector<uint8_t>> incoming;
+    std::vector<std::vector<uint8_t>> writes;
+    std::function<void(FakeUsbDevice&, const uint8_t*, uint32_t)> on_write;
+    uint32_t write_error = 0;        // returned by every write when set
+    uint32_t short_by = 0;           // writes complete this many bytes short
+    uint32_t read_error = 0;         // returned by every read when set
+    std::vector<uint32_t> requests;  // capacity of every read request
+    std::vector<uint32_t> timeouts;  // and its time-out
+    int outstanding = 0;             // requests issued and not ended
+    bool* closed = nullptr;          // set to true when the device is destroyed
+    // Every write also goes here (it outlives the device).
+    std::vector<std::vector<uint8_t>>* write_log = nullptr;
+
+    ~FakeUsbDevice() override {
+        if (closed)
+            *closed = true;
+    }
+    uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written) override {
+        written = 0;
+        if (write_error)
+            return write_error;
+        writes.emplace_back(data, data + length);
+        if (write_log)
+            write_log->emplace_back(data, data + length);
+        written = length > short_by ? length - short_by : 0;
+        if (on_write)
+            on_write(*this, data, length);
+        return 0;
+    }
+    uint32_t read(uint8_t* data, uint32_t capacity, uint32_t& got, uint32_t timeout_ms) override {
+        ++outstanding;
+        requests.push_back(capacity);
+        timeouts.push_back(timeout_ms);
+        got = 0;
+        if (read_error) {
+            --outstanding;
+            return read_error;
+        }
+        if (incoming.empty()) {
+            clock_.now += timeout_ms;  // waited, then cancelled
+            --outstanding;
+            return 0;
+        }
+        std::vector<uint8_t>& front = incoming.front();
+        while (got < capacity && got < front.size()) {
+            data[got] = front[got];
+            ++got;
+        }
+        front.erase(front.begin(), front.begin() + got);
+        if (front.empty())
+            incoming.pop_front();
+        --outstanding;
+        return 0;
+    }
+};
+
+class FakeUsbPrinters : public UsbPrinters {
+public:
+    explicit FakeUsbPrinters(FakeClock& clock) : clock_(clock) {}
+    FakeClock& clock_;
+    bool is_available = true;
+    bool list_fails = false;
+    std::vector<UsbPrinterInfo> devices;
+    int listings = 0;
+    std::vector<std::string> opened;           // paths, in order
+    std::vector<std::vector<uint8_t>> writes;  // of every FakeUsbDevice
+    bool open_fails = false;
+    // Makes the device of each open (default: a FakeUsbDevice set up by `configure`).
+    std::function<std::unique_ptr<UsbDevice>(const UsbPrinterInfo&)> make;
+    std::function<void(FakeUsbDevice&)> configure;
+    FakeUsbDevice* last = nullptr;
+
+    bool available() const override { return is_available; }
+    bool list(std::vector<UsbPrinterInfo>& out) override {
+        ++listings;
+        out = devices;
+        return !list_fails;
+    }
+    std::unique_ptr<UsbDevice> open(const UsbPrinterInfo& printer) override;
+};
+
 struct BoxRecord {
     std::string caption;
     std::string text;
@@ -245,6 +334,7 @@ struct FakePlatform {
     FakeServices services;
     FakePrinters printers;
     FakeRegistry registry;
+    FakeUsbPrinters usb{clock};
     Platform platform;
     FakePlatform();
 };
