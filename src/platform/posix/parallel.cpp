@@ -99,10 +99,9 @@ int open_locked(const char* name) {
     if (fd < 0)
         return -1;
     if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        ErrnoKeeper keep;
+        const int error = errno == EWOULDBLOCK ? EBUSY : errno;
         ::close(fd);
-        if (errno == EWOULDBLOCK)
-            errno = EBUSY;
+        errno = error;
         return -1;
     }
     return fd;
