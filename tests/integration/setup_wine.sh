@@ -57,13 +57,15 @@ pty_pid=$!
 for _ in $(seq 50); do [ -s "$work/ports" ] && break; sleep 0.1; done
 [ -s "$work/ports" ] || { echo "no pseudo-terminals"; exit 1; }
 
-# Wine maps COM ports from this key when its server starts; a name with an empty value does
-# not exist, so the machine's own serial ports stay out of COM1..COM10.
+# Wine maps COM ports from this key when its server starts. COM4..COM10 name a directory,
+# which no program can open as a device: they must be defined here, or Wine would give the
+# machine's own serial ports those names.
+mkdir -p "$work/no-device"
 {
     printf 'REGEDIT4\r\n\r\n[HKEY_LOCAL_MACHINE\\Software\\Wine\\Ports]\r\n'
     for n in $(seq 1 10); do
         path=$(awk -v p="COM$n" '$1 == p { print $2 }' "$work/ports")
-        printf '"COM%d"="%s"\r\n' "$n" "$path"
+        printf '"COM%d"="%s"\r\n' "$n" "${path:-$work/no-device}"
     done
     # Wine's own desktop window stands in for a window manager.
     printf '\r\n[HKEY_CURRENT_USER\\Software\\Wine\\Explorer]\r\n"Desktop"="Default"\r\n'
@@ -92,8 +94,8 @@ sheet() {
     shift
     vx_wine_run 90 "$exe" "${args[@]}" >"$dir/exe.out" 2>&1 &
     local pid=$!
-    vx_wine_run 60 "$driver" "$caption" 40 "$@" >"$dir/driver.out" 2>"$dir/driver.err" ||
-        fail "driver failed: $(cat "$dir/driver.err")"
+    vx_wine_run 60 "$driver" "$caption" 40 "$@" 2>"$dir/driver.err" | tr -d '\r' >"$dir/driver.out"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || fail "driver failed: $(cat "$dir/driver.err")"
     wait "$pid"
     rc=$?
     [ $rc -ne 124 ] || fail "vxflash.exe timed out"
@@ -101,8 +103,8 @@ sheet() {
 
 # drive COMMANDS: drives the sheet of a program already running (output appended).
 drive() {
-    vx_wine_run 60 "$driver" "$caption" 40 "$@" >>"$dir/driver.out" 2>"$dir/driver.err" ||
-        fail "driver failed: $(cat "$dir/driver.err")"
+    vx_wine_run 60 "$driver" "$caption" 40 "$@" 2>"$dir/driver.err" | tr -d '\r' >>"$dir/driver.out"
+    [ "${PIPESTATUS[0]}" -eq 0 ] || fail "driver failed: $(cat "$dir/driver.err")"
 }
 
 expect_rc() { [ "$rc" -eq "$1" ] || fail "exit code $rc, expected $1"; }
@@ -144,7 +146,7 @@ expect_bytes() {
 new_case open_page '[GENERAL]\r\nFILENAME=fw.bin\r\n[PORT SETTING]\r\nPORT=COM2\r\nBAUD=14400\r\nSTOP=1\r\n'
 vx_wine_run 90 "$exe" >"$dir/exe.out" 2>&1 &
 exe_pid=$!
-drive pages show 1 dump cancel-text
+drive pages show 1 dump buttons
 expect_line "pages 3"
 expect_line "box 1022 checked enabled"
 expect_line "box 1023 unchecked enabled"
@@ -156,7 +158,7 @@ expect_line "list 1003 enabled sel=0 text=NONE [NONE|ODD|EVEN]"
 expect_line "list 1004 enabled sel=0 text=1 [1|2]"
 expect_line "list 1006 disabled sel=-1 text= []"
 expect_line "list 1025 disabled sel=-1 text= []"
-expect_line "cancel-text Close"
+expect_line "buttons Close cancel disabled"
 if command -v xwd >/dev/null && command -v convert >/dev/null; then
     xwd -root -silent | convert xwd:- "$work/setup_page.png" 2>/dev/null ||
         fail "no screenshot"

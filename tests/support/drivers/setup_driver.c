@@ -10,15 +10,17 @@
  *                   "list ID enabled|disabled sel=N text=T [A|B|...]"
  *   click ID        clicks a check box of the current page
  *   choose ID TEXT  selects the entry TEXT of a list of the current page
- *   cancel-text     "cancel-text T": the text of the sheet's Cancel (or Close) button
+ *   buttons         "buttons OK-TEXT cancel enabled|disabled": the sheet's OK button text
+ *                   (it reads Close once nothing can be cancelled) and its Cancel button
  *   ok | close      presses OK / Cancel
  * Exit code 0 when every command could be carried out, 1 otherwise. */
+#include <windows.h>
+// after windows.h
 #include <commctrl.h>
 #include <prsht.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
-#include <windows.h>
 
 static HWND sheet;
 
@@ -152,10 +154,11 @@ int main(int argc, char** argv) {
             if (!choose(current_page(), atoi(argv[i + 1]), argv[i + 2]))
                 return 1;
             i += 2;
-        } else if (strcmp(cmd, "cancel-text") == 0) {
+        } else if (strcmp(cmd, "buttons") == 0) {
             char text[256];
-            window_text(GetDlgItem(sheet, IDCANCEL), text, sizeof text);
-            printf("cancel-text %s\n", text);
+            window_text(GetDlgItem(sheet, IDOK), text, sizeof text);
+            printf("buttons %s cancel %s\n", text,
+                   IsWindowEnabled(GetDlgItem(sheet, IDCANCEL)) ? "enabled" : "disabled");
         } else if (strcmp(cmd, "ok") == 0) {
             PostMessageW(sheet, PSM_PRESSBUTTON, PSBTN_OK, 0);
         } else if (strcmp(cmd, "close") == 0) {
