@@ -113,8 +113,9 @@ expect_line() {  # a line the driver printed
 $(cat "$dir/driver.out")"
 }
 
-# expect_ini PRINTF-TEXT: flash.ini holds these sections, keys and values in this order.
-# Wine's profile functions rewrite the whole file, so spacing and blank lines do not count.
+# expect_ini PRINTF-TEXT: flash.ini holds exactly these lines, each ended by CR LF. Wine's
+# profile functions rewrite the whole file (Windows edits it in place), so the cases start
+# from files already in that form; a difference is shown key by key.
 ini_keys() {
     python3 - "$1" <<'PY'
 import sys
@@ -131,11 +132,12 @@ for raw in data.replace("\r\n", "\n").replace("\r", "\n").split("\n"):
 PY
 }
 expect_ini() {
-    printf '%b' "$1" >"$dir/want.ini"
-    if ! diff <(ini_keys "$dir/want.ini") <(ini_keys flash.ini) >"$dir/ini.diff"; then
-        fail "flash.ini differs (want / got):
-$(cat "$dir/ini.diff")"
-    fi
+    printf '%b' "$1" | sed 's/$/\r/' >"$dir/want.ini"
+    cmp -s "$dir/want.ini" flash.ini && return
+    diff <(ini_keys "$dir/want.ini") <(ini_keys flash.ini) >"$dir/ini.diff"
+    fail "flash.ini differs (want / got):
+$(cat "$dir/ini.diff")
+$(od -c flash.ini | head -12)"
 }
 expect_bytes() {
     printf '%b' "$1" >"$dir/want.bin"

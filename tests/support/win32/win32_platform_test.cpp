@@ -131,6 +131,38 @@ TEST(Win32Services, PrintersCanBeListed) {
     }
 }
 
+TEST(Win32Services, MissingParallelPortIsAbsent) {
+    EXPECT_EQ(sys().parallel.probe("LPT9"), PortProbe::absent);
+    SetLastError(0);
+    EXPECT_EQ(sys().parallel.open("LPT9"), nullptr);
+    EXPECT_NE(GetLastError(), 0u);
+    // A regular file opens like a port that is there: the presence test only opens it.
+    test::TempDir dir;
+    dir.write("lpt.bin", "x");
+    EXPECT_EQ(sys().parallel.probe(dir.file("lpt.bin").c_str()), PortProbe::free);
+}
+
+// The overlapped requests, on a file standing in for the device: each request starts at
+// offset 0, so a read returns what the write put there.
+TEST(Win32Services, ParallelRequestsAreOverlapped) {
+    test::TempDir dir;
+    dir.write("lpt.bin", "");
+    std::unique_ptr<ParallelDevice> device = sys().parallel.open(dir.file("lpt.bin").c_str());
+    ASSERT_NE(device, nullptr);
+    const uint8_t data[] = {'a', 'b', 'c'};
+    uint32_t written = 0;
+    EXPECT_EQ(device->write(data, sizeof data, written), PARALLEL_DONE);
+    EXPECT_EQ(written, 3u);
+    uint8_t buffer[8] = {};
+    uint32_t got = 0;
+    EXPECT_EQ(device->read(buffer, sizeof buffer, got, 1000), PARALLEL_DONE);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "abc");
+    ParallelTimeouts t;
+    EXPECT_FALSE(device->get_timeouts(t));  // a file has no time-out record
+    // Held without sharing: a second open is refused.
+    EXPECT_EQ(sys().parallel.probe(dir.file("lpt.bin").c_str()), PortProbe::busy);
+}
+
 // The toolkit (a 32-bit program) writes its key in the 32-bit registry view; a value that
 // exists only in the 64-bit view must not be seen.
 TEST(Win32Services, ToolkitKeyIsReadFromThe32BitView) {
