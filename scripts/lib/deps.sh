@@ -2,7 +2,8 @@
 vx_install_deps() {
     local pkgs=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
                 x11-apps imagemagick libgtest-dev libgmock-dev libusb-1.0-0-dev clang
-                libclang-rt-14-dev python3 procps umockdev libcap2-bin util-linux)
+                libclang-rt-14-dev python3 procps umockdev libumockdev-dev libcap2-bin
+                util-linux)
     local missing=()
     local p
     for p in "${pkgs[@]}"; do

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# The Linux parallel port presence test and `vxflash --list-ports` against parallel port
-# nodes served by umockdev: /dev/parport0 and /dev/parport1 exist, /dev/parport2 does not.
+# The Linux parallel port (ppdev) against nodes served by umockdev: the presence test and
+# `vxflash --list-ports` with /dev/parport0 and /dev/parport1 present and /dev/parport2
+# missing, then open, ECP mode, write and read against a port that answers.
 set -u
 ROOT=${VX_SRC:-$(cd "$(dirname "$0")/../.." && pwd)}
 BUILD=${VX_BUILD_LINUX:-$ROOT/build/linux}
@@ -29,6 +30,22 @@ if ! mock "$BUILD/unit_tests" --gtest_filter='ParallelPpdev.*' >"$work/gtest.log
     ! grep -q '\[  PASSED  \] 1 test' "$work/gtest.log"; then
     fail "Port_present under umockdev:"
     cat "$work/gtest.log"
+fi
+
+# Open, write and read through ppdev against a port that answers every write with "OK".
+if [ -x "$BUILD/ppdev_mock" ]; then
+    if ! VX_PPDEV_MOCK=1 "$BUILD/ppdev_mock" "$work/ppdev.log" OK "$BUILD/unit_tests" \
+        --gtest_filter='ParallelPpdev.OpenWritesAndReadsInEcpMode' >"$work/ecp.log" 2>&1 ||
+        ! grep -q '\[  PASSED  \] 1 test' "$work/ecp.log"; then
+        fail "open, write and read over ppdev:"
+        cat "$work/ecp.log"
+    fi
+    want=$(printf '%s\n' claim 'negotiate 16' 'mode 16' 'write 1b7d7b' release)
+    [ "$(cat "$work/ppdev.log" 2>/dev/null)" = "$want" ] ||
+        fail "the port saw, in ECP mode 16:
+$(cat "$work/ppdev.log" 2>/dev/null)"
+else
+    echo "note: ppdev_mock not built (libumockdev-dev missing); open/write/read not run"
 fi
 
 # --list-ports: one line per port with the name for PORT; LPT2 held by another program.

@@ -5,7 +5,10 @@
 #include <sys/file.h>
 #include <unistd.h>
 
+#include <chrono>
+#include <cstdio>
 #include <cstdlib>
+#include <string>
 
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
@@ -38,6 +41,37 @@ TEST(ParallelPpdev, PortPresentTellsMissingFreeAndBusyApart) {
     EXPECT_EQ(lpt.Port_present("LPT2"), 1);
     // The probe itself leaves the port free for the next one.
     EXPECT_EQ(lpt.Port_present("LPT2"), 1);
+}
+
+// ppdev_mock answers the claim and mode calls and replies "OK" to every write.
+TEST(ParallelPpdev, OpenWritesAndReadsInEcpMode) {
+    if (std::getenv("VX_PPDEV_MOCK") == nullptr)
+        GTEST_SKIP() << "needs ppdev_mock (parallel_linux.sh)";
+    Platform& platform = native_platform();
+    MessageCatalogue catalogue(platform);
+    Cls_flash flash(platform, catalogue);
+    flash.flash_mode = SILENT_MODE;
+    std::snprintf(flash.port_name, sizeof flash.port_name, "LPT1");
+    Cls_parallel lpt(flash);
+
+    ASSERT_EQ(lpt.open(1), 1);
+    const uint8_t command[] = {0x1B, 0x7D, 0x7B};
+    uint8_t reply[8] = {};
+    EXPECT_EQ(lpt.Write_Read_timeout(command, sizeof command, reply, sizeof reply, 2000), 2);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(reply)), "OK");
+
+    // Nothing more comes: the request is given up after its one-second wait.
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(lpt.Read_timeout(reply, sizeof reply, 0), 0);
+    const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
+                            std::chrono::steady_clock::now() - start)
+                            .count();
+    EXPECT_GE(waited, 900);
+    EXPECT_LT(waited, 1900);
+    // A second program cannot take the port while we hold it.
+    EXPECT_EQ(platform.parallel.probe("LPT1"), PortProbe::busy);
+    lpt.Close();
+    EXPECT_EQ(platform.parallel.probe("LPT1"), PortProbe::free);
 }
 
 }  // namespace
