@@ -203,16 +203,6 @@ TEST(SetupPageTest, SerialListsShowTheSettingsInForce) {
         EXPECT_EQ(s.window.shown(SetupList::parity), c.parity) << c.name;
         EXPECT_EQ(s.window.shown(SetupList::stop_bits), c.stop) << c.name;
     }
-    SetupFixture s;
-    s.ini("PORT=COM1\r\n");
-    s.page.on_init();
-    EXPECT_EQ(s.window.of(SetupList::baud).entries,
-              (std::vector<std::string>{"115200", "57600", "38400", "19200", "9600", "4800", "2400",
-                                        "1200"}));
-    EXPECT_EQ(s.window.of(SetupList::data_bits).entries, (std::vector<std::string>{"7", "8"}));
-    EXPECT_EQ(s.window.of(SetupList::parity).entries,
-              (std::vector<std::string>{"NONE", "ODD", "EVEN"}));
-    EXPECT_EQ(s.window.of(SetupList::stop_bits).entries, (std::vector<std::string>{"1", "2"}));
 }
 
 TEST(SetupPageTest, UsbAndParallelLists) {

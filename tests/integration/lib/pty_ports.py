@@ -13,11 +13,11 @@ import time
 
 
 def main():
-    out, specs = sys.argv[1], sys.argv[2:]
+    out, args = sys.argv[1], sys.argv[2:]
     keep = []
     lines = []
-    for spec in specs:
-        name, _, mode = spec.partition(":")
+    for arg in args:
+        name, _, mode = arg.partition(":")
         master, slave = os.openpty()
         path = os.ttyname(slave)
         keep.append(master)
