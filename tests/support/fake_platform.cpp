@@ -1,5 +1,6 @@
 #include "fake_platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -31,6 +32,35 @@ std::unique_ptr<UsbDevice> FakeUsbPrinters::open(const UsbPrinterInfo& printer) 
     if (configure)
         configure(*dev);
     return dev;
+}
+
+namespace {
+
+class FakeToolkitKey : public ToolkitKey {
+public:
+    explicit FakeToolkitKey(FakeRegistry& registry) : registry_(registry) { ++registry_.open_keys; }
+    ~FakeToolkitKey() override { --registry_.open_keys; }
+    bool read_value(const char* name, uint8_t* buffer, uint32_t capacity, uint32_t& size) override {
+        size = 0;
+        auto it = registry_.values.find(name);
+        if (it == registry_.values.end() || it->second.size() > capacity)
+            return false;
+        std::copy(it->second.begin(), it->second.end(), buffer);
+        size = static_cast<uint32_t>(it->second.size());
+        return true;
+    }
+
+private:
+    FakeRegistry& registry_;
+};
+
+}  // namespace
+
+std::unique_ptr<ToolkitKey> FakeRegistry::open_toolkit_key() {
+    ++opened;
+    if (!key_present)
+        return nullptr;
+    return std::make_unique<FakeToolkitKey>(*this);
 }
 
 FakePlatform::FakePlatform()

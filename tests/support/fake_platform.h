@@ -307,22 +307,32 @@ public:
     }
 };
 
+// The toolkit's key as a table of raw values; `key_present` false: no key at all.
 class FakeRegistry : public ToolkitRegistry {
 public:
-    bool has_port = false;
-    std::string port;
-    bool has_serial = false;
-    ToolkitSerial serial;
-    bool read_port(int, std::string& out) override {
-        if (has_port)
-            out = port;
-        return has_port;
+    bool key_present = false;
+    std::map<std::string, std::vector<uint8_t>> values;
+    int opened = 0;
+    int open_keys = 0;  // keys not yet closed
+
+    // A text value as the system stores it, with its terminating NUL.
+    void set_text(const std::string& name, const std::string& text) {
+        key_present = true;
+        values[name] = std::vector<uint8_t>(text.begin(), text.end());
+        values[name].push_back(0);
     }
-    bool read_serial(int, ToolkitSerial& out) override {
-        if (has_serial)
-            out = serial;
-        return has_serial;
+    void set_dword(const std::string& name, uint32_t v) {
+        key_present = true;
+        values[name] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
     }
+    // The toolkit's serial values for the flash tool, stored as the toolkit does.
+    void set_flash_serial(uint32_t baud, const std::string& parity, uint32_t stop, uint32_t bits) {
+        set_dword("FlashComBaudrate", baud);
+        set_text("FlashComParity", parity);
+        set_dword("FlashComStopBits", stop);
+        set_dword("FlashComDataBits", bits);
+    }
+    std::unique_ptr<ToolkitKey> open_toolkit_key() override;
 };
 
 // All fakes together; files and profile files are the machine's own.

@@ -64,7 +64,7 @@ public:
         psp.dwFlags = PSP_USETITLE;
         psp.hInstance = instance;
         psp.pszTemplate = MAKEINTRESOURCEA(template_id);
-        psp.pfnDlgProc = placeholder_page;
+        psp.pfnDlgProc = template_id == IDD_SETUP_PAGE ? setup_page_proc : placeholder_page;
         psp.pszTitle = title != nullptr ? title : "";
         psp.lParam = 0;
         HPROPSHEETPAGE page = CreatePropertySheetPageA(&psp);
