@@ -3,6 +3,7 @@
 // the port in port/, the procedure in flash/).
 #pragma once
 
+#include <atomic>
 #include <cstdarg>
 #include <cstdint>
 #include <cstdio>
@@ -26,12 +27,12 @@ namespace vx {
 
 class MessageCatalogue;
 class Cls_flash;
+class MainPageView;
 
-// Start record of the flash procedure thread; the window fields are null in silent mode.
+// Start record of the flash procedure thread: where it shows its progress (a null view in
+// silent mode) and the context it works on.
 struct send_thread_args {
-    WindowHandle page = nullptr;
-    WindowHandle bank_bar = nullptr;
-    WindowHandle pages_bar = nullptr;
+    MainPageView* view = nullptr;
     Cls_flash* flash = nullptr;
 };
 
@@ -163,6 +164,9 @@ public:
     CursorHandle wait_cursor = nullptr;
     CursorHandle saved_cursor = nullptr;
     uint32_t set_wait_cursor(uint32_t on, WindowHandle window);
+    // Set by the main page when the user stops a running procedure; the transfer looks at it
+    // between bytes and between banks and then takes its failure ending.
+    std::atomic<bool> stop_requested{false};
 
 private:
     void vtrace(const char* format, va_list args);

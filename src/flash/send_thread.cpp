@@ -4,6 +4,7 @@
 #include <string>
 
 #include "app/cls_flash.h"
+#include "platform/main_view.h"
 
 namespace vx {
 
@@ -17,8 +18,10 @@ constexpr const char NULL_TAG[6] = "     ";
 
 class Procedure {
 public:
+    // The transfers still take window handles: they reach the page through the view's window
+    // and leave the bars alone.
     explicit Procedure(const send_thread_args& args)
-        : f_(*args.flash), page_(args.page), bank_bar_(args.bank_bar), pages_bar_(args.pages_bar) {}
+        : f_(*args.flash), view_(args.view), page_(args.view ? args.view->box_owner() : nullptr) {}
 
     int run();
 
@@ -89,8 +92,10 @@ private:
     void pages_bar_setup() {
         // The bar's range is 16 bits wide: a larger page count wraps, as the control would.
         const uint16_t pages = static_cast<uint16_t>(f_.end_page - f_.begin_page + 1);
-        f_.page_progress(pages_bar_, ProgressOp::set_range, 0, pages);
-        f_.page_progress(pages_bar_, ProgressOp::set_step, PAGES_BAR_STEP);
+        if (view_ != nullptr) {
+            view_->pages_bar().set_range(0, pages);
+            view_->pages_bar().set_step(PAGES_BAR_STEP);
+        }
     }
     // Status text, pages bar, header and block transfer; 1 when all went through.
     int send_range(const char* text, bool header_error_10, const char* tag) {
@@ -124,9 +129,10 @@ private:
     void read_check_boxes(int model);
 
     Cls_flash& f_;
+    MainPageView* view_;
     WindowHandle page_;
-    WindowHandle bank_bar_;
-    WindowHandle pages_bar_;
+    WindowHandle bank_bar_ = nullptr;
+    WindowHandle pages_bar_ = nullptr;
     uint16_t step_flags_ = 0;
 };
 

@@ -4,6 +4,7 @@
 
 #include "app/startup.h"
 #include "app_fixture.h"
+#include "platform/main_view.h"
 
 namespace vx::test {
 namespace {
@@ -84,9 +85,7 @@ TEST(StartupTest, SilentRunReturnsTheWorkersCode) {
         EXPECT_EQ(s.run("vxflash.exe", code), code);
         EXPECT_EQ(worker_calls, 1);
         EXPECT_EQ(worker_args.flash, &s.flash);
-        EXPECT_EQ(worker_args.page, nullptr);
-        EXPECT_EQ(worker_args.bank_bar, nullptr);
-        EXPECT_EQ(worker_args.pages_bar, nullptr);
+        EXPECT_TRUE(worker_args.view == nullptr || !worker_args.view->visible());
         EXPECT_EQ(s.fake.services.stops, 0);  // USB: the spooler is not touched
         EXPECT_TRUE(s.fake.ui.sheets.empty());
         if (code == 1) {

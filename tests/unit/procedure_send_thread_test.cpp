@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "image_builder.h"
+#include "platform/main_view.h"
 #include "port_fixture.h"
 
 namespace vx::test {
@@ -14,9 +15,43 @@ namespace {
 
 const uint8_t SYNC[7] = {0, 0x05, 0x16, 0x17, 0x18, 0x1A, 0x20};
 
+// A page whose window is a token, so the transfers write their lines to the fake UI, and
+// whose bars write to the fake UI's progress log.
+class TokenView final : public MainPageView, private ProgressView {
+public:
+    explicit TokenView(FakeUi& ui) : ui_(ui) {}
+    void connection_line(const char*) override {}
+    void transfer_line(const char*) override {}
+    void computer_status(const char*) override {}
+    void printer_status(const char*) override {}
+    void reply_line(const char*) override {}
+    void bank_label(const char*) override {}
+    void page_range(const char*, const char*) override {}
+    void model_label(const char*) override {}
+    ProgressView& bank_bar() override { return *this; }
+    ProgressView& pages_bar() override { return *this; }
+    bool is_checked(ImageBox) override { return false; }
+    void disable(ImageBox) override {}
+    void procedure_ended(int) override {}
+    WindowHandle box_owner() const override { return const_cast<int*>(&token_); }
+
+private:
+    void set_range(int low, int high) override {
+        ui_.progress(nullptr, ProgressOp::set_range, low, high);
+    }
+    void set_step(int step) override { ui_.progress(nullptr, ProgressOp::set_step, step, 0); }
+    void step() override { ui_.progress(nullptr, ProgressOp::step_it, 0, 0); }
+    void set_position(int position) override {
+        ui_.progress(nullptr, ProgressOp::set_pos, position, 0);
+    }
+    FakeUi& ui_;
+    int token_ = 0;
+};
+
 struct Procedure : PortFixture {
-    int page_token = 0, bank_token = 0, pages_token = 0;
-    send_thread_args args{&page_token, &bank_token, &pages_token, &flash};
+    TokenView page{fake.ui};
+    NullMainView no_page;
+    send_thread_args args{&page, &flash};
 
     // A printer of `model` (0: silent) behind COM1.
     void printer(int model) {
@@ -42,7 +77,7 @@ struct Procedure : PortFixture {
         std::snprintf(flash.fw_filename, sizeof flash.fw_filename, "%s",
                       dir.file("image.bin").c_str());
     }
-    void silent() { args.page = args.bank_bar = args.pages_bar = nullptr; }
+    void silent() { args.view = &no_page; }
     int run() { return send_thread(args); }
 };
 
