@@ -15,6 +15,12 @@ constexpr int ANSWER_OK = 1;
 constexpr int ANSWER_YES = 6;
 constexpr int ANSWER_NO = 7;
 
+// Results of Ui::run_property_sheet.
+constexpr int SHEET_FAILED =
+    -1;  // the sheet or one of its pages could not be made (system error set)
+constexpr int SHEET_NOT_SHOWN = 0;  // it returned without showing a page (e.g. no display)
+constexpr int SHEET_SHOWN = 1;      // it ran until it was closed
+
 enum class ProgressOp { set_range, set_step, step_it, set_pos };
 
 // What start-up asks of the property sheet. The texts come from the catalogue and stay valid
@@ -51,8 +57,7 @@ public:
     virtual void post_close(WindowHandle page, int result) = 0;
 
     // Runs the property sheet modally; returns when it closes (in unattended mode the main
-    // page may end the process before that). The result is the sheet's own; start-up ignores
-    // it and returns 1.
+    // page may end the process before that) with one of the SHEET_* results.
     virtual int run_property_sheet(const SheetRequest& request) {
         (void)request;
         return 1;
