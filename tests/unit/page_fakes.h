@@ -154,8 +154,7 @@ public:
     bool has_product_type = true;
     std::string product = "WinNT";
 
-    VersionLookup version_string(const char* name, std::string& text,
-                                 uint32_t& reported) override {
+    VersionLookup version_string(const char* name, std::string& text, uint32_t& reported) override {
         if (!resource)
             return VersionLookup::unavailable;
         auto it = strings.find(name);

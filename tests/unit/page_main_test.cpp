@@ -125,10 +125,9 @@ TEST(MainPageInit, TraceStartsWithTheVersionAndTheSystem) {
 }
 
 TEST(MainPageInit, ModelLabels) {
-    const std::pair<int, const char*> labels[] = {{0, "VX3:"},      {1, "VX3E:"},
-                                                  {2, "VX3Plus:"},  {3, "VX3Plus_:"},
-                                                  {4, "VX3PlusS:"}, {5, "VX3:"},
-                                                  {6, "VX3:"},      {-1, "VX3:"}};
+    const std::pair<int, const char*> labels[] = {
+        {0, "VX3:"},      {1, "VX3E:"}, {2, "VX3Plus:"}, {3, "VX3Plus_:"},
+        {4, "VX3PlusS:"}, {5, "VX3:"},  {6, "VX3:"},     {-1, "VX3:"}};
     for (auto [model, label] : labels)
         EXPECT_STREQ(model_label(model), label) << model;
 }
@@ -202,8 +201,8 @@ TEST(MainPageStart, BarsAreSetUpAndTheProcedureStarts) {
     const RangeCase cases[] = {
         {COM_PORT, 0, 63, "range 0 32", "range 0 64"},
         {USB_PORT, 4, 7, "range 0 4", "range 0 4"},
-        {COM_PORT, 0, 65535, "range 0 32", "range 0 0"},      // 65536 pages wrap to 0
-        {COM_PORT, 10, 5, "range 0 32", "range 0 65532"},     // a reversed range wraps too
+        {COM_PORT, 0, 65535, "range 0 32", "range 0 0"},   // 65536 pages wrap to 0
+        {COM_PORT, 10, 5, "range 0 32", "range 0 65532"},  // a reversed range wraps too
     };
     for (const RangeCase& c : cases) {
         Page p;
@@ -217,8 +216,7 @@ TEST(MainPageStart, BarsAreSetUpAndTheProcedureStarts) {
         EXPECT_EQ(p.thread.args.view, &p.window.main_view);
         EXPECT_EQ(p.thread.args.flash, &p.flash);
         EXPECT_FALSE(p.flash.stop_requested);
-        EXPECT_EQ(p.window.main_view.bank.log,
-                  (std::vector<std::string>{c.bank_range, "step 1"}));
+        EXPECT_EQ(p.window.main_view.bank.log, (std::vector<std::string>{c.bank_range, "step 1"}));
         EXPECT_EQ(p.window.main_view.pages.log,
                   (std::vector<std::string>{c.pages_range, "step 4"}));
         EXPECT_EQ(p.trace(), "[FLASH][main_page] Create Send_Thread\n");
@@ -227,15 +225,17 @@ TEST(MainPageStart, BarsAreSetUpAndTheProcedureStarts) {
 
 TEST(MainPageStart, StartRequestDependsOnTheLastProcedure) {
     using S = ProcedureThread::State;
-    const std::pair<S, int> cases[] = {{S::none, 1}, {S::ended, 1}, {S::running, 0}, {S::unknown, 0}};
+    const std::pair<S, int> cases[] = {
+        {S::none, 1}, {S::ended, 1}, {S::running, 0}, {S::unknown, 0}};
     for (auto [state, starts] : cases) {
         Page p;
         p.thread.current = state;
         p.page.on_start();
         EXPECT_EQ(p.thread.starts, starts);
         EXPECT_EQ(p.fake.ui.boxes.size(), state == S::unknown ? 1u : 0u);
-        if (state == S::unknown)
+        if (state == S::unknown) {
             EXPECT_EQ(p.fake.ui.boxes[0].caption, "Error : GetExitCodeThread");
+        }
     }
 }
 
@@ -333,6 +333,7 @@ TEST(MainPageGuard, LeaveGuard) {
         Page p(c.mode);
         p.thread.current = c.state;
         p.fake.ui.answer = c.answer;
+        p.thread.terminate_ok = c.terminate_ok;
         bool flag_seen_in_wait = false;
         int cursor_sets_in_wait = 0;
         p.thread.on_wait = [&](uint32_t) {
@@ -349,7 +350,8 @@ TEST(MainPageGuard, LeaveGuard) {
             EXPECT_EQ(p.fake.ui.boxes[0].type, 0x34u);
         }
         EXPECT_EQ(p.thread.terminations, c.terminations);
-        const bool asked_to_stop = c.answer == ANSWER_YES && c.state == State::running && c.mode == 0;
+        const bool asked_to_stop =
+            c.answer == ANSWER_YES && c.state == State::running && c.mode == 0;
         EXPECT_EQ(p.flash.stop_requested.load(), asked_to_stop);
         if (asked_to_stop) {
             EXPECT_EQ(p.thread.waits, std::vector<uint32_t>{5000});
