@@ -42,8 +42,10 @@ public:
     // Modal box (a prompt on a terminal); returns the button pressed.
     virtual int message_box(WindowHandle owner, const char* caption, const char* text,
                             uint32_t type) = 0;
-    // Cursor calls; null / false on failure with the system's last error set.
+    // The system's wait cursor; null on failure with the system's last error set.
     virtual CursorHandle load_wait_cursor() = 0;
+    // Makes `cursor` current and returns the one before; null when there was none (a thread
+    // without windows has none), which is no failure.
     virtual CursorHandle set_cursor(CursorHandle cursor) = 0;
     // Moves the pointer by one pixel so the window below asks again which cursor to show.
     virtual bool nudge_pointer() = 0;

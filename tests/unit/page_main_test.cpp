@@ -391,6 +391,24 @@ TEST(MainPageCursor, WaitCursorOnlyWhileBusy) {
     EXPECT_EQ(p.fake.ui.cursor_sets, 1);
 }
 
+// The procedure's thread owns no window, so it has no cursor to give back: that must not
+// stop an interactive download on an error box.
+TEST(WaitCursor, NoPreviousCursorIsNoError) {
+    Page p;
+    p.fake.ui.previous_cursor = nullptr;
+    EXPECT_EQ(p.flash.set_wait_cursor(1, nullptr), 1u);
+    EXPECT_TRUE(p.fake.ui.boxes.empty());
+    EXPECT_EQ(p.fake.ui.cursor_sets, 1);
+    EXPECT_EQ(p.flash.set_wait_cursor(0, nullptr), 0u);
+    EXPECT_EQ(p.fake.ui.cursor_sets, 1);  // nothing to put back
+    EXPECT_TRUE(p.fake.ui.boxes.empty());
+
+    Page q;
+    q.flash.set_wait_cursor(1, nullptr);
+    q.flash.set_wait_cursor(0, nullptr);
+    EXPECT_EQ(q.fake.ui.cursor_sets, 2);  // the earlier cursor is back
+}
+
 // ---- end of the process ----
 
 struct CloseCase {

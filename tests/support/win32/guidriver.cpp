@@ -8,6 +8,8 @@
 //   gone[:SECS]                  wait until the sheet has closed
 //   use:INDEX                    later control commands address page INDEX (default: current)
 //   page                         index of the current page
+//   wait-page:SECS:INDEX         wait until page INDEX is the current one
+//   rect                         where the sheet (with an open box) is: "x y width height"
 //   title                        the sheet's caption
 //   text:ID                      a control's text
 //   pos:ID | range:ID            a progress bar's position / "low high"
@@ -191,6 +193,29 @@ int run(const std::string& command) {
         HWND current = reinterpret_cast<HWND>(send(g_sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
         std::printf("%d\n", static_cast<int>(send(g_sheet, PSM_HWNDTOINDEX,
                                                   reinterpret_cast<WPARAM>(current), 0)));
+        return 0;
+    }
+    if (verb == "wait-page") {
+        const int want = static_cast<int>(number(2, 0));
+        int last = -1;
+        if (!wait_for(number(1, 10), [&] {
+                HWND current = reinterpret_cast<HWND>(send(g_sheet, PSM_GETCURRENTPAGEHWND, 0, 0));
+                last = static_cast<int>(
+                    send(g_sheet, PSM_HWNDTOINDEX, reinterpret_cast<WPARAM>(current), 0));
+                return last == want;
+            }))
+            return fail(command, "current page is " + std::to_string(last));
+        return 0;
+    }
+    if (verb == "rect") {
+        RECT r{};
+        GetWindowRect(g_sheet, &r);
+        if (HWND box = find_message_box()) {
+            RECT b{};
+            GetWindowRect(box, &b);
+            UnionRect(&r, &r, &b);
+        }
+        std::printf("%ld %ld %ld %ld\n", r.left, r.top, r.right - r.left, r.bottom - r.top);
         return 0;
     }
     if (verb == "title") {
