@@ -83,6 +83,13 @@ int MessageCatalogue::load_catalogue(const char* path) {
         return 0;
     }
 
+    parse(bytes.data(), bytes.size());
+    return 1;
+}
+
+void MessageCatalogue::parse(const uint8_t* data, size_t size) {
+    entries_.clear();
+    std::vector<uint8_t> bytes(data, data + size);
     // Two NULs after the data: skipping the byte that ended an id field may step over the
     // first one.
     bytes.push_back(0);
@@ -105,7 +112,6 @@ int MessageCatalogue::load_catalogue(const char* path) {
         }
         entries_.push_back({parse_id(field), std::move(text)});
     }
-    return 1;
 }
 
 const char* MessageCatalogue::get_message(uint16_t id) const {

@@ -13,6 +13,9 @@ public:
     explicit MessageCatalogue(Platform& platform) : platform_(platform) {}
     // Reads and parses the file; 0 (after an error box) when it cannot be read or is empty.
     int load_catalogue(const char* path);
+    // The "id,text" lines of a file's bytes; replaces what an earlier load read. Parsing
+    // stops at the first NUL, as the file reader does.
+    void parse(const uint8_t* data, size_t size);
     // Text of the first entry with this id, or "no message available".
     const char* get_message(uint16_t id) const;
     size_t size() const { return entries_.size(); }

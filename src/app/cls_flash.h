@@ -13,9 +13,9 @@
 #include <vector>
 
 #include "app/constants.h"
+#include "platform/main_view.h"
 #include "platform/platform.h"
-#include "port/parallel.h"
-#include "port/usb_port.h"
+#include "port/port_backend.h"
 
 #if defined(__GNUC__)
 #define VX_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
@@ -27,10 +27,8 @@ namespace vx {
 
 class MessageCatalogue;
 class Cls_flash;
-class MainPageView;
 
-// Start record of the flash procedure thread: where it shows its progress (a null view in
-// silent mode) and the context it works on.
+// Start record of the flash procedure thread; without a view (silent mode) nothing is shown.
 struct send_thread_args {
     MainPageView* view = nullptr;
     Cls_flash* flash = nullptr;
@@ -78,6 +76,10 @@ public:
     void ko_report(const char* format, ...) VX_PRINTF(2, 3);
     void ok_report(const char* format, ...) VX_PRINTF(2, 3);
     int user_message(WindowHandle owner, const char* caption, const char* text, uint32_t type);
+    int user_message(const MainPageView& view, const char* caption, const char* text,
+                     uint32_t type) {
+        return user_message(view.box_owner(), caption, text, type);
+    }
     int flash_last_error_msg(const char* name);
     // Set by start-up when it stopped the print spooler for this run (see restart_spooler).
     bool spooler_stopped = false;
@@ -88,17 +90,14 @@ public:
     std::string message_int(uint16_t id, long long value) const;
     std::string message_str(uint16_t id, const char* value) const;
 
-    // Main page writes; each does nothing when the window is null (silent mode).
-    void page_text(WindowHandle page, int id, const char* text);
-    void page_progress(WindowHandle bar, ProgressOp op, int a, int b = 0);
-
     // ---- port (port/) ----
-    std::unique_ptr<SerialDevice> serial;
-    Cls_parallel parallel{this};
-    usb_port usb{this};
     std::vector<uint8_t> tx_buffer;                // TX_BUFFER_SIZE bytes
     uint8_t reply_buffer[REPLY_BUFFER_SIZE] = {};  // sync reply; purge scratch
 
+    // The backend of the configured port kind (made anew when port_type changes).
+    PortBackend& port();
+    bool port_open() const;
+    PortCapabilities port_caps() { return port().capabilities(); }
     int open_port(int use_boot_line);
     void close_port();
     int write_port(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity);
@@ -109,26 +108,17 @@ public:
     int send_hex_command(const char* text, uint32_t length, uint8_t* reply, uint32_t capacity,
                          int hex);
     int set_comm_state(int use_boot_line);
-
-    int open_com(int use_boot_line);
-    void close_com();
-    int write_com(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity);
-    int write_read_com(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity);
-    int read_com(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms);
-    int read_com_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms);
-    // 1 when the port is free, 0 when a printer queue uses it (its name in printer_name).
-    int port_used_by_printer(const char* port, std::string& printer_name);
+    int check_wire();
 
     // ---- download-mode entry (protocol/detect.cpp) ----
     int printer_model = 0;
     uint8_t sync_state = 1;
     int forced_sync = 0;
-    int check_wire();
     int DetectPrinterModel();
     // Update decision from the printer's firmware release (CONDITIONAL_TABLE); non-zero when
     // the update must be done.
     int UpdateMustBeDone();
-    int send_download_cmd(WindowHandle page);
+    int send_download_cmd(MainPageView& view);
     int disable_4722_emulation();
 
     // ---- images (image/) ----
@@ -139,38 +129,50 @@ public:
     int CheckFwFile();
     int CheckBootFile();
     int _4ByteToPage(const uint8_t* bytes, uint16_t& page);
-    void set_BeginEndPage(uint16_t flags);
-    // Reads the whole image; returns its size, 0 on failure (reported here).
+    // 1 with the range set, 0 when the flags give no range for this model (nothing to send).
+    int set_BeginEndPage(uint16_t flags);
+    // Reads the whole image, a partial last page filled up with 0xFF; returns the size handed
+    // over (whole pages), 0 on failure (reported here).
     uint32_t load_file2send(const char* file_name, std::vector<uint8_t>& image);
+    // The file as the last successful check saw it. The transfer reads the file again and
+    // sends it only when it still holds those bytes: a file replaced after its check is
+    // never sent unchecked.
+    struct CheckedImage {
+        bool valid = false;
+        std::string name;
+        uint64_t size = 0;
+        uint64_t digest = 0;
+    };
+    CheckedImage checked_image;
+    void remember_checked_image(const std::string& name, const std::vector<uint8_t>& bytes);
 
     // ---- header and transfer (protocol/) ----
-    int send_header(WindowHandle page);
-    // Maximum-baud flag of the open serial port (MAXBAUD_*); 0 with flag 0 when the port is
-    // not serial or its properties cannot be read.
+    int send_header(MainPageView& view);
+    // Maximum-baud flag of the open port (MAXBAUD_*); 0 with flag 0 when the port reports
+    // none or its properties cannot be read.
     int get_max_baud(uint32_t& flag);
-    int download_image(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
-                       const char* tag);
-    int download_com(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
-                     const char* tag);
-    int download_virtual_com(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
-                             const char* tag);
-    int check_reply(WindowHandle page, const uint8_t* reply, uint32_t bank_counter);
-    void show_download_start(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
-                             uint32_t begin, uint32_t end, uint32_t baud, const char* file_name);
-    void show_download_end(WindowHandle page, WindowHandle pages_bar);
+    int download_image(MainPageView& view, const char* tag);
+    int download_com(MainPageView& view, const char* tag);
+    int download_virtual_com(MainPageView& view, const char* tag);
+    int check_reply(MainPageView& view, const uint8_t* reply, uint32_t bank_counter);
+    void show_download_start(MainPageView& view, uint32_t begin, uint32_t end, uint32_t baud,
+                             const char* file_name);
+    void show_download_end(MainPageView& view);
 
     // ---- flash procedure (flash/) ----
     uint32_t cursor_busy = 0;
     CursorHandle wait_cursor = nullptr;
     CursorHandle saved_cursor = nullptr;
-    uint32_t set_wait_cursor(uint32_t on, WindowHandle window);
-    // Set by the main page when the user stops a running procedure; the transfer looks at it
-    // between bytes and between banks and then takes its failure ending.
+    uint32_t set_wait_cursor(uint32_t on);
+    // Set by the main page to stop a running procedure; the transfer looks at it between
+    // bytes and banks, the procedure between its steps.
     std::atomic<bool> stop_requested{false};
 
 private:
     void vtrace(const char* format, va_list args);
     std::mutex trace_mutex_;
+    std::unique_ptr<PortBackend> port_;
+    uint16_t port_kind_ = 0;
 };
 
 // The flash procedure; returns the thread's exit code (1 completed, 0 failed or refused).

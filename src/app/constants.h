@@ -1,4 +1,4 @@
-// Values shared across the program: send-mode bits, printer models, port kinds, control ids.
+// Values shared across the program: send-mode bits, printer models, port kinds.
 #pragma once
 #include <cstdint>
 
@@ -34,24 +34,5 @@ constexpr uint32_t PAGE_SIZE = 16384;
 constexpr uint32_t TX_BUFFER_SIZE = 65538;
 constexpr uint32_t REPLY_BUFFER_SIZE = 2049;
 constexpr uint32_t PATH_CHARS = 260;
-
-// Main page (dialog 102) controls written by the procedure.
-constexpr int IDC_BANK_BAR = 1002;
-constexpr int IDC_PRINTER_REPLY = 1004;
-constexpr int IDC_BANK_LABEL = 1006;
-constexpr int IDC_PC_STATUS = 1007;
-constexpr int IDC_PRINTER_STATUS = 1008;
-constexpr int IDC_PAGES_BAR = 1009;
-constexpr int IDC_FIRST_PAGE = 1010;
-constexpr int IDC_LAST_PAGE = 1011;
-constexpr int IDC_CONNECTION = 1012;
-constexpr int IDC_CHK_FIRMWARE = 1013;
-constexpr int IDC_CHK_CG = 1014;
-constexpr int IDC_CHK_BOOT = 1015;
-constexpr int IDC_CHK_FPGA = 1016;
-constexpr int IDC_CHK_KEEP = 1018;
-constexpr int IDC_TRANSFER = 1019;
-constexpr int IDC_PRINTER_GROUP = 1023;
-constexpr int IDC_MODEL_LABEL = 1026;
 
 }  // namespace vx

@@ -101,12 +101,14 @@ FormatArgKind kind_of(char conv) {
     return conv == 's' ? FormatArgKind::string : FormatArgKind::integer;
 }
 
+// Like printf, surplus arguments are ignored: the conversions take the leading arguments in
+// order. A conversion without an argument would read past what the caller passed.
 bool matches(const std::vector<Conversion>& convs, std::initializer_list<FormatArgKind> kinds) {
-    if (convs.size() != kinds.size())
+    if (convs.size() > kinds.size())
         return false;
-    size_t n = 0;
-    for (FormatArgKind k : kinds) {
-        if (kind_of(convs[n++].conv) != k)
+    const FormatArgKind* k = kinds.begin();
+    for (const Conversion& c : convs) {
+        if (kind_of(c.conv) != *k++)
             return false;
     }
     return true;
@@ -176,14 +178,13 @@ std::string format_catalogue(const char* text, std::initializer_list<FormatArg> 
     if (text == nullptr)
         return {};
     std::vector<Conversion> convs;
-    std::vector<FormatArgKind> kinds;
-    for (const FormatArg& a : args)
-        kinds.push_back(a.kind);
-    bool ok = parse(text, convs) && convs.size() == kinds.size();
-    for (size_t n = 0; ok && n < convs.size(); ++n)
-        ok = kind_of(convs[n].conv) == kinds[n];
-    if (!ok)
+    if (!parse(text, convs) || convs.size() > args.size())
         return text;
+    const FormatArg* a = args.begin();
+    for (const Conversion& c : convs) {
+        if (kind_of(c.conv) != (a++)->kind)
+            return text;
+    }
 
     std::string out;
     const FormatArg* arg = args.begin();

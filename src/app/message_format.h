@@ -1,6 +1,7 @@
 // Catalogue texts used as printf formats. The texts come from a file the user edits, so a
-// text is only used as a format when its conversions take exactly the arguments the caller
-// passes; otherwise it is shown as it stands.
+// text is only used as a format when its conversions take the arguments the caller passes,
+// in order (surplus arguments are ignored, as printf does); otherwise it is shown as it
+// stands.
 #pragma once
 #include <initializer_list>
 #include <string>
@@ -19,7 +20,8 @@ struct FormatArg {
     const char* text = nullptr;
 };
 
-// True when `format` has exactly one conversion per kind, in this order. Accepted: flags
+// True when each conversion of `format` takes the kind at its place in `kinds`; kinds left
+// over are surplus arguments and ignored, a conversion beyond them refuses. Accepted: flags
 // "-+ #0", a decimal width and precision (at most 4 digits each), length modifiers hh, h, l,
 // ll, and d i u x X c o for integers, s (without a length) for strings; "%%" is a literal
 // percent sign. Anything else (*, n, p, floating point, positional arguments, a lone % at

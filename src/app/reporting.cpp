@@ -39,14 +39,14 @@ std::string time_stamp(Platform& platform) {
 
 // One line appended to a result file, opened and closed here so the file is complete
 // whenever the process ends. Text mode: "\n" is written as CR LF on Windows.
-void append_line(const char* file_name, const std::string& stamp, const std::string& message) {
-    std::FILE* f = std::fopen(file_name, "a");
-    if (f == nullptr)
+void append_line(FileSystem& files, const char* file_name, const std::string& stamp,
+                 const std::string& message) {
+    UniqueFile f = files.open_for_writing(file_name, true);
+    if (!f)
         return;  // the line is lost; there is nowhere else to report it
-    std::fputs(stamp.c_str(), f);
-    std::fwrite(message.data(), 1, message.size(), f);
-    std::fflush(f);
-    std::fclose(f);
+    std::fputs(stamp.c_str(), f.get());
+    std::fwrite(message.data(), 1, message.size(), f.get());
+    std::fflush(f.get());
 }
 
 std::string error_caption(const char* name) {
@@ -62,7 +62,8 @@ void Cls_flash::vtrace(const char* format, va_list args) {
     if (!trace_on)
         return;
     if (trace_file == nullptr) {
-        trace_file = std::fopen("FlashTrace.dbg", "w");
+        // Not a regular file (a pipe, a device): the run goes on without a trace.
+        trace_file = platform.files.open_for_writing("FlashTrace.dbg", false).release();
         if (trace_file == nullptr) {
             trace_on = false;
             return;
@@ -88,7 +89,7 @@ void Cls_flash::ko_report(const char* format, ...) {
     std::string message = vformat(format, args);
     va_end(args);
     std::lock_guard<std::mutex> lock(trace_mutex_);
-    append_line("KO.txt", time_stamp(platform), message);
+    append_line(platform.files, "KO.txt", time_stamp(platform), message);
 }
 
 void Cls_flash::ok_report(const char* format, ...) {
@@ -97,7 +98,7 @@ void Cls_flash::ok_report(const char* format, ...) {
     std::string message = vformat(format, args);
     va_end(args);
     std::lock_guard<std::mutex> lock(trace_mutex_);
-    append_line("OK.txt", time_stamp(platform), message);
+    append_line(platform.files, "OK.txt", time_stamp(platform), message);
 }
 
 int Cls_flash::user_message(WindowHandle owner, const char* caption, const char* text,
@@ -137,18 +138,6 @@ std::string Cls_flash::message_int(uint16_t id, long long value) const {
 
 std::string Cls_flash::message_str(uint16_t id, const char* value) const {
     return format_catalogue(get_message(id), {value});
-}
-
-void Cls_flash::page_text(WindowHandle page, int id, const char* text) {
-    if (page == nullptr)
-        return;
-    platform.ui.set_control_text(page, id, text);
-}
-
-void Cls_flash::page_progress(WindowHandle bar, ProgressOp op, int a, int b) {
-    if (bar == nullptr)
-        return;
-    platform.ui.progress(bar, op, a, b);
 }
 
 }  // namespace vx

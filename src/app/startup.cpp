@@ -14,7 +14,7 @@ namespace {
 
 constexpr size_t COMMAND_LINE_CHARS = 259;
 
-// Step 11: the toolkit's port choice wins over flash.ini (interactive toolkit launch only).
+// The toolkit's port choice wins over flash.ini (interactive toolkit launch only).
 void apply_toolkit_settings(Cls_flash& flash) {
     std::string port;
     if (flash.platform.registry.read_port(1, port)) {

@@ -2,7 +2,7 @@
 
 namespace vx {
 
-uint32_t Cls_flash::set_wait_cursor(uint32_t on, WindowHandle) {
+uint32_t Cls_flash::set_wait_cursor(uint32_t on) {
     cursor_busy = on;
     if (on) {
         wait_cursor = platform.ui.load_wait_cursor();

@@ -5,6 +5,7 @@
 #include "app/about.h"
 #include "app/cls_flash.h"
 #include "app/startup.h"
+#include "protocol/bank_transfer.h"
 
 namespace vx {
 namespace {
@@ -20,21 +21,6 @@ const ImageBox OTHER_BOXES[] = {ImageBox::firmware, ImageBox::cg, ImageBox::keep
                                 ImageBox::fpga};
 
 }  // namespace
-
-const char* model_label(int printer_model) {
-    switch (printer_model) {
-        case VX3E_MODE:
-            return "VX3E:";
-        case VX3PLUS_MODEL:
-            return "VX3Plus:";
-        case VX3PLUS_CR_MODEL:
-            return "VX3Plus_:";
-        case VX3PLUS_SC_MODEL:
-            return "VX3PlusS:";
-        default:
-            return "VX3:";
-    }
-}
 
 MainPage::MainPage(Cls_flash& flash, MainPageWindow& window, ProcedureThread& thread,
                    SystemInfo& system)

@@ -18,9 +18,6 @@ constexpr int START_COMMAND = 2;
 // How long the page waits for a procedure the user stopped before it ends the thread.
 constexpr uint32_t STOP_WAIT_MS = 5000;
 
-// Label of the printer model control.
-const char* model_label(int printer_model);
-
 class MainPage {
 public:
     MainPage(Cls_flash& flash, MainPageWindow& window, ProcedureThread& thread, SystemInfo& system);

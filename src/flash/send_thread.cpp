@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/cls_flash.h"
-#include "platform/main_view.h"
+#include "app/message_ids.h"
 
 namespace vx {
 
@@ -16,107 +16,145 @@ constexpr int PAGES_BAR_STEP = 4;
 // Tag that blanks the image's own tag text in the first step of the three-step sequence.
 constexpr const char NULL_TAG[6] = "     ";
 
+constexpr const char* KO_OPEN = "[Error 3] Error opening printer port.\n";
+constexpr const char* KO_FORMAT = "[Error 7] Invalid firmware file format.\n";
+constexpr const char* KO_DOWNLOAD = "[Error 8] Download firmware Error.\n";
+constexpr const char* KO_INIT = "[Error 10] Init Download Error.\n";
+
+// What the transfers of one selection are, by the three section bits (firmware, FPGA,
+// tables and fonts).
+enum class Sequence { none, one_transfer, cg_only, fw_and_cg };
+
+struct SequenceRow {
+    const char* trace;  // after "[FLASH][send_thread] "; null when the sequence traces itself
+    Sequence sequence;
+    uint16_t text;  // transfer line
+};
+
+// Indexed by fw * 4 + fpga * 2 + cg.
+constexpr SequenceRow kSequences[8] = {
+    {nullptr, Sequence::none, 0},
+    {"SEND_CG \n", Sequence::cg_only, msg::SENDING_CG},
+    {"SEND_FPGA \n", Sequence::one_transfer, msg::SENDING_FIRMWARE},
+    {"SEND_FPGA + SEND_CG\n", Sequence::one_transfer, msg::SENDING_FIRMWARE},
+    {"SEND_FW \n", Sequence::one_transfer, msg::SENDING_FIRMWARE},
+    {nullptr, Sequence::fw_and_cg, msg::SENDING_FIRMWARE},
+    {"SEND_FW + SEND_FPGA\n", Sequence::one_transfer, msg::SENDING_FIRMWARE},
+    {"SEND_FW + SEND_FPGA + SEND_CG \n", Sequence::one_transfer, msg::SENDING_FIRMWARE},
+};
+
+// Selections a model cannot take, refused before anything is sent.
+struct RefusedSelection {
+    bool (*applies)(int model, uint16_t flags);
+    const char* trace;
+};
+
+constexpr RefusedSelection kRefused[] = {
+    {[](int model, uint16_t flags) {
+         return (model == VX3PLUS_CR_MODEL || model == VX3PLUS_SC_MODEL) && flags == SEND_FREE;
+     },
+     "[FLASH][send_thread] SEND FREE PAGES Invalid operation !\n"},
+};
+
+constexpr RefusedSelection kRefusedAfterBoxes[] = {
+    {[](int model, uint16_t flags) { return model == VX3E_MODE && flags == SEND_BOOT; },
+     "[FLASH][send_thread] SEND_BOOT Invalid operation !\n"},
+    {[](int model, uint16_t flags) {
+         return model != KD5_ADF_L2_MODEL && (flags & SEND_FPGA) != 0;
+     },
+     "[FLASH][send_thread] SEND_FPGA Invalid operation !\n"},
+};
+
+// Where an ending writes its text on the main page.
+enum class Line { none, connection, transfer };
+
 class Procedure {
 public:
-    // The transfers still take window handles: they reach the page through the view's window
-    // and leave the bars alone.
     explicit Procedure(const send_thread_args& args)
-        : f_(*args.flash), view_(args.view), page_(args.view ? args.view->box_owner() : nullptr) {}
+        : f_(*args.flash), view_(args.view != nullptr ? *args.view : null_view_) {}
 
     int run();
 
 private:
-    // ---- endings ----
-    void post(int result) {
-        // Only the main page of a non-interactive run is told; silent mode has no page.
-        if (f_.flash_mode != INTERACTIVE_MODE && page_ != nullptr) {
-            f_.platform.ui.post_close(page_, result);
+    // Every ending: the KO line, the port closed, the cursor back, a text on the page, and
+    // (outside interactive mode) the page told the result.
+    int end_run(int result, const char* ko_line, Line line, uint16_t text_id) {
+        if (ko_line != nullptr) {
+            f_.ko_report("%s", ko_line);
         }
-    }
-    int refused() {
         f_.close_port();
-        f_.set_wait_cursor(0, page_);
-        f_.page_text(page_, IDC_CONNECTION, f_.get_message(44));
-        post(0);
-        return 0;
-    }
-    int succeeded() {
-        f_.set_wait_cursor(0, page_);
-        f_.close_port();
-        post(1);
-        return 1;
-    }
-    int image_check_failed() {
-        f_.set_wait_cursor(0, page_);
-        f_.page_text(page_, IDC_TRANSFER, f_.get_message(45));
-        f_.close_port();
+        f_.set_wait_cursor(0);
+        const char* text = f_.get_message(text_id);
+        if (line == Line::connection) {
+            view_.connection_line(text);
+        } else if (line == Line::transfer) {
+            view_.transfer_line(text);
+        }
         if (f_.flash_mode != INTERACTIVE_MODE) {
-            post(0);
-        } else {
-            f_.user_message(page_, f_.get_message(2), f_.get_message(45), BOX_ICONEXCLAMATION);
+            view_.procedure_ended(result);
+        }
+        return result;
+    }
+    int succeeded() { return end_run(1, nullptr, Line::none, 0); }
+    int refused() { return end_run(0, nullptr, Line::connection, msg::NOT_FOR_MODEL); }
+    int image_check_failed(const char* ko_line) {
+        end_run(0, ko_line, Line::transfer, msg::IMAGE_INVALID);
+        if (f_.flash_mode == INTERACTIVE_MODE) {
+            f_.user_message(view_, f_.get_message(msg::ERROR_CAPTION),
+                            f_.get_message(msg::IMAGE_INVALID), BOX_ICONEXCLAMATION);
         }
         return 0;
     }
-    int fw_check_failed() {
-        f_.ko_report("[Error 7] Invalid firmware file format.\n");
-        return image_check_failed();
+    int download_failed() { return end_run(0, KO_DOWNLOAD, Line::transfer, msg::ERROR_CAPTION); }
+    int stopped() {
+        f_.trace_line("[FLASH][send_thread] Stopped by the user\n");
+        return download_failed();
     }
-    int download_cmd_failed() {
-        f_.ko_report("[Error 8] Download firmware Error.\n");
-        f_.set_wait_cursor(0, page_);
-        f_.page_text(page_, IDC_TRANSFER, f_.get_message(2));
-        f_.close_port();
-        post(0);
-        return 0;
-    }
-    int header_failed(bool report_error_10) {
-        if (report_error_10) {
-            f_.ko_report("[Error 10] Init Download Error.\n");
-        }
-        f_.set_wait_cursor(0, page_);
-        f_.page_text(page_, IDC_TRANSFER, f_.get_message(2));
-        f_.close_port();
-        post(0);
-        return 0;
-    }
-    int download_failed() {
-        f_.ko_report("[Error 8] Download firmware Error.\n");
-        f_.close_port();
-        f_.set_wait_cursor(0, page_);
-        f_.page_text(page_, IDC_TRANSFER, f_.get_message(2));
-        post(0);
-        return 0;
-    }
+    bool stop_asked() const { return f_.stop_requested.load(); }
 
     // ---- pieces of a transfer ----
     void pages_bar_setup() {
         // The bar's range is 16 bits wide: a larger page count wraps, as the control would.
         const uint16_t pages = static_cast<uint16_t>(f_.end_page - f_.begin_page + 1);
-        if (view_ != nullptr) {
-            view_->pages_bar().set_range(0, pages);
-            view_->pages_bar().set_step(PAGES_BAR_STEP);
-        }
+        view_.pages_bar().set_range(0, pages);
+        view_.pages_bar().set_step(PAGES_BAR_STEP);
     }
     // Status text, pages bar, header and block transfer; 1 when all went through.
     int send_range(const char* text, bool header_error_10, const char* tag) {
-        f_.page_text(page_, IDC_TRANSFER, text);
-        pages_bar_setup();
-        if (!f_.send_header(page_)) {
-            return header_failed(header_error_10);
+        if (stop_asked()) {
+            return stopped();
         }
-        if (!f_.download_image(page_, bank_bar_, pages_bar_, tag)) {
-            return download_failed();
+        view_.transfer_line(text);
+        pages_bar_setup();
+        if (!f_.send_header(view_)) {
+            return end_run(0, header_error_10 ? KO_INIT : nullptr, Line::transfer,
+                           msg::ERROR_CAPTION);
+        }
+        if (!f_.download_image(view_, tag)) {
+            return stop_asked() ? stopped() : download_failed();
         }
         return 1;
     }
+    int download_cmd() {
+        if (f_.send_download_cmd(view_)) {
+            return 1;
+        }
+        return download_failed();
+    }
+    // The range of the selection for this model, or the refused ending when it has none:
+    // a stale range would write image pages over the wrong part of the flash.
+    bool choose_range(uint16_t flags) { return f_.set_BeginEndPage(flags) != 0; }
+
     // One firmware-image transfer with set_BeginEndPage before send_download_cmd.
     int one_transfer(uint16_t flags, uint16_t text_id) {
         if (!f_.CheckFwFile()) {
-            return fw_check_failed();
+            return image_check_failed(KO_FORMAT);
         }
-        f_.set_BeginEndPage(flags);
-        if (!f_.send_download_cmd(page_)) {
-            return download_cmd_failed();
+        if (!choose_range(flags)) {
+            return refused();
+        }
+        if (!download_cmd()) {
+            return 0;
         }
         return send_range(f_.get_message(text_id), false, nullptr) ? succeeded() : 0;
     }
@@ -129,23 +167,23 @@ private:
     void read_check_boxes(int model);
 
     Cls_flash& f_;
-    MainPageView* view_;
-    WindowHandle page_;
-    WindowHandle bank_bar_ = nullptr;
-    WindowHandle pages_bar_ = nullptr;
+    NullMainView null_view_;
+    MainPageView& view_;
     uint16_t step_flags_ = 0;
 };
 
 int Procedure::boot_transfer() {
     f_.trace_line("[FLASH][send_thread] SEND_BOOT \n");
     if (!f_.CheckBootFile()) {
-        return image_check_failed();
+        return image_check_failed(nullptr);
     }
-    if (!f_.send_download_cmd(page_)) {
-        return download_cmd_failed();
+    if (!download_cmd()) {
+        return 0;
     }
-    f_.set_BeginEndPage(SEND_BOOT);
-    std::string text = f_.get_message(46);
+    if (!choose_range(SEND_BOOT)) {
+        return refused();
+    }
+    std::string text = f_.get_message(msg::SENDING_BOOT);
     if (f_.boot_text_a[0] != 0) {
         text += " ";
         text += f_.boot_text_a;
@@ -161,28 +199,30 @@ int Procedure::boot_transfer() {
 int Procedure::fw_and_cg() {
     f_.trace_line("[FLASH][send_thread] SEND_FW + SEND_CG \n");
     if (!f_.CheckFwFile()) {
-        return fw_check_failed();
+        return image_check_failed(KO_FORMAT);
     }
-    if (!f_.send_download_cmd(page_)) {
-        return download_cmd_failed();
+    if (!download_cmd()) {
+        return 0;
     }
     if (f_.printer_model == VX3E_MODE && (step_flags_ & KEEP_SETTINGS)) {
         return three_steps();
     }
     f_.trace_line("[FLASH][send_thread] SEND_FW + SEND_CG FULL MODE \n");
-    f_.set_BeginEndPage(step_flags_);
-    return send_range(f_.get_message(42), false, nullptr) ? succeeded() : 0;
+    if (!choose_range(step_flags_)) {
+        return refused();
+    }
+    return send_range(f_.get_message(msg::SENDING_FIRMWARE), false, nullptr) ? succeeded() : 0;
 }
 
 // Every block transfer closes the port when it ends; the next step opens it again and looks
 // for a printer that announces itself.
 int Procedure::reopen() {
+    if (stop_asked()) {
+        return stopped();
+    }
     if (!f_.open_port(1)) {
         f_.trace_line("[FLASH][send_thread] open_port Error !\n");
-        f_.set_wait_cursor(0, page_);
-        f_.close_port();
-        post(0);
-        return 0;
+        return end_run(0, nullptr, Line::none, 0);
     }
     f_.purge_port();
     uint8_t receive[REPLY_BUFFER_SIZE] = {};
@@ -193,38 +233,38 @@ int Procedure::reopen() {
 }
 
 int Procedure::three_steps() {
-    f_.trace_line("[FLASH][send_thread] Step 1 : SEND_FW with tag null\n");
-    f_.set_BeginEndPage(SEND_FW | KEEP_SETTINGS);
-    if (!send_range(f_.get_message(42), true, NULL_TAG)) {
-        return 0;
-    }
-    f_.sync_state = 1;
-    f_.platform.clock.sleep_ms(STEP_PAUSE_MS);
-
-    f_.trace_line("[FLASH][send_thread] Step 2 : SEND_CG \n");
-    if (!reopen()) {
-        return 0;
-    }
-    if (!f_.send_download_cmd(page_)) {
-        return download_cmd_failed();
-    }
-    f_.set_BeginEndPage(SEND_CG);
-    if (!send_range(f_.get_message(43), false, nullptr)) {
-        return 0;
-    }
-    f_.sync_state = 1;
-    f_.platform.clock.sleep_ms(STEP_PAUSE_MS);
-
-    f_.trace_line("[FLASH][send_thread] Step 3 : SEND_FW 1st page\n");
-    if (!reopen()) {
-        return 0;
-    }
-    if (!f_.send_download_cmd(page_)) {
-        return download_cmd_failed();
-    }
-    f_.set_BeginEndPage(SEND_FW_1STPAGE);
-    if (!send_range(f_.get_message(42), false, nullptr)) {
-        return 0;
+    struct Step {
+        const char* trace;
+        uint16_t flags;
+        uint16_t text;
+        bool error_10;
+        const char* tag;
+    };
+    static constexpr Step kSteps[] = {
+        {"[FLASH][send_thread] Step 1 : SEND_FW with tag null\n", SEND_FW | KEEP_SETTINGS,
+         msg::SENDING_FIRMWARE, true, NULL_TAG},
+        {"[FLASH][send_thread] Step 2 : SEND_CG \n", SEND_CG, msg::SENDING_CG, false, nullptr},
+        {"[FLASH][send_thread] Step 3 : SEND_FW 1st page\n", SEND_FW_1STPAGE, msg::SENDING_FIRMWARE,
+         false, nullptr},
+    };
+    bool first = true;
+    for (const Step& step : kSteps) {
+        if (!first) {
+            f_.sync_state = 1;
+            f_.platform.clock.sleep_ms(STEP_PAUSE_MS);
+        }
+        f_.trace_line("%s", step.trace);
+        // The first step follows the download command already sent; the others reconnect.
+        if (!first && (!reopen() || !download_cmd())) {
+            return 0;
+        }
+        first = false;
+        if (!choose_range(step.flags)) {
+            return refused();
+        }
+        if (!send_range(f_.get_message(step.text), step.error_10, step.tag)) {
+            return 0;
+        }
     }
     return succeeded();
 }
@@ -233,136 +273,109 @@ int Procedure::three_steps() {
 int Procedure::free_pages_run() {
     f_.trace_line("[FLASH][send_thread] SEND_FREE \n");
     if (!f_.CheckFwFile()) {
-        return fw_check_failed();
+        return image_check_failed(KO_FORMAT);
     }
-    if (!f_.send_header(page_)) {
-        return header_failed(true);
+    if (!f_.send_header(view_)) {
+        return end_run(0, KO_INIT, Line::transfer, msg::ERROR_CAPTION);
     }
-    if (!f_.download_image(page_, bank_bar_, pages_bar_, nullptr)) {
-        f_.ko_report("[Error 8] Download firmware Error.\n");
-        f_.close_port();
-        post(0);
-        return 0;
+    if (!f_.download_image(view_, nullptr)) {
+        if (stop_asked()) {
+            return stopped();
+        }
+        return end_run(0, KO_DOWNLOAD, Line::none, 0);
     }
-    f_.set_wait_cursor(0, page_);
-    f_.page_text(page_, IDC_TRANSFER, f_.get_message(2));
-    f_.close_port();
-    post(1);
-    return 1;
+    return end_run(1, nullptr, Line::transfer, msg::ERROR_CAPTION);
 }
 
 void Procedure::read_check_boxes(int model) {
-    Ui& ui = f_.platform.ui;
-    auto is_set = [&](int id) { return ui.get_check(page_, id) == 1; };  // BST_CHECKED only
     if (model != VX3E_MODE) {
-        ui.enable_control(page_, IDC_CHK_KEEP, false);
+        view_.disable(ImageBox::keep_settings);
     }
-    if (is_set(IDC_CHK_BOOT)) {
+    if (view_.is_checked(ImageBox::boot)) {
         step_flags_ = SEND_BOOT;
         return;
     }
     step_flags_ = 0;
-    if (is_set(IDC_CHK_FIRMWARE))
+    if (view_.is_checked(ImageBox::firmware))
         step_flags_ |= SEND_FW;
-    if (is_set(IDC_CHK_CG))
+    if (view_.is_checked(ImageBox::cg))
         step_flags_ |= SEND_CG;
-    if (is_set(IDC_CHK_KEEP))
+    if (view_.is_checked(ImageBox::keep_settings))
         step_flags_ |= KEEP_SETTINGS;
-    if (is_set(IDC_CHK_FPGA))
+    if (view_.is_checked(ImageBox::fpga))
         step_flags_ |= SEND_FPGA;
 }
 
 int Procedure::run() {
     f_.trace_line("[FLASH][send_thread] Send Thread Start !\n");
-    f_.set_wait_cursor(1, page_);
+    f_.set_wait_cursor(1);
 
     f_.trace_line("[FLASH][send_thread] open_port \n");
     if (!f_.open_port(1)) {
-        f_.ko_report("[Error 3] Error opening printer port.\n");
+        f_.ko_report("%s", KO_OPEN);
         f_.trace_line("[FLASH][send_thread] open_port Error !\n");
-        f_.close_port();
-        f_.set_wait_cursor(0, page_);
-        f_.page_text(page_, IDC_CONNECTION, f_.get_message(4));
-        post(0);
-        return 0;
+        return end_run(0, nullptr, Line::connection, msg::NO_ANSWER);
     }
     f_.trace_line("[FLASH][send_thread] open_port OK \n");
 
     if (f_.flash_mode != INTERACTIVE_MODE && f_.conditional_table) {
         // The decision has reported its own reason; the process ends right after.
         if (!f_.UpdateMustBeDone()) {
-            post(0);
-            return 0;
+            return end_run(0, nullptr, Line::none, 0);
         }
+    }
+    if (stop_asked()) {
+        return stopped();
     }
 
     if (!f_.DetectPrinterModel()) {
         f_.trace_line("[FLASH][send_thread]CheckPrinterModel Error !\n");
-        f_.close_port();
-        f_.set_wait_cursor(0, page_);
-        f_.page_text(page_, IDC_CONNECTION, f_.get_message(38));
-        post(0);
-        return 0;
+        return end_run(0, nullptr, Line::connection, msg::MODEL_UNKNOWN);
     }
 
     step_flags_ = f_.send_mode;
     const int model = f_.printer_model;
-    if ((model == VX3PLUS_CR_MODEL || model == VX3PLUS_SC_MODEL) && step_flags_ == SEND_FREE) {
-        f_.trace_line("[FLASH][send_thread] SEND FREE PAGES Invalid operation !\n");
-        return refused();
+    for (const RefusedSelection& r : kRefused) {
+        if (r.applies(model, step_flags_)) {
+            f_.trace_line("%s", r.trace);
+            return refused();
+        }
     }
     if (step_flags_ & SEND_FREE) {
         return free_pages_run();
     }
-    if (f_.flash_mode == INTERACTIVE_MODE && page_ != nullptr) {
+    if (f_.flash_mode == INTERACTIVE_MODE && view_.visible()) {
         read_check_boxes(model);
     }
-
-    if (model == VX3E_MODE && step_flags_ == SEND_BOOT) {
-        f_.trace_line("[FLASH][send_thread] SEND_BOOT Invalid operation !\n");
-        return refused();
+    // The second-level ADF takes its FPGA with every full firmware update.
+    if (model == KD5_ADF_L2_MODEL && (step_flags_ & SEND_FW) && (step_flags_ & SEND_CG)) {
+        step_flags_ |= SEND_FPGA;
     }
-    if (model == KD5_ADF_L2_MODEL) {
-        if ((step_flags_ & SEND_FW) && (step_flags_ & SEND_CG)) {
-            step_flags_ |= SEND_FPGA;
+    for (const RefusedSelection& r : kRefusedAfterBoxes) {
+        if (r.applies(model, step_flags_)) {
+            f_.trace_line("%s", r.trace);
+            return refused();
         }
-    } else if (step_flags_ & SEND_FPGA) {
-        f_.trace_line("[FLASH][send_thread] SEND_FPGA Invalid operation !\n");
-        return refused();
     }
 
-    const bool fw = step_flags_ & SEND_FW;
-    const bool cg = step_flags_ & SEND_CG;
-    const bool fpga = step_flags_ & SEND_FPGA;
     if (step_flags_ & SEND_BOOT) {
         return boot_transfer();
     }
-    if (fw && fpga && cg) {
-        f_.trace_line("[FLASH][send_thread] SEND_FW + SEND_FPGA + SEND_CG \n");
-        return one_transfer(step_flags_, 42);
+    const int index = ((step_flags_ & SEND_FW) ? 4 : 0) + ((step_flags_ & SEND_FPGA) ? 2 : 0) +
+                      ((step_flags_ & SEND_CG) ? 1 : 0);
+    const SequenceRow& row = kSequences[index];
+    if (row.trace != nullptr) {
+        f_.trace_line("[FLASH][send_thread] %s", row.trace);
     }
-    if (fw && fpga) {
-        f_.trace_line("[FLASH][send_thread] SEND_FW + SEND_FPGA\n");
-        return one_transfer(step_flags_, 42);
-    }
-    if (fpga && cg) {
-        f_.trace_line("[FLASH][send_thread] SEND_FPGA + SEND_CG\n");
-        return one_transfer(step_flags_, 42);
-    }
-    if (fw && cg) {
-        return fw_and_cg();
-    }
-    if (fw) {
-        f_.trace_line("[FLASH][send_thread] SEND_FW \n");
-        return one_transfer(step_flags_, 42);
-    }
-    if (cg) {
-        f_.trace_line("[FLASH][send_thread] SEND_CG \n");
-        return one_transfer(SEND_CG, 43);
-    }
-    if (fpga) {
-        f_.trace_line("[FLASH][send_thread] SEND_FPGA \n");
-        return one_transfer(step_flags_, 42);
+    switch (row.sequence) {
+        case Sequence::one_transfer:
+            return one_transfer(step_flags_, row.text);
+        case Sequence::cg_only:
+            return one_transfer(SEND_CG, row.text);
+        case Sequence::fw_and_cg:
+            return fw_and_cg();
+        case Sequence::none:
+            break;
     }
     return succeeded();  // nothing selected: nothing to send
 }
@@ -373,6 +386,8 @@ int send_thread(const send_thread_args& args) {
     if (args.flash == nullptr) {
         return 0;
     }
+    args.flash->stop_requested = false;
+    args.flash->checked_image = {};  // every transfer of this run follows its own check
     Procedure procedure(args);
     return procedure.run();
 }

@@ -101,4 +101,13 @@ uint32_t boot_min_size(int model) {
 }
 
 }  // namespace layout
+uint64_t image_digest(const uint8_t* data, size_t size) {
+    uint64_t h = 0xcbf29ce484222325ull;
+    for (size_t i = 0; i < size; ++i) {
+        h ^= data[i];
+        h *= 0x100000001b3ull;
+    }
+    return h;
+}
+
 }  // namespace vx

@@ -26,6 +26,11 @@ uint32_t find_crc_trailer(const uint8_t* data, size_t size, uint32_t n);
 // True when "CRC:" occurs in the 8 bytes at `trailer` before the first zero byte.
 bool trailer_has_crc_text(const uint8_t* trailer);
 
+// Pages of `size` bytes, a partial last page counted whole.
+inline uint64_t pages_rounded_up(uint64_t size) {
+    return size / 16384u + (size % 16384u != 0 ? 1u : 0u);
+}
+
 // Big-endian 16 and 32-bit reads.
 inline uint16_t read_be16(const uint8_t* p) {
     return uint16_t((p[0] << 8) | p[1]);
@@ -44,6 +49,9 @@ namespace layout {
 constexpr uint32_t TRAILER_SIZE = 8;
 constexpr char TRAILER_TEXT[] = "  CRC:";  // 6 bytes, then the checksum high and low byte
 constexpr uint32_t TRAILER_TEXT_SIZE = 6;
+
+// What a partial last page is filled up with before it is sent: an erased flash byte.
+constexpr uint8_t ERASED_BYTE = 0xFF;
 
 // Images of models 3 to 6 start at flash page 4.
 constexpr uint32_t IMAGE_FIRST_FLASH_PAGE = 4;
@@ -121,4 +129,7 @@ const char* boot_tag(int model);
 uint32_t boot_min_size(int model);
 
 }  // namespace layout
+// FNV-1a over the bytes: tells a file changed since its check from the one that was checked.
+uint64_t image_digest(const uint8_t* data, size_t size);
+
 }  // namespace vx

@@ -5,187 +5,90 @@
 
 #include "app/cls_flash.h"
 #include "image/image_format.h"
+#include "image/range_table.h"
 
 namespace vx {
 
 namespace {
 
-bool has_all(uint16_t flags, uint16_t bits) {
-    return (flags & bits) == bits;
-}
-
-void clear_fw(Cls_flash& f) {
-    f.start_fw = f.end_fw = 0;
-}
-void clear_fpga(Cls_flash& f) {
-    f.start_FPGA = f.end_FPGA = 0;
-}
-void clear_cg(Cls_flash& f) {
-    f.start_cg = f.end_cg = 0;
-}
-
-// Images of models 3 to 6 hold flash page 4 upward, so a section is read from image page
-// start - 4. A section claimed to start below page 4 has nothing in the image for those
-// pages: send from page 4 (image page 0) rather than index before the image.
-void from_section(Cls_flash& f, uint16_t start) {
-    if (start >= layout::IMAGE_FIRST_FLASH_PAGE) {
-        f.begin_page = start;
-        f.offset_page = start - layout::IMAGE_FIRST_FLASH_PAGE;
-        return;
+const char* row_line(RangeRow row) {
+    switch (row) {
+        case RangeRow::boot:
+            return "[FLASH][set_BeginEndPage] SEND_BOOT file begin page=%d file end page=%d file "
+                   "offset page=%d\n";
+        case RangeRow::fw_fpga_cg:
+            return "[FLASH][set_BeginEndPage] SEND FW+FPGA+CG file begin page=%d file end page=%d "
+                   "file offset page=%d\n";
+        case RangeRow::fw_fpga:
+            return "[FLASH][set_BeginEndPage] SEND FW+FPGA - file begin page=%d file end page=%d "
+                   "file offset page=%d\n";
+        case RangeRow::fpga_cg:
+            return "[FLASH][set_BeginEndPage] SEND FPGA+CG - file begin page=%d file end page=%d "
+                   "file offset page=%d\n";
+        case RangeRow::fw_cg:
+            return "[FLASH][set_BeginEndPage] SEND_FW+CG - file begin page=%d file end page=%d "
+                   "file "
+                   "offset page=%d\n";
+        case RangeRow::fw:
+            return "[FLASH][set_BeginEndPage] SEND_FW - file begin page=%d file end page=%d file "
+                   "offset page=%d\n";
+        case RangeRow::fw_first_page:
+            return "[FLASH][set_BeginEndPage] SEND_FW_1STPAGE beginpage=%d endpage=%d "
+                   "fileoffsetpage=%d\n";
+        case RangeRow::cg:
+            return "[FLASH][set_BeginEndPage] SEND CG - file begin page=%d file end page=%d file "
+                   "offset page=%d\n";
+        case RangeRow::fpga:
+            return "[FLASH][set_BeginEndPage] SEND FPGA - file begin page=%d file end page=%d file "
+                   "offset page=%d\n";
+        case RangeRow::none:
+            break;
     }
-    f.trace_line(
-        "[FLASH][set_BeginEndPage] Section start page=%d is before the image, begin page "
-        "moved to %d\n",
-        int(start), int(layout::IMAGE_FIRST_FLASH_PAGE));
-    f.begin_page = layout::IMAGE_FIRST_FLASH_PAGE;
-    f.offset_page = 0;
-}
-
-// Whole-flash images (models 1 and 2): image page n is flash page n.
-void fixed(Cls_flash& f, uint32_t begin, uint32_t end) {
-    f.begin_page = begin;
-    f.end_page = end;
-    f.offset_page = begin;
+    return "";
 }
 
 }  // namespace
 
-void Cls_flash::set_BeginEndPage(uint16_t flags) {
-    const int model = printer_model;
-    const char* line = nullptr;
-
-    if (flags & SEND_BOOT) {
-        if (model == VX3PLUS_MODEL) {
-            fixed(*this, 0, 15);
-        } else if (model == KD5_ADF_L2_MODEL) {
-            begin_page = 0;
-            end_page = end_fw;
-            offset_page = 0;
-            clear_fpga(*this);
-            clear_cg(*this);
-        }
-        line =
-            "[FLASH][set_BeginEndPage] SEND_BOOT file begin page=%d file end page=%d file "
-            "offset page=%d\n";
-    } else if (has_all(flags, SEND_FW | SEND_FPGA | SEND_CG)) {
-        begin_page = start_fw;
-        end_page = end_cg;
-        offset_page = 0;
-        line =
-            "[FLASH][set_BeginEndPage] SEND FW+FPGA+CG file begin page=%d file end page=%d "
-            "file offset page=%d\n";
-    } else if (has_all(flags, SEND_FW | SEND_FPGA)) {
-        begin_page = start_fw;
-        end_page = end_FPGA;
-        offset_page = 0;
-        clear_cg(*this);
-        line =
-            "[FLASH][set_BeginEndPage] SEND FW+FPGA - file begin page=%d file end page=%d "
-            "file offset page=%d\n";
-    } else if (has_all(flags, SEND_FPGA | SEND_CG)) {
-        from_section(*this, start_FPGA);
-        end_page = end_cg;
-        clear_fw(*this);
-        line =
-            "[FLASH][set_BeginEndPage] SEND FPGA+CG - file begin page=%d file end page=%d "
-            "file offset page=%d\n";
-    } else if (has_all(flags, SEND_FW | SEND_CG)) {
-        switch (model) {
-            case VX3E_MODE:
-                fixed(*this, 0, 63);
-                break;
-            case VX3PLUS_MODEL:
-                // No check sets start_fw for this model; its firmware starts at page 16 (as
-                // for SEND_FW) and the whole-flash image runs on to the end of the CG.
-                fixed(*this, 16, end_cg);
-                break;
-            case VX3PLUS_CR_MODEL:
-            case VX3PLUS_SC_MODEL:
-                from_section(*this, start_fw);
-                end_page = end_cg;
-                break;
-            case KD5_ADF_L2_MODEL:
-                begin_page = start_fw;
-                end_page = end_cg;
-                offset_page = 0;
-                break;
-            default:
-                break;
-        }
-        line =
-            "[FLASH][set_BeginEndPage] SEND_FW+CG - file begin page=%d file end page=%d file "
-            "offset page=%d\n";
-    } else if (flags & SEND_FW) {
-        switch (model) {
-            case VX3E_MODE:
-                fixed(*this, 0, (flags & KEEP_SETTINGS) ? 25 : 31);
-                break;
-            case VX3PLUS_MODEL:
-                fixed(*this, 16, 55);
-                break;
-            case VX3PLUS_CR_MODEL:
-            case VX3PLUS_SC_MODEL:
-            case KD5_ADF_L1_MODEL:
-                from_section(*this, start_fw);
-                end_page = end_fw;
-                break;
-            case KD5_ADF_L2_MODEL:
-                begin_page = start_fw;
-                end_page = end_fw;
-                offset_page = 0;
-                clear_fpga(*this);
-                clear_cg(*this);
-                break;
-            default:
-                break;
-        }
-        line =
-            "[FLASH][set_BeginEndPage] SEND_FW - file begin page=%d file end page=%d file "
-            "offset page=%d\n";
-    } else if (flags & SEND_FW_1STPAGE) {
-        begin_page = 0;
-        end_page = 1;
-        offset_page = 0;
-        line =
-            "[FLASH][set_BeginEndPage] SEND_FW_1STPAGE beginpage=%d endpage=%d "
-            "fileoffsetpage=%d\n";
-    } else if (flags & SEND_CG) {
-        switch (model) {
-            case VX3E_MODE:
-                fixed(*this, 32, 63);
-                break;
-            case VX3PLUS_MODEL:
-                fixed(*this, 64, end_cg);
-                break;
-            case VX3PLUS_CR_MODEL:
-            case VX3PLUS_SC_MODEL:
-            case KD5_ADF_L1_MODEL:
-                from_section(*this, start_cg);
-                end_page = end_cg;
-                break;
-            case KD5_ADF_L2_MODEL:
-                from_section(*this, start_cg);
-                end_page = end_cg;
-                clear_fw(*this);
-                clear_fpga(*this);
-                break;
-            default:
-                break;
-        }
-        line =
-            "[FLASH][set_BeginEndPage] SEND CG - file begin page=%d file end page=%d file "
-            "offset page=%d\n";
-    } else if (flags & SEND_FPGA) {
-        from_section(*this, start_FPGA);
-        end_page = end_FPGA;
-        clear_fw(*this);
-        clear_cg(*this);
-        line =
-            "[FLASH][set_BeginEndPage] SEND FPGA - file begin page=%d file end page=%d file "
-            "offset page=%d\n";
+int Cls_flash::set_BeginEndPage(uint16_t flags) {
+    const SectionPages sections{start_fw, end_fw, start_FPGA, end_FPGA, start_cg, end_cg};
+    const PageRange r = select_page_range(printer_model, flags, sections);
+    switch (r.status) {
+        case RangeStatus::no_row:
+            return 0;  // nothing selected: nothing to trace
+        case RangeStatus::no_range:
+            trace_line(
+                "[FLASH][set_BeginEndPage] No page range for model %d and send mode 0x%x !\n",
+                printer_model, unsigned(flags));
+            return 0;
+        case RangeStatus::boot_check:
+            break;
+        case RangeStatus::range:
+            if (r.start_moved) {
+                trace_line(
+                    "[FLASH][set_BeginEndPage] Section start page=%d is before the image, begin "
+                    "page moved to %d\n",
+                    int(r.claimed_start), int(r.begin_page));
+            }
+            begin_page = r.begin_page;
+            end_page = r.end_page;
+            offset_page = r.offset_page;
+            if (r.clears & CLEARS_FW)
+                start_fw = end_fw = 0;
+            if (r.clears & CLEARS_FPGA)
+                start_FPGA = end_FPGA = 0;
+            if (r.clears & CLEARS_CG)
+                start_cg = end_cg = 0;
+            break;
     }
-    if (line)
-        trace_line(line, int(begin_page), int(end_page), int(offset_page));
+    trace_line(row_line(r.row), int(begin_page), int(end_page), int(offset_page));
+    return 1;
+}
+
+void Cls_flash::remember_checked_image(const std::string& name, const std::vector<uint8_t>& bytes) {
+    checked_image.valid = true;
+    checked_image.name = name;
+    checked_image.size = bytes.size();
+    checked_image.digest = image_digest(bytes.data(), bytes.size());
 }
 
 uint32_t Cls_flash::load_file2send(const char* file_name, std::vector<uint8_t>& image) {
@@ -193,10 +96,29 @@ uint32_t Cls_flash::load_file2send(const char* file_name, std::vector<uint8_t>& 
     const std::string name = bounded_text(file_name ? file_name : "", PATH_CHARS);
     trace_line("[FLASH][load_file2send] Firmware FileName = %s\n", name.c_str());
     const FileReadResult read = platform.files.read_whole(name, image);
+    if (read.failed_at == FileStage::ok && checked_image.valid) {
+        const uint64_t digest = image_digest(image.data(), image.size());
+        if (name != checked_image.name || image.size() != checked_image.size ||
+            digest != checked_image.digest) {
+            trace_line(
+                "[FLASH][load_file2send] %s changed since it was checked (%llu bytes, was %llu): "
+                "not sent\n",
+                name.c_str(), static_cast<unsigned long long>(image.size()),
+                static_cast<unsigned long long>(checked_image.size));
+            image.clear();
+            image.shrink_to_fit();
+            return 0;
+        }
+    }
+    // Pages are sent whole: a partial last page (a boot image may end anywhere) is filled up
+    // as erased flash, so its bytes are sent and not silently left out.
+    const uint64_t whole = pages_rounded_up(image.size()) * PAGE_SIZE;
     // A file too large for a 32-bit size cannot be sent; report it as a size failure.
-    const bool too_large = read.failed_at == FileStage::ok && image.size() > UINT32_MAX;
-    if (read.failed_at == FileStage::ok && !too_large)
+    const bool too_large = read.failed_at == FileStage::ok && whole > UINT32_MAX;
+    if (read.failed_at == FileStage::ok && !too_large) {
+        image.resize(size_t(whole), layout::ERASED_BYTE);
         return uint32_t(image.size());
+    }
 
     image.clear();
     image.shrink_to_fit();

@@ -1,5 +1,7 @@
 #pragma once
 #include <cstdint>
+#include <cstdio>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -12,6 +14,11 @@ struct FileReadResult {
     FileStage failed_at = FileStage::ok;
     uint32_t error = 0;  // system error code of the failing step
 };
+
+struct FileCloser {
+    void operator()(std::FILE* f) const { std::fclose(f); }
+};
+using UniqueFile = std::unique_ptr<std::FILE, FileCloser>;
 
 class FileSystem {
 public:
@@ -28,6 +35,11 @@ public:
     // Opens an existing file for reading without sharing and reads all of it into `out`.
     // A zero-length file succeeds with an empty `out`.
     virtual FileReadResult read_whole(const std::string& path, std::vector<uint8_t>& out) = 0;
+    // Opens a file for writing in text mode, created when absent: emptied first, or with
+    // `append` written at its end. Null when it cannot be opened or is not a regular file,
+    // without waiting: a pipe or device of that name neither blocks the program nor
+    // receives its output.
+    virtual UniqueFile open_for_writing(const std::string& path, bool append) = 0;
 };
 
 }  // namespace vx

@@ -4,6 +4,7 @@
 
 #include "platform/clock.h"
 #include "platform/files.h"
+#include "platform/parallel.h"
 #include "platform/printers.h"
 #include "platform/profile.h"
 #include "platform/registry.h"
@@ -11,6 +12,7 @@
 #include "platform/services.h"
 #include "platform/system_error.h"
 #include "platform/ui.h"
+#include "platform/usb.h"
 
 namespace vx {
 
@@ -25,6 +27,8 @@ struct Platform {
     Services& services;
     PrinterQueues& printers;
     ToolkitRegistry& registry;
+    UsbPrinters& usb;
+    ParallelPorts& parallel;
 };
 
 // The machine's own implementations (defined in win32/ or posix/).

@@ -35,6 +35,12 @@ constexpr uint32_t MAXBAUD_115200 = 0x00020000;
 constexpr uint32_t MAXBAUD_57600 = 0x00040000;
 constexpr uint32_t MAXBAUD_USER = 0x10000000;
 
+// How the last purge() ended its wait for written bytes to leave.
+struct PurgeDrain {
+    bool timed_out = false;  // still queued at the deadline: input was discarded regardless
+    uint32_t waited_ms = 0;  // the time the wait allowed them (0: nothing was queued)
+};
+
 // One open serial device. Destruction closes it. Every call that fails leaves the system's
 // last error set (SystemErrors::last_error).
 class SerialDevice {
@@ -50,8 +56,12 @@ public:
     virtual bool modem_status(uint32_t& status) = 0;
     virtual bool clear_error() = 0;
     virtual bool set_rts() = 0;
-    // Discards pending input and output. Bytes already handed to write() are never dropped.
+    // Discards pending input. Bytes already handed to write() are never dropped: the purge
+    // first waits for them to leave, at most their time on the line at the current speed
+    // plus 500 ms (a device holding CTS low keeps them queued). The result is the discard's;
+    // a wait that gave up shows in last_purge_drain().
     virtual bool purge() = 0;
+    virtual PurgeDrain last_purge_drain() const { return {}; }
     // Synchronous write; `written` receives the count.
     virtual bool write(const uint8_t* data, uint32_t length, uint32_t& written) = 0;
     // Reads up to `length` bytes under the read time-outs in force.
@@ -71,6 +81,10 @@ public:
     virtual std::unique_ptr<SerialDevice> open(const char* name) = 0;
     // Classification of the calling thread's last failed open (none after a success).
     virtual OpenFailure last_open_failure() const { return OpenFailure::other; }
+    // What the user can do about OpenFailure::access_denied on this system.
+    virtual const char* access_denied_advice() const {
+        return "Ask the administrator for access to the port.";
+    }
 };
 
 }  // namespace vx

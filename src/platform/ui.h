@@ -15,13 +15,12 @@ constexpr int ANSWER_OK = 1;
 constexpr int ANSWER_YES = 6;
 constexpr int ANSWER_NO = 7;
 
-// Results of Ui::run_property_sheet.
-constexpr int SHEET_FAILED =
-    -1;  // the sheet or one of its pages could not be made (system error set)
-constexpr int SHEET_NOT_SHOWN = 0;  // it returned without showing a page (e.g. no display)
-constexpr int SHEET_SHOWN = 1;      // it ran until it was closed
-
-enum class ProgressOp { set_range, set_step, step_it, set_pos };
+// Results of Ui::run_property_sheet: the sheet (or one of its pages) could not be made, with
+// the system's error set; it returned without showing a page (no display); it ran until it
+// was closed.
+constexpr int SHEET_FAILED = -1;
+constexpr int SHEET_NOT_SHOWN = 0;
+constexpr int SHEET_SHOWN = 1;
 
 // What start-up asks of the property sheet. The texts come from the catalogue and stay valid
 // for the life of the process.
@@ -49,14 +48,6 @@ public:
     virtual CursorHandle set_cursor(CursorHandle cursor) = 0;
     // Moves the pointer by one pixel so the window below asks again which cursor to show.
     virtual bool nudge_pointer() = 0;
-
-    // Main page controls. Callers never pass a null window.
-    virtual void set_control_text(WindowHandle page, int id, const char* text) = 0;
-    virtual int get_check(WindowHandle page, int id) = 0;
-    virtual void enable_control(WindowHandle page, int id, bool enabled) = 0;
-    virtual void progress(WindowHandle bar, ProgressOp op, int a, int b) = 0;
-    // Posts WM_CLOSE with the result as first parameter.
-    virtual void post_close(WindowHandle page, int result) = 0;
 
     // Runs the property sheet modally; returns when it closes (in unattended mode the main
     // page may end the process before that) with one of the SHEET_* results.

@@ -1,25 +1,43 @@
-// Parallel (ECP) port. Its device access arrives with the parallel-port work; until then an
-// open always fails (with a trace line that says why), which the port layer reports like any
-// failed parallel open.
+// Parallel (ECP) backend of the port contract. Start-up refuses a parallel port, so only the
+// presence test reaches it in a normal run.
 #pragma once
 #include <cstdint>
+#include <memory>
+
+#include "platform/parallel.h"
+#include "port/port_backend.h"
 
 namespace vx {
 
-class Cls_flash;
-
-class Cls_parallel {
+class Cls_parallel final : public PortBackend {
 public:
-    explicit Cls_parallel(Cls_flash* owner = nullptr) : owner_(owner) {}
-    int open(const char* port_name);
+    explicit Cls_parallel(Cls_flash& flash) : f_(flash) {}
+    PortCapabilities capabilities() const override;
+    bool is_open() const override { return device_ != nullptr; }
+
+    int open(int use_boot_line) override;
+    void close() override { Close(); }
+    int write(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity) override {
+        return Write_Read_timeout(data, length, reply, capacity, 0);
+    }
+    int write_read(const uint8_t* data, uint32_t length, uint8_t* reply,
+                   uint32_t capacity) override;
+    int read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) override {
+        return Read_timeout(buffer, capacity, timeout_ms);
+    }
+    int read_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms) override {
+        return Read_timeout(buffer, count, timeout_ms);
+    }
+    int purge() override { return 1; }  // an ECP port keeps no queue to discard
+
     int Write_Read_timeout(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity,
                            uint32_t timeout_ms);
     int Read_timeout(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms);
-    void Close();
-    bool is_open() const { return false; }
+    void Close() { device_.reset(); }
 
 private:
-    Cls_flash* owner_;  // for trace lines; not owned
+    Cls_flash& f_;
+    std::unique_ptr<ParallelDevice> device_;
 };
 
 }  // namespace vx

@@ -7,6 +7,8 @@
 
 #include "app/cls_flash.h"
 #include "app/message_format.h"
+#include "app/message_ids.h"
+#include "port/serial_port.h"
 
 namespace vx {
 
@@ -54,111 +56,6 @@ std::string upper(const std::string& s) {
     return out;
 }
 
-}  // namespace
-
-int Cls_flash::port_used_by_printer(const char* port, std::string& printer_name) {
-    printer_name.clear();
-    std::vector<PrinterQueue> queues;
-    if (!platform.printers.list(queues)) {
-        return 0;  // no list: assume the port is taken
-    }
-    const std::string key = upper(std::string(port != nullptr ? port : "") + ":");
-    for (const PrinterQueue& q : queues) {
-        if (upper(q.port) == key) {
-            printer_name = q.name;
-            return 0;
-        }
-    }
-    return 1;
-}
-
-int Cls_flash::open_com(int use_boot_line) {
-    serial = platform.serial.open(port_name);
-    if (serial == nullptr) {
-        // No message box here (the caller reports the failure); the trace says why and what
-        // to do about it.
-        const OpenFailure why = platform.serial.last_open_failure();
-        const std::string text = platform.errors.error_text(platform.errors.last_error());
-        switch (why) {
-            case OpenFailure::not_found:
-                trace_line("[FLASH][open_com] Port %s not found: check the PORT setting.\n",
-                           port_name);
-                break;
-            case OpenFailure::access_denied:
-                trace_line(
-                    "[FLASH][open_com] Port %s: permission denied. Add the user to the group "
-                    "that owns the device (usually dialout: sudo usermod -a -G dialout USER), "
-                    "then log in again.\n",
-                    port_name);
-                break;
-            case OpenFailure::busy:
-                trace_line(
-                    "[FLASH][open_com] Port %s is in use by another program: close it and "
-                    "try again.\n",
-                    port_name);
-                break;
-            default:
-                trace_line("[FLASH][open_com] Port %s cannot be opened: %s\n", port_name,
-                           text.c_str());
-                break;
-        }
-        return 0;
-    }
-
-    if (flash_mode == INTERACTIVE_MODE) {
-        std::string printer;
-        if (!port_used_by_printer(port_name, printer)) {
-            trace_line("[FLASH][open_com] Port %s in use by Printer %s \n", port_name,
-                       printer.c_str());
-            const std::string text =
-                format_catalogue(get_message(41), {printer.c_str(), port_name, port_name});
-            user_message(nullptr, get_message(2), text.c_str(), BOX_ICONEXCLAMATION);
-            return 0;
-        }
-    }
-
-    uint32_t status = 0;
-    if (!serial->modem_status(status)) {
-        // A device without modem lines cannot show that the printer is on.
-        const std::string text = platform.errors.error_text(platform.errors.last_error());
-        trace_line("[FLASH][open_com] GetCommModemStatus failed on %s: %s\n", port_name,
-                   text.c_str());
-        status = 0;
-    }
-    if ((status & DSR_ON) == 0) {
-        trace_line("[FLASH][open_com] Printer connected to %s OFF DSR=0 \n", port_name);
-        ko_report("[Error 5] Printer OFF. - portname %s\n", port_name);
-        return 0;
-    }
-
-    return set_comm_state(use_boot_line);
-}
-
-int Cls_flash::set_comm_state(int use_boot_line) {
-    if (port_type == LPT_PORT || port_type == USB_PORT) {
-        return 1;
-    }
-    CommState state;
-    bool ok = serial != nullptr && serial->get_comm_state(state);
-    if (ok) {
-        apply_line_settings(*this, state, use_boot_line);
-        ok = serial->set_comm_state(state);
-    }
-    if (!ok) {
-        char text[PATH_CHARS + 32];
-        std::snprintf(text, sizeof text, "SetCommState : %s", port_name);
-        flash_last_error_msg(text);
-        return 0;
-    }
-    return 1;
-}
-
-void Cls_flash::close_com() {
-    serial.reset();
-}
-
-namespace {
-
 // Every read sets its own time-outs: interval, multiplier and constant all equal.
 void set_read_timeout(SerialDevice& dev, uint32_t timeout_ms) {
     dev.set_read_timeouts(ReadTimeouts{timeout_ms, timeout_ms, timeout_ms});
@@ -187,59 +84,203 @@ int collect_bytes(SerialDevice& dev, uint8_t* buffer, uint32_t capacity) {
 
 }  // namespace
 
-int Cls_flash::read_com(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) {
-    if (buffer == nullptr || capacity == 0 || serial == nullptr) {
-        return 0;
+int port_used_by_printer(Platform& platform, const char* port, std::string& printer_name) {
+    printer_name.clear();
+    std::vector<PrinterQueue> queues;
+    if (!platform.printers.list(queues)) {
+        return 0;  // no list: assume the port is taken
     }
-    set_read_timeout(*serial, timeout_ms);
-    return collect_bytes(*serial, buffer, capacity);
+    const std::string key = upper(std::string(port != nullptr ? port : "") + ":");
+    for (const PrinterQueue& q : queues) {
+        if (upper(q.port) == key) {
+            printer_name = q.name;
+            return 0;
+        }
+    }
+    return 1;
 }
 
-int Cls_flash::read_com_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms) {
-    if (buffer == nullptr || count == 0 || serial == nullptr) {
+PortCapabilities SerialPort::capabilities() const {
+    PortCapabilities caps;
+    caps.modem_lines = true;
+    caps.forced_sync_probe = true;
+    caps.max_baud_report = true;
+    caps.shows_line_speed = true;
+    return caps;
+}
+
+int SerialPort::open(int use_boot_line) {
+    Platform& platform = f_.platform;
+    const char* name = f_.port_name;
+    device_ = platform.serial.open(name);
+    if (device_ == nullptr) {
+        // No message box here (the caller reports the failure); the trace says why and what
+        // to do about it.
+        const OpenFailure why = platform.serial.last_open_failure();
+        const std::string text = platform.errors.error_text(platform.errors.last_error());
+        switch (why) {
+            case OpenFailure::not_found:
+                f_.trace_line("[FLASH][open_com] Port %s not found: check the PORT setting.\n",
+                              name);
+                break;
+            case OpenFailure::access_denied:
+                f_.trace_line("[FLASH][open_com] Port %s: permission denied. %s\n", name,
+                              platform.serial.access_denied_advice());
+                break;
+            case OpenFailure::busy:
+                f_.trace_line(
+                    "[FLASH][open_com] Port %s is in use by another program: close it and "
+                    "try again.\n",
+                    name);
+                break;
+            default:
+                f_.trace_line("[FLASH][open_com] Port %s cannot be opened: %s\n", name,
+                              text.c_str());
+                break;
+        }
+        return 0;
+    }
+
+    if (f_.flash_mode == INTERACTIVE_MODE) {
+        std::string printer;
+        if (!port_used_by_printer(platform, name, printer)) {
+            f_.trace_line("[FLASH][open_com] Port %s in use by Printer %s \n", name,
+                          printer.c_str());
+            const std::string text = format_catalogue(f_.get_message(msg::PORT_HAS_PRINTER),
+                                                      {printer.c_str(), name, name});
+            f_.user_message(nullptr, f_.get_message(msg::ERROR_CAPTION), text.c_str(),
+                            BOX_ICONEXCLAMATION);
+            return 0;
+        }
+    }
+
+    uint32_t status = 0;
+    if (!device_->modem_status(status)) {
+        // A device without modem lines cannot show that the printer is on.
+        const std::string text = platform.errors.error_text(platform.errors.last_error());
+        f_.trace_line("[FLASH][open_com] GetCommModemStatus failed on %s: %s\n", name,
+                      text.c_str());
+        status = 0;
+    }
+    if ((status & DSR_ON) == 0) {
+        f_.trace_line("[FLASH][open_com] Printer connected to %s OFF DSR=0 \n", name);
+        f_.ko_report("[Error 5] Printer OFF. - portname %s\n", name);
+        return 0;
+    }
+
+    return set_line(use_boot_line);
+}
+
+int SerialPort::set_line(int use_boot_line) {
+    CommState state;
+    bool ok = device_ != nullptr && device_->get_comm_state(state);
+    if (ok) {
+        apply_line_settings(f_, state, use_boot_line);
+        ok = device_->set_comm_state(state);
+    }
+    if (!ok) {
+        char text[PATH_CHARS + 32];
+        std::snprintf(text, sizeof text, "SetCommState : %s", f_.port_name);
+        f_.flash_last_error_msg(text);
+        return 0;
+    }
+    return 1;
+}
+
+void SerialPort::close() {
+    device_.reset();
+}
+
+int SerialPort::check_wire() {
+    uint32_t status = 0;
+    if (device_ != nullptr) {
+        device_->clear_error();
+    }
+    if (device_ == nullptr || !device_->modem_status(status)) {
+        f_.flash_last_error_msg("GetCommModemStatus");
+        return 0;
+    }
+    return 1;
+}
+
+bool SerialPort::set_rts() {
+    return device_ != nullptr && device_->set_rts();
+}
+
+int SerialPort::max_baud(uint32_t& flag) {
+    flag = 0;
+    uint32_t reported = 0;
+    if (device_ == nullptr || !device_->max_baud(reported))
+        return 0;
+    flag = reported;
+    return 1;
+}
+
+int SerialPort::purge() {
+    if (device_ == nullptr)
+        return 0;
+    const bool ok = device_->purge();
+    // A printer holding CTS low keeps our bytes queued: the wait is bounded, and said so.
+    if (const PurgeDrain d = device_->last_purge_drain(); d.timed_out) {
+        f_.trace_line("[FLASH][purge_port] Output did not drain within %u ms: input discarded\n",
+                      static_cast<unsigned>(d.waited_ms));
+    }
+    return ok ? 1 : 0;
+}
+
+int SerialPort::read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) {
+    if (buffer == nullptr || capacity == 0 || device_ == nullptr) {
+        return 0;
+    }
+    set_read_timeout(*device_, timeout_ms);
+    return collect_bytes(*device_, buffer, capacity);
+}
+
+int SerialPort::read_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms) {
+    if (buffer == nullptr || count == 0 || device_ == nullptr) {
         return 0;
     }
     std::memset(buffer, 0, count);
-    set_read_timeout(*serial, timeout_ms);
+    set_read_timeout(*device_, timeout_ms);
     uint32_t got = 0;
-    if (!serial->read(buffer, count, got)) {
+    if (!device_->read(buffer, count, got)) {
         return 0;
     }
     return static_cast<int>(std::min(got, count));
 }
 
-int Cls_flash::write_read_com(const uint8_t* data, uint32_t length, uint8_t* reply,
-                              uint32_t capacity) {
-    if (serial == nullptr) {
+int SerialPort::write_read(const uint8_t* data, uint32_t length, uint8_t* reply,
+                           uint32_t capacity) {
+    if (device_ == nullptr) {
         return 0;
     }
     uint32_t written = 0;
-    if (!serial->write(data, length, written)) {
+    if (!device_->write(data, length, written)) {
         return 0;
     }
-    set_read_timeout(*serial, WRITE_READ_TIMEOUT_MS);
+    set_read_timeout(*device_, WRITE_READ_TIMEOUT_MS);
     if (reply == nullptr || capacity == 0) {
         return static_cast<int>(written);
     }
-    return collect_bytes(*serial, reply, capacity);
+    return collect_bytes(*device_, reply, capacity);
 }
 
-int Cls_flash::write_com(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity) {
-    if (serial == nullptr) {
+int SerialPort::write(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity) {
+    if (device_ == nullptr) {
         return 0;
     }
     uint32_t written = 0;
-    serial->write(data, length, written);  // a failed write shows in the count only
+    device_->write(data, length, written);  // a failed write shows in the count only
     if (reply == nullptr || capacity == 0) {
         return static_cast<int>(written);
     }
     // The reply is collected under whatever read time-outs the last read left in force.
-    return collect_bytes(*serial, reply, capacity);
+    return collect_bytes(*device_, reply, capacity);
 }
 
-int Cls_flash::send_hex_command(const char* text, uint32_t length, uint8_t* reply,
-                                uint32_t capacity, int hex) {
-    if (serial == nullptr) {
+int SerialPort::send_hex_command(const char* text, uint32_t length, uint8_t* reply,
+                                 uint32_t capacity, int hex) {
+    if (device_ == nullptr) {
         return 0;
     }
     uint8_t work[HEX_WORK_BYTES] = {};
@@ -260,9 +301,9 @@ int Cls_flash::send_hex_command(const char* text, uint32_t length, uint8_t* repl
     }
     uint32_t written = 0;
     if (count > 0) {
-        serial->write(out, count, written);
+        device_->write(out, count, written);
     }
-    set_read_timeout(*serial, HEX_REPLY_TIMEOUT_MS);
+    set_read_timeout(*device_, HEX_REPLY_TIMEOUT_MS);
     if (reply == nullptr || capacity == 0) {
         return static_cast<int>(written);
     }
@@ -273,7 +314,7 @@ int Cls_flash::send_hex_command(const char* text, uint32_t length, uint8_t* repl
     while (collected < capacity) {
         uint8_t chunk[HEX_CHUNK] = {};
         uint32_t got = 0;
-        const bool ok = serial->read(chunk, HEX_CHUNK, got);
+        const bool ok = device_->read(chunk, HEX_CHUNK, got);
         got = std::min(got, HEX_CHUNK);
         if (first && got != HEX_CHUNK) {
             return 0;

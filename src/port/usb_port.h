@@ -1,24 +1,44 @@
-// USB printer port. Its device access arrives with the USB work; until then an open always
-// fails (with a trace line that says why), which the port layer reports as a printer that is
-// off.
+// USB backend of the port contract: the printer's two bulk pipes.
 #pragma once
 #include <cstdint>
+#include <memory>
+
+#include "platform/usb.h"
+#include "port/port_backend.h"
 
 namespace vx {
 
-class Cls_flash;
-
-class usb_port {
+class usb_port final : public PortBackend {
 public:
-    explicit usb_port(Cls_flash* owner = nullptr) : owner_(owner) {}
-    int usb_open(const char* interface_class, const char* port_name);
+    explicit usb_port(Cls_flash& flash) : f_(flash) {}
+    PortCapabilities capabilities() const override;
+    bool is_open() const override { return device_ != nullptr; }
+
+    // A printer that does not open is reported as switched off ("[Error 5]").
+    int open(int use_boot_line) override;
+    void close() override { usb_close(); }
+    int write(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity) override {
+        return usb_write_read(data, length, reply, capacity, 0);
+    }
+    int write_read(const uint8_t* data, uint32_t length, uint8_t* reply,
+                   uint32_t capacity) override;
+    int read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) override {
+        return usb_read(buffer, capacity, timeout_ms);
+    }
+    int read_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms) override {
+        return usb_read(buffer, count, timeout_ms);
+    }
+    int purge() override;
+
+    int usb_open(const char* port_name);
     int usb_write_read(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity,
                        uint32_t timeout_ms);
     int usb_read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms);
-    void usb_close();
+    void usb_close() { device_.reset(); }
 
 private:
-    Cls_flash* owner_;  // for trace lines; not owned
+    Cls_flash& f_;
+    std::unique_ptr<UsbDevice> device_;
 };
 
 }  // namespace vx

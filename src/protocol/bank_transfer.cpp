@@ -7,24 +7,24 @@ BankPlan plan_banks(uint32_t pages, uint32_t begin_page) {
     const uint32_t r = pages % PAGES_PER_BANK;
     plan.remainder = r;
     if (pages < PAGES_PER_BANK) {
-        plan.case_no = 1;
+        plan.bank_case = BankCase::short_range;
         plan.dw_start_block = 0;
         plan.dw_n_block_of_64k = 1;
         plan.dw_block_in_pages = pages;
     } else if (r == 0) {
-        plan.case_no = 2;
+        plan.bank_case = BankCase::whole_banks;
         plan.dw_start_block = pages - PAGES_PER_BANK;
         plan.dw_n_block_of_64k = pages / PAGES_PER_BANK;
         plan.dw_block_in_pages = PAGES_PER_BANK;
     } else if (begin_page != 0 && (begin_page + 1) % PAGES_PER_BANK != 0) {
         // Partial bank last: it ends up at the bottom of the range.
-        plan.case_no = 3;
+        plan.bank_case = BankCase::partial_last;
         plan.dw_start_block = pages - PAGES_PER_BANK;
         plan.dw_n_block_of_64k = pages / PAGES_PER_BANK + 1;
         plan.dw_block_in_pages = PAGES_PER_BANK;
     } else {
         // Partial bank first: it covers the top pages of the range.
-        plan.case_no = 4;
+        plan.bank_case = BankCase::partial_first;
         plan.dw_start_block = pages - r;
         plan.dw_n_block_of_64k = pages / PAGES_PER_BANK + 1;
         plan.dw_block_in_pages = r;
@@ -37,11 +37,11 @@ BankWalk::BankWalk(const BankPlan& plan)
 
 uint32_t BankWalk::advance() {
     uint32_t step = 0;
-    if (plan_.case_no == 4 && counter_ == 0) {
+    if (plan_.bank_case == BankCase::partial_first && counter_ == 0) {
         block_in_pages_ = PAGES_PER_BANK;
         step = PAGES_PER_BANK;
     }
-    if (plan_.case_no == 3 && counter_ + 2 == plan_.dw_n_block_of_64k) {
+    if (plan_.bank_case == BankCase::partial_last && counter_ + 2 == plan_.dw_n_block_of_64k) {
         block_in_pages_ = plan_.remainder;
         step = plan_.remainder;
     }

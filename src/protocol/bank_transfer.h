@@ -24,8 +24,16 @@ constexpr int UNRECOVABLE_ERROR_REPLY = 5;
 
 constexpr uint32_t PAGES_PER_BANK = 4;
 
+// How a page count splits into banks.
+enum class BankCase {
+    short_range = 1,    // fewer than four pages: one partial bank
+    whole_banks = 2,    // a multiple of four pages
+    partial_last = 3,   // the partial bank goes out last, at the bottom of the range
+    partial_first = 4,  // the partial bank goes out first, at the top of the range
+};
+
 struct BankPlan {
-    int case_no = 0;                 // 1 to 4, see plan_banks
+    BankCase bank_case = BankCase::short_range;
     uint32_t dw_start_block = 0;     // page index of the first bank sent
     uint32_t dw_n_block_of_64k = 0;  // number of banks
     uint32_t dw_block_in_pages = 0;  // pages in the first bank
@@ -54,6 +62,9 @@ private:
     uint32_t current_page_ = 0;
     uint32_t block_in_pages_ = 0;
 };
+
+// The main page's label for a printer model.
+const char* model_label(int model);
 
 // Two's complement of the 16-bit byte sum: sum(bytes) + check == 0 mod 65536.
 uint16_t bank_check_value(const uint8_t* data, size_t length);

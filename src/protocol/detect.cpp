@@ -3,6 +3,7 @@
 #include <cstring>
 
 #include "app/cls_flash.h"
+#include "app/message_ids.h"
 
 namespace vx {
 
@@ -53,29 +54,14 @@ const char* model_line(int model, bool forced) {
 
 }  // namespace
 
-int Cls_flash::check_wire() {
-    if (port_type == LPT_PORT || port_type == USB_PORT) {
-        return 1;
-    }
-    uint32_t status = 0;
-    if (serial != nullptr) {
-        serial->clear_error();
-    }
-    if (serial == nullptr || !serial->modem_status(status)) {
-        flash_last_error_msg("GetCommModemStatus");
-        return 0;
-    }
-    return 1;
-}
-
 int Cls_flash::DetectPrinterModel() {
     trace_line("\n[FLASH][DetectPrinterModel]\n");
     sync_state = 1;
     uint8_t reply[REPLY_BUFFER_SIZE] = {};
-    const bool is_serial = port_type != LPT_PORT && port_type != USB_PORT;
+    const PortCapabilities caps = port_caps();
 
     int received = 0;
-    if (port_type != USB_PORT) {
+    if (caps.forced_sync_probe) {
         purge_port();
         received = read_port_block(reply, 1, FORCED_SYNC_WAIT_MS);
         trace_line("[FLASH][DetectPrinterModel] received %d bytes.\n", received);
@@ -101,10 +87,8 @@ int Cls_flash::DetectPrinterModel() {
             trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
             return 0;
         }
-        if (is_serial) {
-            if (serial != nullptr) {
-                serial->set_rts();
-            }
+        if (caps.modem_lines) {
+            port().set_rts();
             set_comm_state(0);
         }
         return 1;
@@ -116,13 +100,13 @@ int Cls_flash::DetectPrinterModel() {
         trace_line("[FLASH][send_download_cmd] disable_4722_emulation !\n");
         disable_4722_emulation();
     }
-    if (is_serial) {
+    if (caps.modem_lines) {
         if (!check_wire()) {
             trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
             return 0;
         }
-        if (!ibm_emulation && serial != nullptr) {
-            serial->set_rts();
+        if (!ibm_emulation) {
+            port().set_rts();
         }
         set_comm_state(0);
     }
@@ -152,11 +136,11 @@ int Cls_flash::DetectPrinterModel() {
     return 1;
 }
 
-int Cls_flash::send_download_cmd(WindowHandle page) {
+int Cls_flash::send_download_cmd(MainPageView& view) {
     std::memset(reply_buffer, 0, sizeof reply_buffer);
-    page_text(page, IDC_PRINTER_STATUS, get_message(19));
-    page_text(page, IDC_PC_STATUS, get_message(19));
-    page_text(page, IDC_PRINTER_REPLY, "");
+    view.printer_status(get_message(msg::READY));
+    view.computer_status(get_message(msg::READY));
+    view.reply_line("");
     trace_line("[FLASH][send_download_cmd] send_download_cmd\n");
     if (sync_state == 2) {
         return 1;  // the printer is in download mode already
@@ -182,7 +166,8 @@ int Cls_flash::send_download_cmd(WindowHandle page) {
             "[Cls_flash][send_download_cmd] STX_REPLY_CODE not received. ( 0x16 or 0x05 or "
             "0x17 )\n");
     }
-    user_message(page, get_message(2), get_message(4), BOX_ICONEXCLAMATION);
+    user_message(view, get_message(msg::ERROR_CAPTION), get_message(msg::NO_ANSWER),
+                 BOX_ICONEXCLAMATION);
     close_port();
     return 0;
 }

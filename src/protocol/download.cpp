@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/cls_flash.h"
+#include "app/message_ids.h"
 #include "protocol/bank_transfer.h"
 
 namespace vx {
@@ -17,6 +18,8 @@ constexpr uint32_t TAG_OFFSET = 0x70;
 constexpr uint32_t BANK_BAR_STEP_BYTES = 2048;
 constexpr uint32_t REPLY_WAIT_MS = 2000;
 constexpr uint32_t REPLY_CAPACITY = 2048;
+
+}  // namespace
 
 const char* model_label(int model) {
     switch (model) {
@@ -33,6 +36,8 @@ const char* model_label(int model) {
     }
 }
 
+namespace {
+
 // The two transfer variants differ only in their trace tag and one blank line at the end.
 struct TransferTraits {
     const char* tag;
@@ -41,21 +46,22 @@ struct TransferTraits {
 
 class BankTransfer {
 public:
-    BankTransfer(Cls_flash& f, const TransferTraits& traits, WindowHandle page,
-                 WindowHandle bank_bar, WindowHandle pages_bar)
-        : f_(f),
-          tag_(traits.tag),
-          traits_(traits),
-          page_(page),
-          bank_bar_(bank_bar),
-          pages_bar_(pages_bar) {}
+    BankTransfer(Cls_flash& f, const TransferTraits& traits, MainPageView& view)
+        : f_(f), tag_(traits.tag), traits_(traits), view_(view) {}
 
     int run(const char* tag_text);
 
 private:
     enum class Outcome { acknowledged, failed };
 
-    void send_bank(const uint8_t* data, const BankWalk& walk);
+    // False when the user asked to stop: the bank is left unfinished.
+    bool send_bank(const uint8_t* data, const BankWalk& walk);
+    bool stop_asked() {
+        if (!f_.stop_requested.load(std::memory_order_relaxed))
+            return false;
+        f_.trace_line("%sStopped by the user\n", tag_);
+        return true;
+    }
     Outcome await_reply(uint32_t bank_counter, uint32_t bank_bytes);
     int fail() {
         f_.close_port();
@@ -65,9 +71,7 @@ private:
     Cls_flash& f_;
     const char* tag_;
     TransferTraits traits_;
-    WindowHandle page_;
-    WindowHandle bank_bar_;
-    WindowHandle pages_bar_;
+    MainPageView& view_;
     uint32_t empty_waits_ = 0;
     uint8_t reply_[REPLY_CAPACITY] = {};
 };
@@ -79,8 +83,7 @@ int BankTransfer::run(const char* tag_text) {
     std::fill(f_.tx_buffer.begin(), f_.tx_buffer.end(), uint8_t{0});
     f_.trace_line("%s##### START FW DOWNLOAD ######\n", tag_);
 
-    f_.show_download_start(page_, bank_bar_, pages_bar_, f_.begin_page, f_.end_page, f_.send_baud,
-                           f_.fw_filename);
+    f_.show_download_start(view_, f_.begin_page, f_.end_page, f_.send_baud, f_.fw_filename);
 
     std::vector<uint8_t> image;
     const uint32_t size = f_.load_file2send(f_.fw_filename, image);
@@ -96,7 +99,7 @@ int BankTransfer::run(const char* tag_text) {
         std::memcpy(image.data() + TAG_OFFSET, tag_text, want < room ? want : room);
     }
 
-    f_.page_text(page_, IDC_PC_STATUS, f_.get_message(19));
+    view_.computer_status(f_.get_message(msg::READY));
 
     // The range must lie inside the image: a reversed range, an offset past the end or a
     // file with too few whole pages is refused before anything is read.
@@ -105,17 +108,18 @@ int BankTransfer::run(const char* tag_text) {
     const uint64_t pages = reversed ? 0 : uint64_t(f_.end_page) - f_.begin_page + 1;
     if (reversed || uint64_t(f_.offset_page) + pages > file_pages) {
         f_.trace_line("%sNum Page Error !\n", tag_);
-        f_.user_message(page_, f_.get_message(2), f_.get_message(5), BOX_ICONEXCLAMATION);
+        f_.user_message(view_, f_.get_message(msg::ERROR_CAPTION),
+                        f_.get_message(msg::TOO_FEW_PAGES), BOX_ICONEXCLAMATION);
         return fail();
     }
     const uint8_t* data = image.data() + uint64_t(f_.offset_page) * PAGE_SIZE;
 
     const BankPlan plan = plan_banks(static_cast<uint32_t>(pages), f_.begin_page);
-    if (plan.case_no == 3 || plan.case_no == 4) {
+    if (plan.bank_case == BankCase::partial_last || plan.bank_case == BankCase::partial_first) {
         f_.trace_line("%sNumber blocks not multiple of 4 !\n", tag_);
     }
-    if (plan.case_no == 4) {
-        f_.page_progress(pages_bar_, ProgressOp::set_step, static_cast<int>(plan.remainder));
+    if (plan.bank_case == BankCase::partial_first) {
+        view_.pages_bar().set_step(static_cast<int>(plan.remainder));
     }
     f_.trace_line("\n");
     f_.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.dw_start_block));
@@ -123,25 +127,27 @@ int BankTransfer::run(const char* tag_text) {
     f_.trace_line("%sdw_block_in_pages=%d\n", tag_, static_cast<int>(plan.dw_block_in_pages));
 
     for (BankWalk walk(plan); !walk.done();) {
-        send_bank(data, walk);
+        if (stop_asked() || !send_bank(data, walk)) {
+            return fail();
+        }
         if (await_reply(walk.counter(), walk.block_in_pages() * PAGE_SIZE) !=
             Outcome::acknowledged) {
             return fail();
         }
-        f_.page_progress(pages_bar_, ProgressOp::step_it, 0);
+        view_.pages_bar().step();
         const uint32_t step = walk.advance();
         if (step != 0)
-            f_.page_progress(pages_bar_, ProgressOp::set_step, static_cast<int>(step));
-        f_.page_text(page_, IDC_PRINTER_REPLY, "");
+            view_.pages_bar().set_step(static_cast<int>(step));
+        view_.reply_line("");
     }
 
     f_.platform.clock.sleep_ms(500);
-    f_.page_text(page_, IDC_PC_STATUS, f_.get_message(19));
+    view_.computer_status(f_.get_message(msg::READY));
     f_.close_port();
     image.clear();
     image.shrink_to_fit();
 
-    f_.show_download_end(page_, pages_bar_);
+    f_.show_download_end(view_);
     if (traits_.blank_before_end)
         f_.trace_line("%s\n", tag_);
     f_.trace_line("%sEND\n", tag_);
@@ -150,17 +156,17 @@ int BankTransfer::run(const char* tag_text) {
 
 // Each byte is kept in tx_buffer at its offset within the bank, so that a resend request
 // can be answered with exactly what went out; the check bytes follow the data.
-void BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
+bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     uint8_t* tx = f_.tx_buffer.data();
     const uint32_t current = walk.current_page();
     const uint32_t bank_pages = walk.block_in_pages();
 
-    f_.page_text(page_, IDC_PC_STATUS, f_.get_message(15));
+    view_.computer_status(f_.get_message(msg::SENDING_DATA));
     f_.trace_line("\n");
     f_.trace_line("%sCurrent block=%d \n", tag_, static_cast<int>(current));
     f_.trace_line("%sPageByteOffset=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
     f_.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
-    f_.page_text(page_, IDC_BANK_LABEL, f_.message_int(14, walk.counter()).c_str());
+    view_.bank_label(f_.message_int(msg::BANK_NUMBER, walk.counter()).c_str());
     f_.purge_port();
 
     for (uint32_t k = 0; k < bank_pages; ++k) {
@@ -171,7 +177,9 @@ void BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
         for (uint32_t i = 0; i < PAGE_SIZE; ++i) {
             dst[i] = src[i];
             if (i % BANK_BAR_STEP_BYTES == 0) {
-                f_.page_progress(bank_bar_, ProgressOp::step_it, 0);
+                view_.bank_bar().step();
+                if (stop_asked())
+                    return false;
             }
             // One write per byte: the printer is paced by it.
             f_.write_port(dst + i, 1, nullptr, 0);
@@ -188,8 +196,9 @@ void BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     f_.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
                   static_cast<unsigned>(tx[bank_bytes]), static_cast<unsigned>(tx[bank_bytes + 1]));
 
-    f_.page_text(page_, IDC_PC_STATUS, f_.get_message(17));
-    f_.page_progress(bank_bar_, ProgressOp::set_pos, 0);
+    view_.computer_status(f_.get_message(msg::WAITING_CONFIRM));
+    view_.bank_bar().set_position(0);
+    return true;
 }
 
 BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t bank_bytes) {
@@ -210,14 +219,14 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
         } else {
             f_.trace_line("%sread(n=%d) SUCCESS (%d)\n", tag_, got, static_cast<int>(reply_[0]));
             empty_waits_ = 0;
-            switch (f_.check_reply(page_, reply_, bank_counter)) {
+            switch (f_.check_reply(view_, reply_, bank_counter)) {
                 case BANK_OK_REPLY:
                     return Outcome::acknowledged;
                 case STILL_WAITING_REPLY:
                     break;
                 case BANK_PROGRAMMING_REPLY:
-                    f_.page_text(page_, IDC_PRINTER_REPLY,
-                                 f_.message_int(13, bank_counter).c_str());
+                    view_.reply_line(
+                        f_.message_int(msg::BANK_PROGRAMMING_REPLY, bank_counter).c_str());
                     break;
                 case RETRY_SEND_BANK_REPLY:
                     if (resends >= MAX_RETRY) {
@@ -236,6 +245,9 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
                     return Outcome::failed;
             }
         }
+        if (stop_asked()) {
+            return Outcome::failed;
+        }
         if (f_.platform.clock.now_ms() > deadline) {
             f_.trace_line("%sNO BANK ACKNOWLEDGE WITHIN %d s\n", tag_,
                           static_cast<int>(BANK_REPLY_LIMIT_MS / 1000));
@@ -249,36 +261,32 @@ constexpr TransferTraits kVirtualComTraits{"[Cls_flash][download_virtual_com] ",
 
 }  // namespace
 
-int Cls_flash::download_image(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
-                              const char* tag) {
-    if (port_type == USB_PORT) {
+int Cls_flash::download_image(MainPageView& view, const char* tag) {
+    if (port_caps().transfer == TransferKind::usb_pages) {
         trace_line("[FLASH][download_image] USB transfer is not available in this build\n");
         return 0;
     }
-    return virtual_com ? download_virtual_com(page, bank_bar, pages_bar, tag)
-                       : download_com(page, bank_bar, pages_bar, tag);
+    return virtual_com ? download_virtual_com(view, tag) : download_com(view, tag);
 }
 
-int Cls_flash::download_com(WindowHandle page, WindowHandle bank_bar, WindowHandle pages_bar,
-                            const char* tag) {
-    return BankTransfer(*this, kComTraits, page, bank_bar, pages_bar).run(tag);
+int Cls_flash::download_com(MainPageView& view, const char* tag) {
+    return BankTransfer(*this, kComTraits, view).run(tag);
 }
 
-int Cls_flash::download_virtual_com(WindowHandle page, WindowHandle bank_bar,
-                                    WindowHandle pages_bar, const char* tag) {
-    return BankTransfer(*this, kVirtualComTraits, page, bank_bar, pages_bar).run(tag);
+int Cls_flash::download_virtual_com(MainPageView& view, const char* tag) {
+    return BankTransfer(*this, kVirtualComTraits, view).run(tag);
 }
 
-int Cls_flash::check_reply(WindowHandle page, const uint8_t* reply, uint32_t bank_counter) {
+int Cls_flash::check_reply(MainPageView& view, const uint8_t* reply, uint32_t bank_counter) {
     const uint8_t value = reply ? reply[0] : 0x07;
     trace_line("[FLASH][check_reply] PR_REPLY=%d\n", static_cast<int>(value));
     switch (value) {
         case 0x00:
-            page_text(page, IDC_PRINTER_STATUS, message_int(8, bank_counter).c_str());
+            view.printer_status(message_int(msg::BANK_WAITING, bank_counter).c_str());
             trace_line("[FLASH][check_reply] STILL_WAITING_REPLY\n");
             return STILL_WAITING_REPLY;
         case 0x03:
-            page_text(page, IDC_PRINTER_STATUS, message_int(16, bank_counter).c_str());
+            view.printer_status(message_int(msg::BANK_PROGRAMMING, bank_counter).c_str());
             trace_line("[FLASH][check_reply] BANK_PROGRAMMING_REPLY\n");
             return BANK_PROGRAMMING_REPLY;
         case 0x05:
@@ -287,47 +295,47 @@ int Cls_flash::check_reply(WindowHandle page, const uint8_t* reply, uint32_t ban
         case 0x18:
         case 0x1A:
         case 0x20:
-            page_text(page, IDC_PRINTER_STATUS, message_int(18, bank_counter).c_str());
+            view.printer_status(message_int(msg::BANK_ACCEPTED, bank_counter).c_str());
             trace_line("[FLASH][check_reply] BANK_OK_REPLY\n");
             return BANK_OK_REPLY;
         case 0x06:
-            page_text(page, IDC_PRINTER_STATUS, message_int(7, bank_counter).c_str());
+            view.printer_status(message_int(msg::BANK_RETRY, bank_counter).c_str());
             trace_line("[FLASH][check_reply] RETRY_SEND_BANK_REPLY\n");
             return RETRY_SEND_BANK_REPLY;
         case 0x07:
-            page_text(page, IDC_PRINTER_STATUS, get_message(10));
+            view.printer_status(get_message(msg::UNRECOVERABLE));
             trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY\n");
             return UNRECOVABLE_ERROR_REPLY;
         default:
-            page_text(page, IDC_PRINTER_STATUS, get_message(10));
+            view.printer_status(get_message(msg::UNRECOVERABLE));
             trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY !\n");
             return UNRECOVABLE_ERROR_REPLY;
     }
 }
 
-void Cls_flash::show_download_start(WindowHandle page, WindowHandle bank_bar,
-                                    WindowHandle pages_bar, uint32_t begin, uint32_t end,
-                                    uint32_t baud, const char* file_name) {
-    page_text(page, IDC_CONNECTION, port_type == USB_PORT ? " " : message_int(24, baud).c_str());
-    page_text(page, IDC_PC_STATUS, message_str(20, file_name ? file_name : "").c_str());
-    page_progress(bank_bar, ProgressOp::set_pos, 0);
-    page_text(page, IDC_MODEL_LABEL, model_label(printer_model));
-    page_text(page, IDC_PRINTER_STATUS, get_message(18));
-    page_text(page, IDC_FIRST_PAGE, message_int(22, begin).c_str());
-    page_text(page, IDC_LAST_PAGE, message_int(23, end).c_str());
-    page_progress(pages_bar, ProgressOp::set_pos, 0);
+void Cls_flash::show_download_start(MainPageView& view, uint32_t begin, uint32_t end, uint32_t baud,
+                                    const char* file_name) {
+    const bool speed = port_caps().shows_line_speed;
+    view.connection_line(speed ? message_int(msg::DOWNLOAD_SPEED, baud).c_str() : " ");
+    view.computer_status(message_str(msg::SENDING_FILE, file_name ? file_name : "").c_str());
+    view.bank_bar().set_position(0);
+    view.model_label(model_label(printer_model));
+    view.printer_status(get_message(msg::BANK_ACCEPTED));
+    view.page_range(message_int(msg::FIRST_PAGE, begin).c_str(),
+                    message_int(msg::LAST_PAGE, end).c_str());
+    view.pages_bar().set_position(0);
 }
 
-void Cls_flash::show_download_end(WindowHandle page, WindowHandle pages_bar) {
-    page_text(page, IDC_PRINTER_STATUS, get_message(19));
-    page_text(page, IDC_PC_STATUS, get_message(36));
-    if (port_type != USB_PORT)
-        page_text(page, IDC_CONNECTION, get_message(25));
-    page_progress(pages_bar, ProgressOp::set_pos, 0);
-    page_text(page, IDC_PRINTER_STATUS, get_message(27));
+void Cls_flash::show_download_end(MainPageView& view) {
+    view.printer_status(get_message(msg::READY));
+    view.computer_status(get_message(msg::FILE_SENT));
+    if (port_caps().shows_line_speed)
+        view.connection_line(get_message(msg::DOWNLOAD_FINISHED));
+    view.pages_bar().set_position(0);
+    view.printer_status(get_message(msg::PRINTER_RESTARTS));
     platform.clock.sleep_ms(3000);
-    page_text(page, IDC_PRINTER_STATUS, get_message(19));
-    page_text(page, IDC_PRINTER_REPLY, "");
+    view.printer_status(get_message(msg::READY));
+    view.reply_line("");
 }
 
 }  // namespace vx

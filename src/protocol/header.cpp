@@ -3,6 +3,7 @@
 #include <cstdint>
 
 #include "app/cls_flash.h"
+#include "app/message_ids.h"
 
 namespace vx {
 
@@ -44,21 +45,10 @@ bool keeps_download_speed(uint32_t max_baud_flag) {
 
 }  // namespace
 
-int Cls_flash::get_max_baud(uint32_t& flag) {
-    flag = 0;
-    if (port_type != COM_PORT || !serial)
-        return 0;
-    uint32_t reported = 0;
-    if (!serial->max_baud(reported))
-        return 0;
-    flag = reported;
-    return 1;
-}
-
-int Cls_flash::send_header(WindowHandle page) {
-    page_text(page, IDC_PRINTER_STATUS, get_message(19));
-    page_text(page, IDC_PC_STATUS, get_message(19));
-    page_text(page, IDC_PRINTER_REPLY, "");
+int Cls_flash::send_header(MainPageView& view) {
+    view.printer_status(get_message(msg::READY));
+    view.computer_status(get_message(msg::READY));
+    view.reply_line("");
     trace_line("[FLASH][send_header] Sendheader\n");
 
     if (end_page > max_page) {
@@ -68,21 +58,26 @@ int Cls_flash::send_header(WindowHandle page) {
     }
 
     line_baud = config_baud;
+    const PortCapabilities caps = port_caps();
+    // A port without a line speed shows a blank where the speed would be.
+    auto show_speed = [&] {
+        view.connection_line(caps.shows_line_speed ? message_int(msg::LINE_SPEED, send_baud).c_str()
+                                                   : " ");
+    };
     if (!forced_sync) {
         uint32_t flag = 0;
-        if (port_type == COM_PORT && !get_max_baud(flag)) {
-            user_message(page, get_message(2), get_message(2), BOX_ICONEXCLAMATION);
+        if (caps.max_baud_report && !get_max_baud(flag)) {
+            user_message(view, get_message(msg::ERROR_CAPTION), get_message(msg::ERROR_CAPTION),
+                         BOX_ICONEXCLAMATION);
             return 0;
         }
         if (!keeps_download_speed(flag))
             send_baud = 9600;
-        page_text(page, IDC_CONNECTION,
-                  port_type == COM_PORT ? message_int(21, send_baud).c_str() : " ");
-        page_text(page, IDC_PC_STATUS, get_message(19));
+        show_speed();
+        view.computer_status(get_message(msg::READY));
     } else {
         set_comm_state(1);
-        page_text(page, IDC_CONNECTION,
-                  port_type == USB_PORT ? " " : message_int(21, send_baud).c_str());
+        show_speed();
     }
 
     trace_line("[FLASH][send_header] Send begin_page=%d end_page=%d !\n",
@@ -114,7 +109,8 @@ int Cls_flash::send_header(WindowHandle page) {
         code = 0x70;
         send_baud = 38400;
     } else if (!speed_code(send_baud, code)) {
-        user_message(page, get_message(2), get_message(3), BOX_ICONEXCLAMATION);
+        user_message(view, get_message(msg::ERROR_CAPTION), get_message(msg::SPEED_UNSUPPORTED),
+                     BOX_ICONEXCLAMATION);
         return 0;
     }
 
@@ -126,8 +122,7 @@ int Cls_flash::send_header(WindowHandle page) {
         write_read_port(item, 2, reply_buffer, 1);
     }
 
-    page_text(page, IDC_CONNECTION,
-              port_type == COM_PORT ? message_int(21, send_baud).c_str() : " ");
+    show_speed();
     platform.clock.sleep_ms(2000);
 
     line_baud = send_baud;

@@ -95,6 +95,35 @@ for pf in $(vx_platforms); do
     vx_expect_trace "[FLASH][send_thread] SEND_BOOT " \
         "[FLASH][CheckBootFile] begin_page=0 endpage=3 offsetpage=0"
 
+    # Model 5 has no range for firmware + CG: the selection is refused before any header,
+    # instead of writing image page 0 into the boot area.
+    vx_case "$pf-model5-fw-cg-refused"
+    vx_image --model 5 --kind fw --pages 8 --seed 5
+    vx_ini FILENAME=image.bin SEND_FW=1 SEND_CG=1
+    vx_sim_start --model 5
+    vx_flash "$pf" 60
+    vx_sim_stop
+    vx_expect_rc 0
+    vx_expect_no_file OK.txt
+    vx_expect_trace "[FLASH][set_BeginEndPage] No page range for model 5 and send mode 0x6 !"
+    ! grep -q "EV header" transcript.txt && [ ! -s pages/pages.txt ]
+    vx_check "nothing reached the printer's flash" $?
+
+    # The smallest model-6 boot loader, 0xFFD0 bytes: its last page (with the boot header and
+    # the trailer) goes out whole, the missing bytes as erased flash.
+    vx_case "$pf-model6-boot-partial-page"
+    vx_image --model 6 --kind boot --pages 4 --seed 66
+    truncate -s $((0xFFD0)) image.bin
+    cp image.bin padded.bin
+    head -c $((0x10000 - 0xFFD0)) /dev/zero | tr '\0' '\377' >>padded.bin
+    vx_ini FILENAME=image.bin SEND_FW=0 SEND_BOOT=1
+    vx_sim_start --model 6 --exit-after-downloads 1
+    vx_flash "$pf" 60
+    vx_sim_stop
+    vx_expect_rc 1
+    vx_expect_file OK.txt
+    vx_expect_pages padded.bin 0 "0-3"
+
     for fault in 07 01; do
         vx_case "$pf-reply-$fault"
         model3_image
@@ -105,7 +134,7 @@ for pf in $(vx_platforms); do
         expect_download_error
     done
 
-    # step 1 of the three-step sequence asks for pages 0-25 of a 20-page image
+    # the first send of the firmware sequence asks for pages 0-25 of a 20-page image
     vx_case "$pf-header-refused"
     vx_image --model 1 --kind fw --pages 20
     vx_ini FILENAME=image.bin SEND_FW=1 SEND_CG=1 KEEP_SETTINGS=1

@@ -166,6 +166,11 @@ bad_inputs() {
     bad_case "${p}dir_mes" 'printf "[GENERAL]\r\nFILENAME=a\r\nFLASHMODE=2\r\n" >flash.ini; mkdir flash.mes'
     bad_case "${p}fifo_ini" 'mkfifo flash.ini; cp "$mes" flash.mes'
     bad_case "${p}fifo_mes" 'printf "[GENERAL]\r\nFILENAME=a\r\n" >flash.ini; mkfifo flash.mes'
+    # a pipe named like the trace: the run goes on without one
+    bad_case "${p}fifo_trace" 'printf "[GENERAL]\r\nFILENAME=a.bin\r\nTRACE=1\r\nFLASHMODE=1\r\n[PORT SETTING]\r\nPORT=USB01\r\n" >flash.ini; cp "$mes" flash.mes; mkfifo FlashTrace.dbg'
+    expect_rc 1
+    [ -p FlashTrace.dbg ] || fail "FlashTrace.dbg is no longer the pipe"
+    bad_case "${p}fifo_trace_silent" 'printf "[GENERAL]\r\nFILENAME=a.bin\r\nTRACE=1\r\nFLASHMODE=2\r\n[PORT SETTING]\r\nPORT=/dev/vx-no-such-port\r\n" >flash.ini; cp "$mes" flash.mes; mkfifo FlashTrace.dbg'
     bad_case "${p}unreadable" 'printf "[GENERAL]\r\nFILENAME=a\r\n" >flash.ini; cp "$mes" flash.mes; chmod 000 flash.ini flash.mes'
     bad_case "${p}readonly_dir" 'printf "[GENERAL]\r\nFILENAME=a\r\nTRACE=1\r\nFLASHMODE=2\r\n" >flash.ini; cp "$mes" flash.mes; chmod 444 flash.ini; chmod 555 .'
     bad_case "${p}utf16_ini" 'printf "\xff\xfe[\0G\0]\0" >flash.ini; cp "$mes" flash.mes'

@@ -19,12 +19,6 @@ std::unique_ptr<SerialDevice> FakeSerialPorts::open(const char* name) {
     return dev;
 }
 
-void FakeUi::progress(WindowHandle, ProgressOp op, int a, int b) {
-    static const char* names[] = {"range", "step", "stepit", "pos"};
-    progress_log.push_back(std::string(names[static_cast<int>(op)]) + " " + std::to_string(a) +
-                           " " + std::to_string(b));
-}
-
 FakePlatform::FakePlatform()
     : platform{clock,
                errors,
@@ -34,7 +28,9 @@ FakePlatform::FakePlatform()
                ui,
                services,
                printers,
-               registry} {}
+               registry,
+               native_platform().usb,
+               native_platform().parallel} {}
 
 TempDir::TempDir() {
     namespace fs = std::filesystem;

@@ -59,6 +59,8 @@ public:
     bool read_fails = false;
     // Runs after a purge emptied `incoming` (a printer that keeps sending, forced sync).
     std::function<void(FakeSerialDevice&)> on_purge;
+    // What every purge reports of its wait for written bytes (a printer holding CTS low).
+    PurgeDrain purge_drain{};
 
     bool get_comm_state(CommState& s) override {
         if (state_fails)
@@ -95,6 +97,7 @@ public:
             on_purge(*this);
         return true;
     }
+    PurgeDrain last_purge_drain() const override { return purge_drain; }
     bool write(const uint8_t* data, uint32_t length, uint32_t& done) override {
         if (write_fails) {
             done = 0;
@@ -142,6 +145,9 @@ public:
     OpenFailure last_open_failure() const override {
         return open_fails ? failure : OpenFailure::none;
     }
+    const char* access_denied_advice() const override {
+        return "Add the user to the dialout group.";
+    }
 };
 
 struct BoxRecord {
@@ -154,12 +160,6 @@ class FakeUi : public Ui {
 public:
     std::vector<BoxRecord> boxes;
     int answer = ANSWER_OK;
-    std::map<int, std::string> texts;                   // last text per control
-    std::vector<std::pair<int, std::string>> text_log;  // every write, in order
-    std::map<int, int> checks;
-    std::vector<int> disabled;
-    std::vector<std::string> progress_log;
-    std::vector<int> closes;
     int cursor_sets = 0;
 
     int message_box(WindowHandle, const char* caption, const char* text, uint32_t type) override {
@@ -173,17 +173,6 @@ public:
         return previous_cursor;
     }
     bool nudge_pointer() override { return true; }
-    void set_control_text(WindowHandle, int id, const char* text) override {
-        texts[id] = text ? text : "";
-        text_log.emplace_back(id, texts[id]);
-    }
-    int get_check(WindowHandle, int id) override { return checks.count(id) ? checks[id] : 0; }
-    void enable_control(WindowHandle, int id, bool enabled) override {
-        if (!enabled)
-            disabled.push_back(id);
-    }
-    void progress(WindowHandle, ProgressOp op, int a, int b) override;
-    void post_close(WindowHandle, int result) override { closes.push_back(result); }
     std::vector<SheetRequest> sheets;  // every property sheet start-up asked for
     int sheet_result = 1;
     int run_property_sheet(const SheetRequest& request) override {

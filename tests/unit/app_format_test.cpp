@@ -30,7 +30,8 @@ const IntCase int_cases[] = {
     {"%hhu", 300, "44"},
     {"%c!", 'A', "A!"},
     {"100%% at %d", 9, "100% at 9"},
-    {"no conversion", 1, "no conversion"},  // literal: the argument is not wanted
+    {"no conversion", 1, "no conversion"},  // the argument is surplus
+    {"50%% done", 1, "50% done"},           // formatted like printf, surplus argument
     {"%d and %d", 1, "%d and %d"},          // would read a second argument
     {"%s", 1, "%s"},                        // would read a string
     {"%*d", 1, "%*d"},
@@ -74,7 +75,7 @@ const StrCase str_cases[] = {
     {"%ls", "x", "%ls"},
     {"%S", "x", "%S"},
     {"%hs", "x", "%hs"},
-    {"100%%", "x", "100%%"},  // no conversion at all: shown as it stands
+    {"100%%", "x", "100%"},  // no conversion: the argument is surplus
 };
 
 class StrFormat : public testing::TestWithParam<StrCase> {};
@@ -89,13 +90,54 @@ INSTANTIATE_TEST_SUITE_P(Table, StrFormat, testing::ValuesIn(str_cases));
 TEST(FormatCatalogue, SeveralArgumentsInOrder) {
     const char* t = "Printer %s uses %s; free %s first";
     EXPECT_EQ(format_catalogue(t, {"P1", "COM1", "COM1"}), "Printer P1 uses COM1; free COM1 first");
-    EXPECT_EQ(format_catalogue(t, {"P1", "COM1"}), t);
+    EXPECT_EQ(format_catalogue(t, {"P1", "COM1"}), t);  // would read a third argument
     EXPECT_EQ(format_catalogue("%s at %d", {"x", 3}), "x at 3");
     EXPECT_EQ(format_catalogue("%s at %d", {3, "x"}), "%s at %d");
     EXPECT_TRUE(format_accepts(
         "%s %s %s", {FormatArgKind::string, FormatArgKind::string, FormatArgKind::string}));
     EXPECT_FALSE(format_accepts(nullptr, {}));
     EXPECT_EQ(format_catalogue(nullptr, {1}), "");
+}
+
+// A text may use fewer arguments than the caller passes, like printf: its conversions take
+// the leading arguments in order and must match their kinds.
+TEST(FormatCatalogue, SurplusArgumentsAreIgnored) {
+    const struct {
+        const char* text;
+        const char* expected;
+    } three_strings[] = {
+        {"Printer %s uses %s; free %s first", "Printer P1 uses COM1; free COM2 first"},
+        {"Printer %s uses %s", "Printer P1 uses COM1"},
+        {"Printer %-4s|", "Printer P1  |"},
+        {"Free the port first", "Free the port first"},
+        {"100%% busy", "100% busy"},
+        {"%s %s %s %s", "%s %s %s %s"},  // a fourth argument was not passed
+        {"%s %d", "%s %d"},              // the second argument is a string
+        {"%d", "%d"},
+        {"%s %n", "%s %n"},
+        {"%2$s", "%2$s"},
+    };
+    for (const auto& c : three_strings) {
+        EXPECT_EQ(format_catalogue(c.text, {"P1", "COM1", "COM2"}), c.expected) << c.text;
+    }
+    const struct {
+        const char* text;
+        const char* expected;
+    } string_then_int[] = {
+        {"%s at %d", "x at 3"},   {"file %s", "file x"},
+        {"nothing", "nothing"},   {"%d", "%d"},  // the first argument is a string
+        {"%s %s", "%s %s"},                      // the second is an integer
+        {"%s %d %d", "%s %d %d"},
+    };
+    for (const auto& c : string_then_int) {
+        EXPECT_EQ(format_catalogue(c.text, {"x", 3}), c.expected) << c.text;
+    }
+    using K = FormatArgKind;
+    EXPECT_TRUE(format_accepts("%s", {K::string, K::integer}));
+    EXPECT_TRUE(format_accepts("none", {K::string}));
+    EXPECT_TRUE(format_accepts("", {}));
+    EXPECT_FALSE(format_accepts("%d", {K::string, K::integer}));
+    EXPECT_FALSE(format_accepts("%s", {}));
 }
 
 TEST(FormatCatalogue, LongResultIsNotCut) {

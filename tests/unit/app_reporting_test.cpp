@@ -157,19 +157,6 @@ TEST(Reporting, CatalogueTextsAsFormats) {
     EXPECT_EQ(app.flash.message_int(99, 1), "no message available");
 }
 
-TEST(Reporting, PageWritesSkipMissingWindows) {
-    AppFixture app;
-    app.flash.page_text(nullptr, IDC_PC_STATUS, "x");
-    app.flash.page_progress(nullptr, ProgressOp::set_pos, 0);
-    EXPECT_TRUE(app.fake.ui.text_log.empty());
-    EXPECT_TRUE(app.fake.ui.progress_log.empty());
-    int window = 0;
-    app.flash.page_text(&window, IDC_PC_STATUS, "x");
-    app.flash.page_progress(&window, ProgressOp::set_range, 0, 32);
-    EXPECT_EQ(app.fake.ui.texts[IDC_PC_STATUS], "x");
-    EXPECT_EQ(app.fake.ui.progress_log.back(), "range 0 32");
-}
-
 TEST(Reporting, ContextStartValues) {
     FakePlatform fake;
     MessageCatalogue cat(fake.platform);

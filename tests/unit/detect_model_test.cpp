@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "port_fixture.h"
+#include "recording_view.h"
 
 namespace vx::test {
 namespace {
@@ -172,12 +173,12 @@ TEST(SendDownloadCmd, InDownloadModeAlreadySendsNothing) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
     f.flash.sync_state = 2;
-    WindowHandle page = &f;
-    EXPECT_EQ(f.flash.send_download_cmd(page), 1);
+    RecordingMainView view;
+    EXPECT_EQ(f.flash.send_download_cmd(view), 1);
     EXPECT_TRUE(dev.written.empty());
-    EXPECT_EQ(f.fake.ui.texts[IDC_PRINTER_STATUS], "M19");
-    EXPECT_EQ(f.fake.ui.texts[IDC_PC_STATUS], "M19");
-    EXPECT_EQ(f.fake.ui.texts[IDC_PRINTER_REPLY], "");
+    EXPECT_EQ(view.texts[Field::printer_status], "M19");
+    EXPECT_EQ(view.texts[Field::pc_status], "M19");
+    EXPECT_EQ(view.texts[Field::reply], "");
 }
 
 struct DownloadCmdCase {
@@ -206,7 +207,8 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
             reply(d, data, n);
     };
     f.flash.sync_state = 1;
-    EXPECT_EQ(f.flash.send_download_cmd(nullptr), c.result);
+    NullMainView silent;
+    EXPECT_EQ(f.flash.send_download_cmd(silent), c.result);
     EXPECT_EQ(sent, DOWNLOAD_CMD);
     EXPECT_EQ(f.flash.printer_model, c.model);
     const std::string trace = f.trace();
@@ -215,10 +217,10 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
     EXPECT_EQ(trace.find("STX_REPLY_CODE not received") != std::string::npos, c.stx_line);
     if (c.result) {
         EXPECT_EQ(f.flash.sync_state, 2);
-        EXPECT_NE(f.flash.serial, nullptr);
+        EXPECT_TRUE(f.flash.port_open());
         EXPECT_TRUE(f.fake.ui.boxes.empty());
     } else {
-        EXPECT_EQ(f.flash.serial, nullptr);  // closed
+        EXPECT_FALSE(f.flash.port_open());  // closed
         ASSERT_EQ(f.fake.ui.boxes.size(), 1u);
         EXPECT_EQ(f.fake.ui.boxes[0].caption, "M2");
         EXPECT_EQ(f.fake.ui.boxes[0].text, "M4");

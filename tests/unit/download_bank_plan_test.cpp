@@ -39,7 +39,7 @@ class PlanTable : public ::testing::TestWithParam<PlanCase> {};
 TEST_P(PlanTable, BanksCoverEveryPageOnceFromTheTopDown) {
     const PlanCase& c = GetParam();
     const BankPlan plan = plan_banks(c.pages, c.begin_page);
-    EXPECT_EQ(plan.case_no, c.case_no);
+    EXPECT_EQ(static_cast<int>(plan.bank_case), c.case_no);
     EXPECT_EQ(plan.dw_start_block, c.start);
     EXPECT_EQ(plan.dw_n_block_of_64k, c.count);
     EXPECT_EQ(plan.dw_block_in_pages, c.first_size);

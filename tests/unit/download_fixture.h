@@ -13,6 +13,7 @@
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
 #include "fake_platform.h"
+#include "recording_view.h"
 
 namespace vx::test {
 
@@ -28,9 +29,7 @@ protected:
     TempDir dir;
     MessageCatalogue catalogue{fp.platform};
     std::unique_ptr<Cls_flash> flash;
-    WindowHandle page = reinterpret_cast<WindowHandle>(0x100);
-    WindowHandle bank_bar = reinterpret_cast<WindowHandle>(0x200);
-    WindowHandle pages_bar = reinterpret_cast<WindowHandle>(0x300);
+    RecordingMainView view;
     std::vector<std::vector<uint8_t>> write_calls;
     // Extra far-end behaviour per write, after the call is recorded.
     std::function<void(FakeSerialDevice&, const uint8_t*, uint32_t)> printer;
@@ -95,14 +94,7 @@ protected:
         return n;
     }
 
-    std::vector<std::string> texts_of(int id) const {
-        std::vector<std::string> out;
-        for (const auto& [control, text] : fp.ui.text_log) {
-            if (control == id)
-                out.push_back(text);
-        }
-        return out;
-    }
+    std::vector<std::string> texts_of(Field f) const { return view.texts_of(f); }
 };
 
 }  // namespace vx::test

@@ -78,12 +78,12 @@ protected:
 
     int run() {
         open_serial();
-        return flash->download_com(page, bank_bar, pages_bar, nullptr);
+        return flash->download_com(view, nullptr);
     }
 
     std::vector<std::string> page_steps() const {
         std::vector<std::string> out;
-        for (const auto& e : fp.ui.progress_log) {
+        for (const auto& e : view.progress_log) {
             if (e.rfind("step ", 0) == 0)
                 out.push_back(e);
         }
@@ -150,7 +150,7 @@ TEST_P(TransferOrder, BanksFromTheTopDown) {
     EXPECT_EQ(page_steps(), c.steps);
     // Eight bank-bar steps per page, one page-bar step per bank.
     size_t stepits = 0;
-    for (const auto& e : fp.ui.progress_log)
+    for (const auto& e : view.progress_log)
         stepits += e.rfind("stepit", 0) == 0;
     EXPECT_EQ(stepits, 8 * (c.end - c.begin + 1) + c.banks.size());
 }
@@ -217,7 +217,7 @@ TEST_F(TransferTest, ReplyTextsOnThePage) {
     range(0, 0);
     sim.steps = {{bank_bytes(1), {0x00, 0x03, 0x06}}, {bank_bytes(1), {0x05}}};
     ASSERT_EQ(run(), 1);
-    const auto status = texts_of(IDC_PRINTER_STATUS);
+    const auto status = texts_of(Field::printer_status);
     const std::vector<std::string> want = {"waiting bank 0", "prog bank 0", "retry bank 0",
                                            "ok bank 0"};
     auto it = status.begin();
@@ -225,7 +225,7 @@ TEST_F(TransferTest, ReplyTextsOnThePage) {
         it = std::find(it, status.end(), w);
         ASSERT_NE(it, status.end()) << w;
     }
-    const auto reply = texts_of(IDC_PRINTER_REPLY);
+    const auto reply = texts_of(Field::reply);
     EXPECT_NE(std::find(reply.begin(), reply.end(), "programming bank 0"), reply.end());
 }
 
@@ -281,7 +281,7 @@ TEST_F(TransferTest, SilentPrinterFailsAfterTwelveEmptyWaits) {
     int reads = 0;
     FakeSerialDevice& dev = open_serial();
     dev.on_read = [&](FakeSerialDevice&, uint32_t) { ++reads; };
-    EXPECT_EQ(flash->download_com(nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(flash->download_com(view, nullptr), 0);
     EXPECT_EQ(reads, 12);
     EXPECT_EQ(trace_count("[Cls_flash][download_com] READ BANK REPLY - byte to read=1\n"), 12u);
     EXPECT_TRUE(trace_has("[Cls_flash][download_com] WAIT DATA retry number 11 \n"));
@@ -305,7 +305,7 @@ TEST_F(TransferTest, ElevenEmptyWaitsThenAReplyIsFineAndTheCountStartsAgain) {
             empty = 0;
         }
     };
-    EXPECT_EQ(flash->download_com(nullptr, nullptr, nullptr, nullptr), 1);
+    EXPECT_EQ(flash->download_com(view, nullptr), 1);
     EXPECT_EQ(trace_count("[Cls_flash][download_com] WAIT DATA retry number 11 \n"), 2u);
     EXPECT_FALSE(trace_has("[Cls_flash][download_com] FAILED FOR MAX_RETRY\n"));
 }
@@ -323,7 +323,7 @@ TEST_F(TransferTest, EndlessStatusRepliesHaveATimeLimit) {
         fp.clock.now += 1000;
         d.incoming.push_back(0x00);
     };
-    EXPECT_EQ(flash->download_com(nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(flash->download_com(view, nullptr), 0);
     EXPECT_LE(reads, int(BANK_REPLY_LIMIT_MS / 1000) + 2);
 }
 
@@ -363,7 +363,7 @@ INSTANTIATE_TEST_SUITE_P(
                       PageTestCase{"tail_bytes_ignored", 4, 100, 0, 3, 0, true},
                       PageTestCase{"with_offset", 6, 0, 20, 23, 2, true},
                       PageTestCase{"one_page_short", 3, 0, 0, 3, 0, false},
-                      PageTestCase{"short_last_page", 3, 16383, 0, 3, 0, false},
+                      PageTestCase{"short_last_page_filled_up", 3, 16383, 0, 3, 0, true},
                       PageTestCase{"offset_past_end", 4, 0, 0, 3, 1, false},
                       PageTestCase{"reversed", 64, 0, 160, 36, 0, false},
                       PageTestCase{"offset_wrapped", 4, 0, 0, 0, 0xFFFFFFFCu, false},
@@ -386,7 +386,7 @@ TEST_F(TransferTest, TagReplacesTheImageTagForModel1Only) {
         flash->printer_model = c.model;
         sim.steps = {{bank_bytes(1), {0x05}}};
         open_serial();
-        ASSERT_EQ(flash->download_com(nullptr, nullptr, nullptr, c.tag.c_str()), 1);
+        ASSERT_EQ(flash->download_com(view, c.tag.c_str()), 1);
         const Bytes& got = sim.received.at(0);
         EXPECT_EQ(std::string(got.begin() + 0x70, got.begin() + 0x70 + c.want_at_0x70.size()),
                   c.want_at_0x70);
@@ -442,7 +442,7 @@ TEST_F(TransferTest, VirtualComDiffersOnlyInTheTrace) {
     flash->virtual_com = true;
     sim.steps = {{bank_bytes(1), {0x05}}};
     open_serial();
-    ASSERT_EQ(flash->download_image(nullptr, nullptr, nullptr, nullptr), 1);
+    ASSERT_EQ(flash->download_image(view, nullptr), 1);
     const auto lines = trace();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "[Cls_flash][download_virtual_com] END\n");
@@ -458,17 +458,57 @@ TEST_F(TransferTest, UsbIsNotAvailable) {
     write_image(1);
     range(0, 0);
     flash->port_type = USB_PORT;
-    EXPECT_EQ(flash->download_image(nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(flash->download_image(view, nullptr), 0);
     EXPECT_TRUE(trace_has("[FLASH][download_image] USB transfer is not available in this build\n"));
 }
 
 TEST_F(TransferTest, MissingImageLeavesThePortOpen) {
     range(0, 0);
     FakeSerialDevice& dev = open_serial();
-    EXPECT_EQ(flash->download_com(nullptr, nullptr, nullptr, nullptr), 0);
+    EXPECT_EQ(flash->download_com(view, nullptr), 0);
     EXPECT_TRUE(trace_has("[Cls_flash][download_com] Error on load file !\n"));
     EXPECT_EQ(fp.serial.last, &dev);
-    EXPECT_TRUE(flash->serial != nullptr);
+    EXPECT_TRUE(flash->port_open());
+}
+
+// A stop asked by the main page ends the transfer at the next check: inside a bank after at
+// most one bank-bar step of bytes, or before the next bank; the port is closed either way.
+TEST_F(TransferTest, StopRequestEndsTheTransfer) {
+    struct Case {
+        const char* name;
+        size_t stop_after_writes;  // 0: stop asked while waiting for the first reply
+        size_t max_bytes_sent;
+    };
+    const Case cases[] = {
+        {"inside_first_bank", 5000, 5000 + 2048},
+        {"between_banks", 0, bank_bytes(4)},
+    };
+    for (const Case& c : cases) {
+        sim = {};
+        write_calls.clear();
+        flash->stop_requested = false;
+        write_image(8);
+        range(0, 7);
+        sim.steps = {{bank_bytes(4), {0x05}}, {bank_bytes(4), {0x05}}};
+        FakeSerialDevice& dev = open_serial();
+        if (c.stop_after_writes != 0) {
+            auto take = dev.on_write;
+            dev.on_write = [&, take](FakeSerialDevice& d, const uint8_t* p, uint32_t n) {
+                take(d, p, n);
+                if (write_calls.size() == c.stop_after_writes)
+                    flash->stop_requested = true;
+            };
+        } else {
+            dev.on_read = [&](FakeSerialDevice&, uint32_t) { flash->stop_requested = true; };
+        }
+        EXPECT_EQ(flash->download_com(view, nullptr), 0) << c.name;
+        size_t sent = 0;
+        for (const Bytes& w : write_calls)
+            sent += w.size();
+        EXPECT_LE(sent, c.max_bytes_sent) << c.name;
+        EXPECT_TRUE(trace_has("[Cls_flash][download_com] Stopped by the user\n")) << c.name;
+        EXPECT_FALSE(flash->port_open()) << c.name;
+    }
 }
 
 TEST_F(TransferTest, StartAndEndTexts) {
@@ -480,25 +520,25 @@ TEST_F(TransferTest, StartAndEndTexts) {
          {Case{0, "VX3:"}, Case{1, "VX3E:"}, Case{2, "VX3Plus:"}, Case{3, "VX3Plus_:"},
           Case{4, "VX3PlusS:"}, Case{5, "VX3:"}, Case{6, "VX3:"}}) {
         flash->printer_model = c.model;
-        flash->show_download_start(page, bank_bar, pages_bar, 16, 55, 57600, "fw.bin");
-        EXPECT_EQ(fp.ui.texts[IDC_MODEL_LABEL], c.label);
+        flash->show_download_start(view, 16, 55, 57600, "fw.bin");
+        EXPECT_EQ(view.texts[Field::model], c.label);
     }
-    EXPECT_EQ(fp.ui.texts[IDC_CONNECTION], "line 57600");
-    EXPECT_EQ(fp.ui.texts[IDC_PC_STATUS], "file fw.bin");
-    EXPECT_EQ(fp.ui.texts[IDC_FIRST_PAGE], "first 16");
-    EXPECT_EQ(fp.ui.texts[IDC_LAST_PAGE], "last 55");
+    EXPECT_EQ(view.texts[Field::connection], "line 57600");
+    EXPECT_EQ(view.texts[Field::pc_status], "file fw.bin");
+    EXPECT_EQ(view.texts[Field::first_page], "first 16");
+    EXPECT_EQ(view.texts[Field::last_page], "last 55");
 
-    fp.ui.text_log.clear();
+    view.text_log.clear();
     const uint64_t slept = fp.clock.slept;
-    flash->show_download_end(page, pages_bar);
-    EXPECT_EQ(fp.ui.text_log, (std::vector<std::pair<int, std::string>>{
-                                  {IDC_PRINTER_STATUS, "ready"},
-                                  {IDC_PC_STATUS, "sent"},
-                                  {IDC_CONNECTION, "done"},
-                                  {IDC_PRINTER_STATUS, "finished"},
-                                  {IDC_PRINTER_STATUS, "ready"},
-                                  {IDC_PRINTER_REPLY, ""},
-                              }));
+    flash->show_download_end(view);
+    EXPECT_EQ(view.text_log, (std::vector<std::pair<Field, std::string>>{
+                                 {Field::printer_status, "ready"},
+                                 {Field::pc_status, "sent"},
+                                 {Field::connection, "done"},
+                                 {Field::printer_status, "finished"},
+                                 {Field::printer_status, "ready"},
+                                 {Field::reply, ""},
+                             }));
     EXPECT_EQ(fp.clock.slept - slept, 3000u);
 }
 

@@ -46,7 +46,7 @@ TEST_P(HeaderItems, EachItemIsOneWrite) {
     flash->end_cg = 0x02FF;
     dev.max_baud_flag = MAXBAUD_USER;
 
-    ASSERT_EQ(flash->send_header(page), 1);
+    ASSERT_EQ(flash->send_header(view), 1);
     EXPECT_EQ(write_calls, c.expected);
 }
 
@@ -87,7 +87,7 @@ TEST_P(HeaderMaxBaud, PortMaximumDecidesTheSpeed) {
     set_range(3, 0, 7, 115200);
     dev.max_baud_flag = c.flag;
 
-    ASSERT_EQ(flash->send_header(page), 1);
+    ASSERT_EQ(flash->send_header(view), 1);
     ASSERT_FALSE(write_calls.empty());
     EXPECT_EQ(write_calls.back(), (Bytes{0x00, c.code}));
     EXPECT_EQ(flash->send_baud, c.download_baud);
@@ -113,7 +113,7 @@ TEST_F(HeaderTest, SwitchesTheLineAfterTheWaitAndReadsOneByte) {
     dev.state.stop_bits = 2;
     dev.state.byte_size = 7;
 
-    ASSERT_EQ(flash->send_header(page), 1);
+    ASSERT_EQ(flash->send_header(view), 1);
     EXPECT_EQ(dev.state.baud, 57600u);
     EXPECT_EQ(dev.state.byte_size, 8);
     EXPECT_EQ(dev.state.parity, 0);
@@ -122,15 +122,15 @@ TEST_F(HeaderTest, SwitchesTheLineAfterTheWaitAndReadsOneByte) {
     EXPECT_GE(fp.clock.slept, 2000u);
     ASSERT_FALSE(dev.timeout_log.empty());
     EXPECT_EQ(dev.timeout_log.back().constant, 5000u);
-    EXPECT_EQ(fp.ui.texts[IDC_CONNECTION], "speed 57600");
-    EXPECT_EQ(fp.ui.texts[IDC_PRINTER_REPLY], "");
+    EXPECT_EQ(view.texts[Field::connection], "speed 57600");
+    EXPECT_EQ(view.texts[Field::reply], "");
 }
 
 TEST_F(HeaderTest, TraceLines) {
     FakeSerialDevice& dev = open_serial();
     set_range(4, 300, 400, 115200);
     dev.max_baud_flag = MAXBAUD_USER;
-    ASSERT_EQ(flash->send_header(page), 1);
+    ASSERT_EQ(flash->send_header(view), 1);
     std::vector<std::string> mine;
     for (const auto& l : trace()) {
         if (l.rfind("[FLASH][send_header]", 0) == 0)
@@ -153,7 +153,7 @@ TEST_F(HeaderTest, EndPageAboveMaximumIsRefusedBeforeAnythingIsSent) {
         open_serial();
         set_range(3, 40, c.end, 115200);
         flash->max_page = 64;
-        EXPECT_EQ(flash->send_header(page), c.result) << c.end;
+        EXPECT_EQ(flash->send_header(view), c.result) << c.end;
         EXPECT_EQ(write_calls.empty(), c.result == 0) << c.end;
         flash->close_port();
     }
@@ -164,9 +164,9 @@ TEST_F(HeaderTest, NonSerialPortsDownloadAt9600) {
     for (uint16_t kind : {LPT_PORT, USB_PORT}) {
         flash->port_type = kind;
         set_range(3, 0, 7, 115200);
-        EXPECT_EQ(flash->send_header(page), 1) << kind;
+        EXPECT_EQ(flash->send_header(view), 1) << kind;
         EXPECT_EQ(flash->send_baud, 9600u) << kind;
-        EXPECT_EQ(fp.ui.texts[IDC_CONNECTION], " ") << kind;
+        EXPECT_EQ(view.texts[Field::connection], " ") << kind;
     }
     EXPECT_EQ(trace_count("[FLASH][send_header] Send baud_rate=0x90\n"), 2u);
 }
@@ -176,7 +176,7 @@ TEST_F(HeaderTest, ForcedSyncKeepsTheSpeedAndStartsFromTheBootLine) {
     set_range(3, 0, 7, 115200);
     flash->forced_sync = 1;
     dev.max_baud_flag = MAXBAUD_115200;  // ignored under forced sync
-    ASSERT_EQ(flash->send_header(page), 1);
+    ASSERT_EQ(flash->send_header(view), 1);
     EXPECT_EQ(write_calls.back(), (Bytes{0x00, 0x56}));
     EXPECT_EQ(dev.state.baud, 115200u);
 }
@@ -186,7 +186,7 @@ TEST_F(HeaderTest, Model1At4800SwitchesTo38400) {
     set_range(1, 0, 31, 115200);
     flash->config_baud = 4800;
     dev.max_baud_flag = MAXBAUD_USER;
-    ASSERT_EQ(flash->send_header(page), 1);
+    ASSERT_EQ(flash->send_header(view), 1);
     EXPECT_EQ(write_calls.back(), (Bytes{0x70}));
     EXPECT_EQ(flash->send_baud, 38400u);
     EXPECT_EQ(dev.state.baud, 38400u);
@@ -196,7 +196,7 @@ TEST_F(HeaderTest, Model1At4800SwitchesTo38400) {
 TEST_F(HeaderTest, UnknownSpeedIsRefusedAfterThePageItems) {
     open_serial();
     set_range(3, 0, 7, 14400);
-    EXPECT_EQ(flash->send_header(page), 0);
+    EXPECT_EQ(flash->send_header(view), 0);
     EXPECT_EQ(write_calls.size(), 2u);
     ASSERT_EQ(fp.ui.boxes.size(), 1u);
     EXPECT_EQ(fp.ui.boxes[0].caption, "Warning");
@@ -207,7 +207,7 @@ TEST_F(HeaderTest, UnknownSpeedIsRefusedAfterThePageItems) {
 TEST_F(HeaderTest, UnreadablePortPropertiesAreRefused) {
     // A serial port that is not open has no properties to read.
     set_range(3, 0, 7, 115200);
-    EXPECT_EQ(flash->send_header(page), 0);
+    EXPECT_EQ(flash->send_header(view), 0);
     ASSERT_EQ(fp.ui.boxes.size(), 1u);
     EXPECT_EQ(fp.ui.boxes[0].caption, "Warning");
     EXPECT_EQ(fp.ui.boxes[0].text, "Warning");

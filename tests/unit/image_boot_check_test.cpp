@@ -1,7 +1,11 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <cstring>
 #include <set>
+#include <string>
+#include <vector>
 
 #include "image/image_format.h"
 #include "image_fixture.h"
@@ -99,7 +103,7 @@ TEST(CheckBoot, RangesByModel) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.model);
         ImageFixture f;
-        vximage::ImageSpec recipe;
+        vximage::ImageRecipe recipe;
         recipe.model = c.model;
         recipe.kind = Kind::boot;
         recipe.pages = c.pages;
@@ -120,7 +124,7 @@ TEST(CheckBoot, RangesByModel) {
 
 TEST(CheckBoot, Model5ChecksumCoversOnlyTheFirst64K) {
     ImageFixture f;
-    vximage::ImageSpec recipe;
+    vximage::ImageRecipe recipe;
     recipe.model = 5;
     recipe.kind = Kind::boot;
     recipe.pages = 8;
@@ -144,7 +148,7 @@ TEST(CheckBoot, IdentificationTexts) {
     };
     for (const auto& c : cases) {
         ImageFixture f;
-        vximage::ImageSpec recipe;
+        vximage::ImageRecipe recipe;
         recipe.model = c.model;
         recipe.kind = Kind::boot;
         recipe.text_a = c.text;
@@ -174,6 +178,64 @@ TEST(CheckBoot, HeaderSizedFilesAreEnoughAndOneByteLessIsNot) {
     image.resize(vx::layout::BOOT2_MIN_SIZE);
     image.shrink_to_fit();
     EXPECT_EQ(check_boot(f.flash, 2, image), 1);
+}
+
+// A boot image may end inside a page. That page counts and is sent filled up with erased
+// bytes, so no byte of the file is left behind while the run reports success; a model-6
+// image of 0xFFD0 bytes would otherwise lose the page with its header and trailer.
+TEST(CheckBootFile, PartialLastPageIsInTheRangeAndSent) {
+    const struct {
+        int model;
+        uint32_t built_pages;
+        size_t size;
+        uint32_t max_page, end_page;
+        const char* line;
+    } cases[] = {
+        {6, 4, 0xFFD0, 4, 3, "[FLASH][CheckBootFile] begin_page=0 endpage=3 \n"},
+        {6, 8, 7 * 16384 + 1, 8, 7, "[FLASH][CheckBootFile] begin_page=0 endpage=7 \n"},
+        {5, 4, 0xFFD0, 8, 3, "[FLASH][CheckBootFile] begin_page=0 endpage=3 offsetpage=0\n"},
+        {3, 4, 0xFFF0, 8, 3, "[FLASH][CheckBootFile] begin_page=0 endpage=3 offsetpage=0\n"},
+        {2, 16, 15 * 16384 + 1, 16, 15, ""},  // range 0-15 from the page range rows
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(testing::Message() << "model " << c.model << " size " << c.size);
+        ImageFixture f;
+        vximage::ImageRecipe recipe;
+        recipe.model = c.model;
+        recipe.kind = Kind::boot;
+        recipe.pages = c.built_pages;
+        recipe.boot_end = 0xFFFF;
+        auto image = make_image(recipe);
+        image.resize(c.size);
+        if (c.model == 3) {  // its trailer closes the file
+            const size_t at = c.size - vx::layout::TRAILER_SIZE;
+            std::memcpy(&image[at], "  CRC:", 6);
+            const uint16_t sum = vx::file_checksum(image.data(), at + 6);
+            image[at + 6] = uint8_t(sum >> 8);
+            image[at + 7] = uint8_t(sum);
+        }
+        f.dir.write("boot.bin", std::string(image.begin(), image.end()));
+        std::snprintf(f.flash.fw_filename, sizeof f.flash.fw_filename, "boot.bin");
+        f.flash.printer_model = c.model;
+
+        ASSERT_EQ(f.flash.CheckBootFile(), 1);
+        EXPECT_EQ(f.flash.max_page, c.max_page);
+        if (*c.line) {
+            EXPECT_NE(f.trace().find(c.line), std::string::npos) << f.trace();
+        }
+        ASSERT_EQ(f.flash.set_BeginEndPage(vx::SEND_BOOT), 1);
+        EXPECT_EQ(f.flash.end_page, c.end_page);
+        EXPECT_LE(f.flash.end_page, f.flash.max_page);  // what the header accepts
+
+        std::vector<uint8_t> loaded;
+        const uint32_t size = f.flash.load_file2send(f.flash.fw_filename, loaded);
+        // What the transfer takes: whole pages, the range inside them, the last byte sent.
+        const uint64_t file_pages = size / vx::PAGE_SIZE;
+        const uint64_t sent_pages = f.flash.end_page - f.flash.begin_page + 1;
+        EXPECT_LE(f.flash.offset_page + sent_pages, file_pages);
+        EXPECT_LE((c.size - 1) / vx::PAGE_SIZE, f.flash.offset_page + sent_pages - 1);
+        EXPECT_TRUE(std::equal(image.begin(), image.end(), loaded.begin()));
+    }
 }
 
 TEST(CheckBootFile, MissingFileLeavesOnlyATrace) {

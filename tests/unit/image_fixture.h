@@ -11,6 +11,7 @@
 #include "app/cls_flash.h"
 #include "fake_platform.h"
 #include "image/image_check.h"
+#include "image/traced_checks.h"
 #include "image_builder.h"
 
 namespace vx::test {
@@ -45,7 +46,7 @@ struct ImageFixture {
     }
 };
 
-inline std::vector<uint8_t> make_image(const vximage::ImageSpec& recipe) {
+inline std::vector<uint8_t> make_image(const vximage::ImageRecipe& recipe) {
     std::vector<uint8_t> bytes;
     const std::string error = vximage::build_image(recipe, bytes);
     EXPECT_EQ(error, "") << "model " << recipe.model;
@@ -54,23 +55,28 @@ inline std::vector<uint8_t> make_image(const vximage::ImageSpec& recipe) {
 
 inline std::vector<uint8_t> make_image(int model, vximage::Kind kind,
                                        vximage::Breakage breakage = vximage::Breakage::none) {
-    vximage::ImageSpec recipe;
+    vximage::ImageRecipe recipe;
     recipe.model = model;
     recipe.kind = kind;
     recipe.breakage = breakage;
     return make_image(recipe);
 }
 
+// The traced check on the context, and what the check over bytes alone says about the image.
 inline int check_fw(Cls_flash& flash, int model, const std::vector<uint8_t>& bytes,
                     CheckOutcome* outcome = nullptr) {
     flash.printer_model = model;
-    return check_fw_image(flash, bytes.data(), bytes.size(), outcome);
+    if (outcome)
+        *outcome = check_fw_image(bytes.data(), bytes.size(), model).outcome;
+    return apply_fw_image(flash, bytes.data(), bytes.size());
 }
 
 inline int check_boot(Cls_flash& flash, int model, const std::vector<uint8_t>& bytes,
                       CheckOutcome* outcome = nullptr) {
     flash.printer_model = model;
-    return check_boot_image(flash, bytes.data(), bytes.size(), outcome);
+    if (outcome)
+        *outcome = check_boot_image(bytes.data(), bytes.size(), model).outcome;
+    return apply_boot_image(flash, bytes.data(), bytes.size());
 }
 
 }  // namespace vx::test

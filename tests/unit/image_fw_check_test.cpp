@@ -105,7 +105,7 @@ TEST(CheckFw, AnyChangedByteButTheLastTwoFailsTheChecksumAndASwapDoesNot) {
 
 TEST(CheckFw, TaggedImageSetsSectionsAndLimits) {
     ImageFixture f;
-    vximage::ImageSpec recipe;
+    vximage::ImageRecipe recipe;
     recipe.model = 3;
     recipe.pages = 100;
     recipe.fw_start = 0x10000;
@@ -132,7 +132,7 @@ TEST(CheckFw, TaggedImageSetsSectionsAndLimits) {
 
 TEST(CheckFw, PageFieldsWrapAt16Bits) {
     ImageFixture f;
-    vximage::ImageSpec recipe;
+    vximage::ImageRecipe recipe;
     recipe.model = 4;
     recipe.fw_start = 0x40000000;  // page 0x10000
     recipe.fw_end = 0xFFFFFFFF;    // page 0x3FFFF
@@ -181,7 +181,7 @@ TEST(CheckFw, ThreeSectionImageEndsWhereTrailersEnd) {
     } cases[] = {{0x20000, 11}, {0x1F000, 10}, {0x10, 6}};
     for (const auto& c : cases) {
         ImageFixture f;
-        vximage::ImageSpec recipe;
+        vximage::ImageRecipe recipe;
         recipe.model = 6;
         recipe.pages = 40;
         recipe.fw_end = 0x10000 + c.first_trailer_end - 1;

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 
 #include "app/catalogue.h"
@@ -23,14 +24,26 @@ public:
         out = result.failed_at == FileStage::ok ? content : std::vector<uint8_t>(3, 1);
         return result;
     }
+    UniqueFile open_for_writing(const std::string& path, bool append) override {
+        return native_platform().files.open_for_writing(path, append);
+    }
 };
 
 struct LoadFixture {
     test::TempDir dir;
     test::FakePlatform fake;
     StageFiles files;
-    Platform platform{fake.clock, fake.errors,   files,         fake.platform.profile, fake.serial,
-                      fake.ui,    fake.services, fake.printers, fake.registry};
+    Platform platform{fake.clock,
+                      fake.errors,
+                      files,
+                      fake.platform.profile,
+                      fake.serial,
+                      fake.ui,
+                      fake.services,
+                      fake.printers,
+                      fake.registry,
+                      fake.platform.usb,
+                      fake.platform.parallel};
     MessageCatalogue catalogue{platform};
     Cls_flash flash{platform, catalogue};
 };
@@ -70,9 +83,9 @@ TEST(LoadFile2Send, EmptyFileFailsWithoutMessage) {
 TEST(LoadFile2Send, ReturnsTheWholeFileAndTracesItsName) {
     LoadFixture f;
     f.flash.trace_on = true;
-    f.files.content.assign(40000, 0x5A);
+    f.files.content.assign(2 * PAGE_SIZE, 0x5A);
     std::vector<uint8_t> image;
-    EXPECT_EQ(f.flash.load_file2send("fw.bin", image), 40000u);
+    EXPECT_EQ(f.flash.load_file2send("fw.bin", image), 2 * PAGE_SIZE);
     EXPECT_EQ(image, f.files.content);
     std::fflush(f.flash.trace_file);
     std::string trace = f.dir.read("FlashTrace.dbg");
@@ -82,6 +95,33 @@ TEST(LoadFile2Send, ReturnsTheWholeFileAndTracesItsName) {
     EXPECT_EQ(trace, "[12:34:56][FLASH][load_file2send] Firmware FileName = fw.bin\n");
 }
 
+// Pages go out whole: a partial last page is filled up as erased flash, and the size handed
+// over (which the transfer divides into pages) counts it.
+TEST(LoadFile2Send, PartialLastPageIsFilledUpWithErasedBytes) {
+    const struct {
+        size_t file_size;
+        uint32_t handed_over;
+    } cases[] = {
+        {1, PAGE_SIZE},         {PAGE_SIZE, PAGE_SIZE}, {PAGE_SIZE + 1, 2 * PAGE_SIZE},
+        {0xFFD0, 0x10000},  // smallest model-6 boot image: its header page is sent
+        {40000, 3 * PAGE_SIZE},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.file_size);
+        LoadFixture f;
+        f.files.content.resize(c.file_size);
+        for (size_t i = 0; i < c.file_size; ++i)
+            f.files.content[i] = uint8_t(i * 7 + 1);
+        std::vector<uint8_t> image;
+        ASSERT_EQ(f.flash.load_file2send("boot.bin", image), c.handed_over);
+        ASSERT_EQ(image.size(), c.handed_over);
+        EXPECT_TRUE(std::equal(f.files.content.begin(), f.files.content.end(), image.begin()));
+        EXPECT_TRUE(std::all_of(image.begin() + std::ptrdiff_t(c.file_size), image.end(),
+                                [](uint8_t b) { return b == 0xFF; }));
+        EXPECT_TRUE(f.fake.ui.boxes.empty());
+    }
+}
+
 TEST(LoadFile2Send, RealFileFromDisk) {
     test::TempDir dir;
     test::FakePlatform fake;
@@ -89,7 +129,9 @@ TEST(LoadFile2Send, RealFileFromDisk) {
     Cls_flash flash{fake.platform, catalogue};
     dir.write("img.bin", std::string(20000, 'x'));
     std::vector<uint8_t> image;
-    EXPECT_EQ(flash.load_file2send("img.bin", image), 20000u);
+    EXPECT_EQ(flash.load_file2send("img.bin", image), 2 * PAGE_SIZE);
+    EXPECT_EQ(image[19999], 'x');
+    EXPECT_EQ(image[20000], 0xFF);
     EXPECT_EQ(flash.load_file2send("missing.bin", image), 0u);
 }
 

@@ -10,59 +10,19 @@
 #include "app/cls_flash.h"
 #include "platform/pages.h"
 #include "platform/system_info.h"
+#include "recording_view.h"
 
 namespace vx::test {
 
-// The main page's controls: check boxes shared with the window fake, bars as logs.
-class FakeMainView final : public MainPageView {
-public:
-    explicit FakeMainView(std::map<ImageBox, bool>& checks) : checks_(checks) {}
-
-    class Bar final : public ProgressView {
-    public:
-        std::vector<std::string> log;
-        void set_range(int low, int high) override {
-            log.push_back("range " + std::to_string(low) + " " + std::to_string(high));
-        }
-        void set_step(int step) override { log.push_back("step " + std::to_string(step)); }
-        void step() override { log.push_back("stepit"); }
-        void set_position(int position) override {
-            log.push_back("pos " + std::to_string(position));
-        }
-    };
-
-    std::string model;
-    Bar bank;
-    Bar pages;
-    int ended = -1;
-
-    void connection_line(const char*) override {}
-    void transfer_line(const char*) override {}
-    void computer_status(const char*) override {}
-    void printer_status(const char*) override {}
-    void reply_line(const char*) override {}
-    void bank_label(const char*) override {}
-    void page_range(const char*, const char*) override {}
-    void model_label(const char* text) override { model = text; }
-    ProgressView& bank_bar() override { return bank; }
-    ProgressView& pages_bar() override { return pages; }
-    bool is_checked(ImageBox box) override { return checks_[box]; }
-    void disable(ImageBox box) override { (void)box; }
-    void procedure_ended(int result) override { ended = result; }
-
-private:
-    std::map<ImageBox, bool>& checks_;
-};
-
 class FakePageWindow final : public MainPageWindow {
 public:
-    std::map<ImageBox, bool> checks;
+    RecordingMainView main_view;
+    std::map<ImageBox, bool>& checks = main_view.checks;  // the view reads what is set here
     std::map<ImageBox, bool> enabled{{ImageBox::firmware, true},
                                      {ImageBox::cg, true},
                                      {ImageBox::boot, true},
                                      {ImageBox::fpga, true},
                                      {ImageBox::keep_settings, true}};
-    FakeMainView main_view{checks};
     int cancel_to_close_calls = 0;
     std::vector<std::string> titles;
     std::vector<std::string> toolbar;  // the two texts, once created

@@ -9,6 +9,7 @@
 #include "app_fixture.h"
 #include "flash/main_page.h"
 #include "page_fakes.h"
+#include "protocol/bank_transfer.h"
 
 namespace vx::test {
 namespace {
@@ -97,7 +98,7 @@ TEST(MainPageInit, InteractiveModeHasToolbarAndClose) {
         } else {
             EXPECT_TRUE(p.window.toolbar.empty());
         }
-        EXPECT_EQ(p.window.main_view.model, "VX3:");  // before any detection
+        EXPECT_EQ(p.window.main_view.texts[Field::model], "VX3:");  // before any detection
     }
 }
 
@@ -216,9 +217,10 @@ TEST(MainPageStart, BarsAreSetUpAndTheProcedureStarts) {
         EXPECT_EQ(p.thread.args.view, &p.window.main_view);
         EXPECT_EQ(p.thread.args.flash, &p.flash);
         EXPECT_FALSE(p.flash.stop_requested);
-        EXPECT_EQ(p.window.main_view.bank.log, (std::vector<std::string>{c.bank_range, "step 1"}));
-        EXPECT_EQ(p.window.main_view.pages.log,
-                  (std::vector<std::string>{c.pages_range, "step 4"}));
+        EXPECT_EQ(p.window.main_view.bank_log,
+                  (std::vector<std::string>{c.bank_range, "step 1 0"}));
+        EXPECT_EQ(p.window.main_view.pages_log,
+                  (std::vector<std::string>{c.pages_range, "step 4 0"}));
         EXPECT_EQ(p.trace(), "[FLASH][main_page] Create Send_Thread\n");
     }
 }
@@ -396,16 +398,16 @@ TEST(MainPageCursor, WaitCursorOnlyWhileBusy) {
 TEST(WaitCursor, NoPreviousCursorIsNoError) {
     Page p;
     p.fake.ui.previous_cursor = nullptr;
-    EXPECT_EQ(p.flash.set_wait_cursor(1, nullptr), 1u);
+    EXPECT_EQ(p.flash.set_wait_cursor(1), 1u);
     EXPECT_TRUE(p.fake.ui.boxes.empty());
     EXPECT_EQ(p.fake.ui.cursor_sets, 1);
-    EXPECT_EQ(p.flash.set_wait_cursor(0, nullptr), 0u);
+    EXPECT_EQ(p.flash.set_wait_cursor(0), 0u);
     EXPECT_EQ(p.fake.ui.cursor_sets, 1);  // nothing to put back
     EXPECT_TRUE(p.fake.ui.boxes.empty());
 
     Page q;
-    q.flash.set_wait_cursor(1, nullptr);
-    q.flash.set_wait_cursor(0, nullptr);
+    q.flash.set_wait_cursor(1);
+    q.flash.set_wait_cursor(0);
     EXPECT_EQ(q.fake.ui.cursor_sets, 2);  // the earlier cursor is back
 }
 

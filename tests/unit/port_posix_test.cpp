@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <pty.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -158,6 +159,33 @@ TEST(PosixSerialPurge, KeepsWrittenBytesAndDropsPendingInput) {
     uint32_t got = 9;
     ASSERT_TRUE(dev->read(buf, 8, got));
     EXPECT_EQ(got, 0u);  // the stale input is gone
+}
+
+// A pty has no output queue (TIOCOUTQ reads 0: written bytes are with the peer already), so
+// the purge's bounded wait ends at once even while the peer reads nothing.
+TEST(PosixSerialPurge, UnreadPeerDoesNotHoldThePurge) {
+    Pty pty;
+    auto dev = open_pty(pty);
+    ASSERT_TRUE(dev);
+    int slave = ::open(pty.name, O_RDWR | O_NOCTTY);
+    ASSERT_GE(slave, 0);
+    int queued = -1;
+    EXPECT_EQ(ioctl(slave, TIOCOUTQ, &queued), 0) << std::strerror(errno);
+    EXPECT_EQ(queued, 0);
+    ::close(slave);
+    CommState s;
+    ASSERT_TRUE(dev->get_comm_state(s));
+    s.baud = 9600;
+    ASSERT_TRUE(dev->set_comm_state(s));
+    const std::string out(8000, 'x');  // over eight seconds of line time at 9600
+    uint32_t written = 0;
+    ASSERT_TRUE(dev->write(reinterpret_cast<const uint8_t*>(out.data()), 8000, written));
+    const auto start = Clock::now();
+    EXPECT_TRUE(dev->purge());
+    EXPECT_LT(elapsed_ms(start), 400);
+    EXPECT_FALSE(dev->last_purge_drain().timed_out);
+    EXPECT_EQ(dev->last_purge_drain().waited_ms, 0u);
+    EXPECT_EQ(pty.drain(), out);
 }
 
 TEST(PosixSerialLine, SupportedAndRefusedSettings) {

@@ -48,16 +48,17 @@ uint8_t scratch[64];
 INSTANTIATE_TEST_SUITE_P(
     Serial, ReadTimeouts_,
     ::testing::Values(
-        TimeoutCase{"read_com", [](Cls_flash& c) { c.read_com(scratch, 8, 300); }, 300},
-        TimeoutCase{"read_com_block", [](Cls_flash& c) { c.read_com_block(scratch, 4, 500); }, 500},
+        TimeoutCase{"read_com", [](Cls_flash& c) { c.read_port(scratch, 8, 300); }, 300},
+        TimeoutCase{"read_com_block", [](Cls_flash& c) { c.read_port_block(scratch, 4, 500); },
+                    500},
         TimeoutCase{"read_port", [](Cls_flash& c) { c.read_port(scratch, 1, 10000); }, 10000},
-        TimeoutCase{"write_read_reply", [](Cls_flash& c) { c.write_read_com(CMD, 3, scratch, 8); },
+        TimeoutCase{"write_read_reply", [](Cls_flash& c) { c.write_read_port(CMD, 3, scratch, 8); },
                     2000},
         TimeoutCase{"write_read_no_reply",
                     [](Cls_flash& c) { c.write_read_port(CMD, 3, nullptr, 0); }, 2000},
         TimeoutCase{"hex_command",
                     [](Cls_flash& c) { c.send_hex_command("1b40", 0, nullptr, 0, 1); }, 50},
-        TimeoutCase{"write_com_keeps_last", [](Cls_flash& c) { c.write_com(CMD, 3, scratch, 8); },
+        TimeoutCase{"write_com_keeps_last", [](Cls_flash& c) { c.write_port(CMD, 3, scratch, 8); },
                     0}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -77,7 +78,7 @@ TEST_P(ReadComCapacity, StoresAtMostCapacityMinusOneAndStaysInside) {
     FakeSerialDevice& dev = f.open();
     queue(dev, c.incoming);
     std::vector<uint8_t> buf(c.capacity + 4, GUARD);
-    EXPECT_EQ(f.flash.read_com(buf.data(), c.capacity, 100), c.expected);
+    EXPECT_EQ(f.flash.read_port(buf.data(), c.capacity, 100), c.expected);
     for (int i = 0; i < c.expected; ++i)
         EXPECT_EQ(buf[i], 'a' + i) << i;
     for (uint32_t i = c.expected; i < c.capacity; ++i)
@@ -96,11 +97,11 @@ INSTANTIATE_TEST_SUITE_P(Serial, ReadComCapacity,
 TEST(ReadCom, NoBufferOrClosedPortReadsNothing) {
     PortFixture f;
     uint8_t buf[4] = {GUARD, GUARD, GUARD, GUARD};
-    EXPECT_EQ(f.flash.read_com(buf, 4, 100), 0);  // not open
+    EXPECT_EQ(f.flash.read_port(buf, 4, 100), 0);  // not open
     EXPECT_EQ(buf[0], GUARD);
     FakeSerialDevice& dev = f.open();
     queue(dev, 3);
-    EXPECT_EQ(f.flash.read_com(nullptr, 4, 100), 0);
+    EXPECT_EQ(f.flash.read_port(nullptr, 4, 100), 0);
     EXPECT_EQ(dev.incoming.size(), 3u);
 }
 
@@ -109,7 +110,7 @@ TEST(ReadCom, SilentPrinterCostsTwiceTheTimeoutPerByteRead) {
     f.open();
     uint8_t buf[8];
     const uint64_t before = f.fake.clock.now;
-    EXPECT_EQ(f.flash.read_com(buf, 8, 10000), 0);
+    EXPECT_EQ(f.flash.read_port(buf, 8, 10000), 0);
     EXPECT_EQ(f.fake.clock.now - before, 20000u);  // one empty single-byte read
 }
 
@@ -120,7 +121,7 @@ TEST(ReadComBlock, PartialResultZeroesTheRest) {
     FakeSerialDevice& dev = f.open();
     queue(dev, 2);
     uint8_t buf[6] = {GUARD, GUARD, GUARD, GUARD, GUARD, GUARD};
-    EXPECT_EQ(f.flash.read_com_block(buf, 4, 500), 2);
+    EXPECT_EQ(f.flash.read_port_block(buf, 4, 500), 2);
     EXPECT_EQ(buf[0], 'a');
     EXPECT_EQ(buf[1], 'b');
     EXPECT_EQ(buf[2], 0);
@@ -133,7 +134,7 @@ TEST(ReadComBlock, SilentOneByteReadWaitsTwiceTheTimeout) {
     f.open();
     uint8_t b = 0;
     const uint64_t before = f.fake.clock.now;
-    EXPECT_EQ(f.flash.read_com_block(&b, 1, 2000), 0);
+    EXPECT_EQ(f.flash.read_port_block(&b, 1, 2000), 0);
     EXPECT_EQ(f.fake.clock.now - before, 4000u);
 }
 
@@ -142,10 +143,10 @@ TEST(ReadComBlock, FailedReadAndEmptyRequestsGiveZero) {
     FakeSerialDevice& dev = f.open();
     queue(dev, 4);
     uint8_t buf[4];
-    EXPECT_EQ(f.flash.read_com_block(buf, 0, 500), 0);
-    EXPECT_EQ(f.flash.read_com_block(nullptr, 4, 500), 0);
+    EXPECT_EQ(f.flash.read_port_block(buf, 0, 500), 0);
+    EXPECT_EQ(f.flash.read_port_block(nullptr, 4, 500), 0);
     dev.read_fails = true;
-    EXPECT_EQ(f.flash.read_com_block(buf, 4, 500), 0);
+    EXPECT_EQ(f.flash.read_port_block(buf, 4, 500), 0);
 }
 
 // ---- writes ----
@@ -156,17 +157,17 @@ TEST(WriteReadCom, FailedWriteGivesZeroAndReadsNothing) {
     dev.write_fails = true;
     queue(dev, 3);
     uint8_t reply[8];
-    EXPECT_EQ(f.flash.write_read_com(CMD, 3, reply, 8), 0);
+    EXPECT_EQ(f.flash.write_read_port(CMD, 3, reply, 8), 0);
     EXPECT_EQ(dev.incoming.size(), 3u);
 }
 
 TEST(WriteReadCom, ReturnsWrittenCountOrReplyCount) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
-    EXPECT_EQ(f.flash.write_read_com(CMD, 3, nullptr, 0), 3);
+    EXPECT_EQ(f.flash.write_read_port(CMD, 3, nullptr, 0), 3);
     dev.on_write = [](FakeSerialDevice& d, const uint8_t*, uint32_t) { queue(d, 5, 'x'); };
     uint8_t reply[5] = {GUARD, GUARD, GUARD, GUARD, GUARD};
-    EXPECT_EQ(f.flash.write_read_com(CMD, 3, reply, 4), 3);  // capacity - 1
+    EXPECT_EQ(f.flash.write_read_port(CMD, 3, reply, 4), 3);  // capacity - 1
     EXPECT_EQ(reply[0], 'x');
     EXPECT_EQ(reply[3], 0);
     EXPECT_EQ(reply[4], GUARD);

@@ -7,51 +7,17 @@
 #include <vector>
 
 #include "image_builder.h"
-#include "platform/main_view.h"
 #include "port_fixture.h"
+#include "recording_view.h"
 
 namespace vx::test {
 namespace {
 
 const uint8_t SYNC[7] = {0, 0x05, 0x16, 0x17, 0x18, 0x1A, 0x20};
 
-// A page whose window is a token, so the transfers write their lines to the fake UI, and
-// whose bars write to the fake UI's progress log.
-class TokenView final : public MainPageView, private ProgressView {
-public:
-    explicit TokenView(FakeUi& ui) : ui_(ui) {}
-    void connection_line(const char*) override {}
-    void transfer_line(const char*) override {}
-    void computer_status(const char*) override {}
-    void printer_status(const char*) override {}
-    void reply_line(const char*) override {}
-    void bank_label(const char*) override {}
-    void page_range(const char*, const char*) override {}
-    void model_label(const char*) override {}
-    ProgressView& bank_bar() override { return *this; }
-    ProgressView& pages_bar() override { return *this; }
-    bool is_checked(ImageBox) override { return false; }
-    void disable(ImageBox) override {}
-    void procedure_ended(int) override {}
-    WindowHandle box_owner() const override { return const_cast<int*>(&token_); }
-
-private:
-    void set_range(int low, int high) override {
-        ui_.progress(nullptr, ProgressOp::set_range, low, high);
-    }
-    void set_step(int step) override { ui_.progress(nullptr, ProgressOp::set_step, step, 0); }
-    void step() override { ui_.progress(nullptr, ProgressOp::step_it, 0, 0); }
-    void set_position(int position) override {
-        ui_.progress(nullptr, ProgressOp::set_pos, position, 0);
-    }
-    FakeUi& ui_;
-    int token_ = 0;
-};
-
 struct Procedure : PortFixture {
-    TokenView page{fake.ui};
-    NullMainView no_page;
-    send_thread_args args{&page, &flash};
+    RecordingMainView view;
+    send_thread_args args{&view, &flash};
 
     // A printer of `model` (0: silent) behind COM1.
     void printer(int model) {
@@ -67,7 +33,7 @@ struct Procedure : PortFixture {
     }
     void image(int model, vximage::Kind kind,
                vximage::Breakage breakage = vximage::Breakage::none) {
-        vximage::ImageSpec recipe;
+        vximage::ImageRecipe recipe;
         recipe.model = model;
         recipe.kind = kind;
         recipe.breakage = breakage;
@@ -77,7 +43,7 @@ struct Procedure : PortFixture {
         std::snprintf(flash.fw_filename, sizeof flash.fw_filename, "%s",
                       dir.file("image.bin").c_str());
     }
-    void silent() { args.view = &no_page; }
+    void silent() { args.view = nullptr; }
     int run() { return send_thread(args); }
 };
 
@@ -111,11 +77,11 @@ TEST_P(Endings, Table) {
                                      "[FLASH][send_thread] open_port \n", c.trace}));
     EXPECT_EQ(p.ko(), c.ko);
     if (c.connection == "-") {
-        EXPECT_EQ(p.fake.ui.texts.count(IDC_CONNECTION), 0u);
+        EXPECT_EQ(p.view.texts.count(Field::connection), 0u);
     } else {
-        EXPECT_EQ(p.fake.ui.texts[IDC_CONNECTION], c.connection);
+        EXPECT_EQ(p.view.texts[Field::connection], c.connection);
     }
-    EXPECT_EQ(p.fake.ui.closes, c.closes);
+    EXPECT_EQ(p.view.results, c.closes);
 }
 
 const std::string OPEN_ERROR = "[FLASH][send_thread] open_port Error !\n";
@@ -225,7 +191,7 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    1,
                    SEND_FW,
-                   [](Procedure& p) { p.fake.ui.checks[IDC_CHK_BOOT] = 1; },
+                   [](Procedure& p) { p.view.checks[ImageBox::boot] = true; },
                    0,
                    "[FLASH][send_thread] SEND_BOOT Invalid operation !\n",
                    "",
@@ -235,7 +201,7 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    2,
                    0,
-                   [](Procedure& p) { p.fake.ui.checks[IDC_CHK_FIRMWARE] = 2; },
+                   [](Procedure& p) { p.view.checks[ImageBox::firmware] = false; },
                    1,
                    "",
                    "",
@@ -245,7 +211,7 @@ INSTANTIATE_TEST_SUITE_P(
                    0,
                    2,
                    0,
-                   [](Procedure& p) { p.fake.ui.checks[IDC_CHK_FPGA] = 1; },
+                   [](Procedure& p) { p.view.checks[ImageBox::fpga] = true; },
                    0,
                    "[FLASH][send_thread] SEND_FPGA Invalid operation !\n",
                    "",
@@ -292,10 +258,11 @@ TEST(ProcedureBoxes, KeepSettingsDisabledUnlessModel1) {
         p.flash.flash_mode = INTERACTIVE_MODE;
         p.printer(model);
         EXPECT_EQ(p.run(), 1);
-        const bool disabled = !p.fake.ui.disabled.empty() && p.fake.ui.disabled[0] == IDC_CHK_KEEP;
+        const bool disabled =
+            !p.view.disabled.empty() && p.view.disabled[0] == ImageBox::keep_settings;
         EXPECT_EQ(disabled, model != 1) << model;
         EXPECT_EQ(p.flash.cursor_busy, 0u);
-        EXPECT_EQ(p.flash.serial, nullptr);
+        EXPECT_FALSE(p.flash.port_open());
     }
 }
 
@@ -303,14 +270,14 @@ TEST(ProcedureBoxes, InvalidImageBoxOnlyInInteractiveMode) {
     Procedure p;
     p.flash.flash_mode = INTERACTIVE_MODE;
     p.printer(2);
-    p.fake.ui.checks[IDC_CHK_FIRMWARE] = 1;
+    p.view.checks[ImageBox::firmware] = true;
     std::snprintf(p.flash.fw_filename, sizeof p.flash.fw_filename, "missing.bin");
     EXPECT_EQ(p.run(), 0);
-    EXPECT_EQ(p.fake.ui.texts[IDC_TRANSFER], "M45");
+    EXPECT_EQ(p.view.texts[Field::transfer], "M45");
     ASSERT_FALSE(p.fake.ui.boxes.empty());
     EXPECT_EQ(p.fake.ui.boxes.back().caption, "M2");
     EXPECT_EQ(p.fake.ui.boxes.back().text, "M45");
-    EXPECT_TRUE(p.fake.ui.closes.empty());
+    EXPECT_TRUE(p.view.results.empty());
 }
 
 // ---- which sequence row runs ----
@@ -346,19 +313,19 @@ TEST_P(Rows, ChoosesTheSequence) {
         EXPECT_TRUE(in_order(trace, {line}));
     EXPECT_EQ(p.ko(), c.error_10 ? "[Error 10] Init Download Error.\n" : "");
     if (!c.status.empty()) {
-        EXPECT_TRUE(std::find(p.fake.ui.text_log.begin(), p.fake.ui.text_log.end(),
-                              std::make_pair(IDC_TRANSFER, c.status)) != p.fake.ui.text_log.end())
+        EXPECT_TRUE(std::find(p.view.text_log.begin(), p.view.text_log.end(),
+                              std::make_pair(Field::transfer, c.status)) != p.view.text_log.end())
             << c.status;
     }
-    EXPECT_EQ(p.fake.ui.texts[IDC_TRANSFER], "M2");  // the header failure
+    EXPECT_EQ(p.view.texts[Field::transfer], "M2");  // the header failure
     if (c.begin >= 0) {
         EXPECT_EQ(p.flash.begin_page, static_cast<uint32_t>(c.begin));
         EXPECT_EQ(p.flash.end_page, static_cast<uint32_t>(c.end));
         const std::string range = "range 0 " + std::to_string(c.end - c.begin + 1);
-        EXPECT_EQ(p.fake.ui.progress_log.empty() ? "" : p.fake.ui.progress_log[0], range);
+        EXPECT_EQ(p.view.progress_log.empty() ? "" : p.view.progress_log[0], range);
     }
-    EXPECT_EQ(p.fake.ui.closes, std::vector<int>{0});
-    EXPECT_EQ(p.flash.serial, nullptr);
+    EXPECT_EQ(p.view.results, std::vector<int>{0});
+    EXPECT_FALSE(p.flash.port_open());
     EXPECT_EQ(p.flash.cursor_busy, 0u);
 }
 
@@ -467,10 +434,10 @@ TEST(ProcedureBar, PagesBarRangeIsSixteenBits) {
     p.printer(2);
     p.image(2, Kind::fw);
     EXPECT_EQ(p.run(), 0);
-    ASSERT_GE(p.fake.ui.progress_log.size(), 2u);
+    ASSERT_GE(p.view.progress_log.size(), 2u);
     const uint16_t pages = static_cast<uint16_t>(p.flash.end_page - p.flash.begin_page + 1);
-    EXPECT_EQ(p.fake.ui.progress_log[0], "range 0 " + std::to_string(pages));
-    EXPECT_EQ(p.fake.ui.progress_log[1], "step 4 0");
+    EXPECT_EQ(p.view.progress_log[0], "range 0 " + std::to_string(pages));
+    EXPECT_EQ(p.view.progress_log[1], "step 4 0");
 }
 
 }  // namespace

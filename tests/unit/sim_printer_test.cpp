@@ -277,7 +277,7 @@ TEST(SimPrinter, ReturnsToIdleAfterADownloadOrAStall) {
     EXPECT_EQ(s.take(), Bytes{0x17});
 }
 
-TEST(SimPrinter, ParsesFaultSpecs) {
+TEST(SimPrinter, ParsesFaultRecipes) {
     struct Case {
         const char* recipe;
         bool ok;

@@ -9,7 +9,6 @@
 
 #include "image_builder.h"
 #include "image_info.h"
-#include "platform/platform.h"
 
 namespace {
 
@@ -71,7 +70,7 @@ bool parse_number(const char* text, uint64_t max, uint64_t& out) {
 }
 
 int make(int argc, char** argv) {
-    vximage::ImageSpec recipe;
+    vximage::ImageRecipe recipe;
     std::string output;
     bool have_kind = false;
     for (int i = 2; i < argc; ++i) {
@@ -175,7 +174,7 @@ int info(int argc, char** argv) {
     }
     if (file.empty())
         return usage("info needs a FILE");
-    return vximage::run_info(vx::native_platform(), file, model, std::cout);
+    return vximage::run_info(file, model, std::cout);
 }
 
 }  // namespace

@@ -24,6 +24,11 @@ public:
     Fd(const Fd&) = delete;
     Fd& operator=(const Fd&) = delete;
     int get() const { return fd_; }
+    int release() {
+        const int fd = fd_;
+        fd_ = -1;
+        return fd;
+    }
 
 private:
     int fd_;
@@ -84,6 +89,37 @@ public:
         }
         out.resize(got);
         return {};
+    }
+
+    // A pipe or device is refused before the open (opening a device can act on it) and
+    // again after it, in case one replaced the file meanwhile; O_NONBLOCK keeps that open
+    // from waiting for a reader. A regular file is emptied only once it is known to be one.
+    UniqueFile open_for_writing(const std::string& path, bool append) override {
+        struct stat st;
+        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+            errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
+            return nullptr;
+        }
+        const int mode = append ? O_APPEND : 0;
+        Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | mode,
+                     0666));
+        if (fd.get() < 0)
+            return nullptr;  // ENXIO: a pipe without a reader
+        if (::fstat(fd.get(), &st) != 0)
+            return nullptr;
+        if (!S_ISREG(st.st_mode)) {
+            errno = EINVAL;
+            return nullptr;
+        }
+        const int flags = ::fcntl(fd.get(), F_GETFL);
+        if ((!append && ::ftruncate(fd.get(), 0) != 0) || flags < 0 ||
+            ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
+            return nullptr;
+        }
+        UniqueFile file(::fdopen(fd.get(), append ? "a" : "w"));
+        if (file)
+            fd.release();
+        return file;
     }
 };
 

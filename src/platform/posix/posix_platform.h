@@ -12,5 +12,7 @@ Ui& posix_ui();
 Services& posix_services();
 PrinterQueues& posix_printers();
 ToolkitRegistry& posix_registry();
+UsbPrinters& posix_usb();
+ParallelPorts& posix_parallel();
 
 }  // namespace vx

@@ -11,11 +11,14 @@
 #include <algorithm>
 #include <cctype>
 #include <cerrno>
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 
 #include "platform/posix/posix_serial.h"
+#include "platform/serial_drain.h"
 
 namespace vx {
 namespace {
@@ -193,15 +196,32 @@ public:
         return ioctl(fd_.get(), TIOCMBIS, &bits) == 0;
     }
 
-    // The output queue is drained, not flushed: tcflush(TCOFLUSH) would drop bytes written
-    // but not yet sent (on a pty, bytes the peer has not read yet).
+    // The output queue is waited for, not flushed: tcflush(TCOFLUSH) would drop bytes
+    // written but not yet sent (on a pty, bytes the peer has not read yet). tcdrain cannot
+    // be bounded, so TIOCOUTQ is polled instead; a pty reports 0, its bytes being with the
+    // peer already.
     bool purge() override {
-        while (tcdrain(fd_.get()) != 0) {
-            if (errno != EINTR)
-                break;
-        }
-        return tcflush(fd_.get(), TCIFLUSH) == 0;
+        termios tio{};
+        if (tcgetattr(fd_.get(), &tio) != 0)
+            tio.c_cflag = CS8;  // and speed 0: the wait assumes the fallback speed
+        const tcflag_t size = tio.c_cflag & CSIZE;
+        const uint32_t data_bits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+        const int fd = fd_.get();
+        last_drain_ = wait_for_drain(
+            [fd](uint32_t& n) {
+                int queued = 0;
+                if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0)
+                    return false;
+                n = static_cast<uint32_t>(queued);
+                return true;
+            },
+            monotonic_ms,
+            [](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); },
+            speed_baud(cfgetospeed(&tio)),
+            frame_bits(data_bits, (tio.c_cflag & PARENB) != 0, (tio.c_cflag & CSTOPB) != 0));
+        return tcflush(fd, TCIFLUSH) == 0;
     }
+    PurgeDrain last_purge_drain() const override { return last_drain_; }
 
     bool write(const uint8_t* data, uint32_t length, uint32_t& written) override {
         written = 0;
@@ -294,6 +314,7 @@ private:
     bool have_saved_ = false;
     char evt_char_ = 0;
     ReadTimeouts timeouts_{};
+    PurgeDrain last_drain_{};
 };
 
 // "COMn" (any letter case, as Windows device names) is /dev/ttyS(n-1).
@@ -339,6 +360,10 @@ public:
         return device;
     }
     OpenFailure last_open_failure() const override { return last_failure_; }
+    const char* access_denied_advice() const override {
+        return "Add the user to the group that owns the device (usually dialout: sudo usermod "
+               "-a -G dialout USER), then log in again.";
+    }
 
 private:
     static std::unique_ptr<SerialDevice> open_device(const char* name) {

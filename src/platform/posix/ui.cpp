@@ -42,11 +42,6 @@ public:
         return previous ? previous : &wait_cursor_token;
     }
     bool nudge_pointer() override { return true; }
-    void set_control_text(WindowHandle, int, const char*) override {}
-    int get_check(WindowHandle, int) override { return 0; }
-    void enable_control(WindowHandle, int, bool) override {}
-    void progress(WindowHandle, ProgressOp, int, int) override {}
-    void post_close(WindowHandle, int) override {}
 
     // Returns 1 at once: the caller's exit code is then 1, which is the interactive result
     // and, in unattended mode, the failure code, since nothing was sent.

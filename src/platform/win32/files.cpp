@@ -1,3 +1,4 @@
+#include <io.h>
 #include <windows.h>
 
 #include <new>
@@ -82,6 +83,19 @@ public:
             SetLastError(result.error);
         }
         return result;
+    }
+
+    // Only a disk file: a console or pipe name would take the output elsewhere.
+    UniqueFile open_for_writing(const std::string& path, bool append) override {
+        UniqueFile file(std::fopen(path.c_str(), append ? "a" : "w"));
+        if (file) {
+            const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get())));
+            if (GetFileType(handle) != FILE_TYPE_DISK) {
+                SetLastError(ERROR_INVALID_NAME);
+                return nullptr;
+            }
+        }
+        return file;
     }
 };
 

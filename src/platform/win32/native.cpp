@@ -7,7 +7,8 @@ namespace vx {
 Platform& native_platform() {
     static Platform platform{win32_clock(),    win32_errors(),       win32_files(),
                              win32_profile(),  win32_serial_ports(), win32_ui(),
-                             win32_services(), win32_printers(),     win32_registry()};
+                             win32_services(), win32_printers(),     win32_registry(),
+                             win32_usb(),      win32_parallel()};
     return platform;
 }
 

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/serial_drain.h"
 #include "platform/win32/win32_handle.h"
 #include "platform/win32/win32_serial.h"
 
@@ -87,13 +88,33 @@ public:
 
     bool set_rts() override { return EscapeCommFunction(h(), SETRTS) != 0; }
 
-    // Writes are synchronous, so the output queue holds nothing of ours once they return;
-    // only pending input is discarded. (A transmit purge drops bytes still in the driver's
-    // buffer on USB adapters, and on Wine drops what the far end has not read yet.)
+    // Only pending input is discarded. (A transmit purge drops bytes still in the driver's
+    // buffer on USB adapters, and on Wine drops what the far end has not read yet.) Bytes
+    // still queued are waited for first; FlushFileBuffers cannot be bounded, so the queue
+    // that ClearCommError reports is polled instead.
     bool purge() override {
-        FlushFileBuffers(h());
-        return PurgeComm(h(), PURGE_RXCLEAR) != 0;
+        DCB dcb = dcb_;
+        dcb.DCBlength = sizeof dcb;
+        if (!have_dcb_ && !GetCommState(h(), &dcb)) {
+            dcb.BaudRate = 0;  // the fallback speed
+            dcb.ByteSize = 8;
+        }
+        const HANDLE handle = h();
+        last_drain_ = wait_for_drain(
+            [handle](uint32_t& n) {
+                DWORD errors = 0;
+                COMSTAT stat{};
+                if (!ClearCommError(handle, &errors, &stat))
+                    return false;
+                n = stat.cbOutQue;
+                return true;
+            },
+            [] { return static_cast<uint64_t>(GetTickCount64()); }, [](uint32_t ms) { Sleep(ms); },
+            dcb.BaudRate,
+            frame_bits(dcb.ByteSize, dcb.Parity != NOPARITY, dcb.StopBits != ONESTOPBIT));
+        return PurgeComm(handle, PURGE_RXCLEAR) != 0;
     }
+    PurgeDrain last_purge_drain() const override { return last_drain_; }
 
     bool write(const uint8_t* data, uint32_t length, uint32_t& written) override {
         DWORD n = 0;
@@ -124,6 +145,7 @@ private:
     UniqueFileHandle handle_;
     DCB dcb_{};
     bool have_dcb_ = false;
+    PurgeDrain last_drain_{};
 };
 
 // "COMn" opens through the device namespace, which COM10 and above need.

@@ -32,39 +32,6 @@ public:
         return SetCursorPos(pt.x + 1, pt.y + 1) != FALSE;
     }
 
-    void set_control_text(WindowHandle page, int id, const char* text) override {
-        SetDlgItemTextA(hwnd(page), id, text);
-    }
-
-    int get_check(WindowHandle page, int id) override {
-        return static_cast<int>(IsDlgButtonChecked(hwnd(page), id));
-    }
-
-    void enable_control(WindowHandle page, int id, bool enabled) override {
-        EnableWindow(GetDlgItem(hwnd(page), id), enabled ? TRUE : FALSE);
-    }
-
-    void progress(WindowHandle bar, ProgressOp op, int a, int b) override {
-        switch (op) {
-            case ProgressOp::set_range:
-                SendMessageA(hwnd(bar), PBM_SETRANGE, 0, MAKELPARAM(a, b));
-                break;
-            case ProgressOp::set_step:
-                SendMessageA(hwnd(bar), PBM_SETSTEP, static_cast<WPARAM>(a), 0);
-                break;
-            case ProgressOp::step_it:
-                SendMessageA(hwnd(bar), PBM_STEPIT, 0, 0);
-                break;
-            case ProgressOp::set_pos:
-                SendMessageA(hwnd(bar), PBM_SETPOS, static_cast<WPARAM>(a), 0);
-                break;
-        }
-    }
-
-    void post_close(WindowHandle page, int result) override {
-        PostMessageA(hwnd(page), WM_CLOSE, static_cast<WPARAM>(result), 0);
-    }
-
     int run_property_sheet(const SheetRequest& request) override {
         return win32_run_property_sheet(request);
     }

@@ -12,6 +12,8 @@ Ui& win32_ui();
 Services& win32_services();
 PrinterQueues& win32_printers();
 ToolkitRegistry& win32_registry();
+UsbPrinters& win32_usb();
+ParallelPorts& win32_parallel();
 
 // Runs the property sheet of the two sheet modes (sheet.cpp).
 int win32_run_property_sheet(const SheetRequest& request);

@@ -71,6 +71,36 @@ TEST(Win32Files, ExistsAndRemove) {
     EXPECT_EQ(sys().files.path_separator(), '\\');
 }
 
+TEST(Win32Files, OpenForWritingTakesDiskFilesOnly) {
+    test::TempDir dir;
+    dir.write("kept.txt", "old\r\n");
+    dir.write("emptied.txt", "old\r\n");
+    CreateDirectoryA(dir.file("sub").c_str(), nullptr);
+    const struct {
+        std::string path;
+        bool append, opens;
+        const char* after;
+    } cases[] = {
+        {dir.file("new.txt"), false, true, "new\r\n"},  // text mode
+        {dir.file("kept.txt"), true, true, "old\r\nnew\r\n"},
+        {dir.file("emptied.txt"), false, true, "new\r\n"},
+        {dir.file("sub"), false, false, nullptr},
+        {"NUL", true, false, nullptr},  // a device
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.path);
+        UniqueFile f = sys().files.open_for_writing(c.path, c.append);
+        ASSERT_EQ(f != nullptr, c.opens);
+        if (f) {
+            std::fputs("new\n", f.get());
+            f.reset();
+            std::vector<uint8_t> out;
+            sys().files.read_whole(c.path, out);
+            EXPECT_EQ(std::string(out.begin(), out.end()), c.after);
+        }
+    }
+}
+
 TEST(Win32Files, StartupDirectoryIsTheUpperCasedCurrentDirectory) {
     test::TempDir dir;  // also the current directory
     char cwd[MAX_PATH] = {};

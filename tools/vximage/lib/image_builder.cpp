@@ -53,13 +53,13 @@ struct Built {
     bool has_checksum = false;
 };
 
-std::string not_for(Breakage what, const ImageSpec& s) {
+std::string not_for(Breakage what, const ImageRecipe& s) {
     return std::string("--break ") + breakage_name(what) + " does not apply to a " +
            (s.kind == Kind::fw ? "firmware" : "boot") + " image of model " +
            std::to_string(s.model);
 }
 
-std::string build_fw(const ImageSpec& s, uint32_t pages, Built& out) {
+std::string build_fw(const ImageRecipe& s, uint32_t pages, Built& out) {
     std::vector<uint8_t>& b = out.b;
     const uint32_t size = pages * PAGE;
     const Breakage brk = s.breakage;
@@ -165,7 +165,7 @@ std::string build_fw(const ImageSpec& s, uint32_t pages, Built& out) {
     return {};
 }
 
-std::string build_boot(const ImageSpec& s, uint32_t pages, Built& out) {
+std::string build_boot(const ImageRecipe& s, uint32_t pages, Built& out) {
     std::vector<uint8_t>& b = out.b;
     const uint32_t size = pages * PAGE;
     const Breakage brk = s.breakage;
@@ -251,7 +251,7 @@ void fill_pseudo_random(std::vector<uint8_t>& bytes, uint64_t seed) {
     }
 }
 
-std::string build_image(const ImageSpec& recipe, std::vector<uint8_t>& out) {
+std::string build_image(const ImageRecipe& recipe, std::vector<uint8_t>& out) {
     out.clear();
     uint32_t pages = recipe.pages ? recipe.pages : default_pages(recipe.model, recipe.kind);
     if (recipe.kind == Kind::fw && recipe.model == 2 && recipe.breakage == Breakage::short_file) {

@@ -24,7 +24,7 @@ enum class Breakage {
     gc,             // "GC i: " altered (models 3 and 4 firmware)
 };
 
-struct ImageSpec {
+struct ImageRecipe {
     int model = 0;
     Kind kind = Kind::fw;
     uint32_t pages = 0;  // 0: the model's default
@@ -40,7 +40,7 @@ struct ImageSpec {
 };
 
 // Builds the image into `out`; returns an empty string, or why the recipe cannot be built.
-std::string build_image(const ImageSpec& recipe, std::vector<uint8_t>& out);
+std::string build_image(const ImageRecipe& recipe, std::vector<uint8_t>& out);
 
 uint32_t default_pages(int model, Kind kind);
 

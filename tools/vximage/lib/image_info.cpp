@@ -4,8 +4,7 @@
 #include <fstream>
 #include <iterator>
 
-#include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "image/image_check.h"
 #include "image/image_format.h"
 
 namespace vximage {
@@ -36,37 +35,39 @@ std::string range(const char* name, long long first, long long last) {
     return std::string(name) + format(" pages %lld-%lld", first, last);
 }
 
-std::string fw_sections(const vx::Cls_flash& f, int model, uint32_t pages) {
+std::string fw_sections(const vx::FwLayout& f, int model) {
+    const vx::SectionPages& s = f.sections;
     switch (model) {
         case 1:
-            return format("whole flash image, flash pages 0-%lld (FW 0-31, CG 32-63)", pages - 1LL);
+            return format("whole flash image, flash pages 0-%lld (FW 0-31, CG 32-63)",
+                          f.pages - 1LL);
         case 2:
             return format("whole flash image, flash pages 0-%lld (FW 16-55, CG 64-%lld)",
-                          pages - 1LL, f.end_cg);
+                          f.pages - 1LL, s.end_cg);
         case 3:
         case 4:
-            return range("FW", f.start_fw, f.end_fw) + ", " + range("CG", f.start_cg, f.end_cg) +
+            return range("FW", s.start_fw, s.end_fw) + ", " + range("CG", s.start_cg, s.end_cg) +
                    format(", highest end page %lld", f.max_page);
         case 5:
             return format(
                 "image holds flash pages 4-%lld; fixed ranges FW 4-155, CG 160-36; "
                 "highest end page %lld",
-                pages + 3LL, f.max_page);
+                f.pages + 3LL, f.max_page);
         default:
-            return range("FW", f.start_fw, f.end_fw) + ", " +
-                   range("FPGA", f.start_FPGA, f.end_FPGA) + ", " +
-                   range("CG", f.start_cg, f.end_cg) +
+            return range("FW", s.start_fw, s.end_fw) + ", " +
+                   range("FPGA", s.start_FPGA, s.end_FPGA) + ", " +
+                   range("CG", s.start_cg, s.end_cg) +
                    format(", highest end page %lld", f.max_page);
     }
 }
 
-std::string boot_sections(const vx::Cls_flash& f, int model) {
-    std::string texts = std::string("texts \"") + vx::bounded_text(f.boot_text_a, 8) + "\" \"" +
-                        vx::bounded_text(f.boot_text_b, 8) + "\"";
+std::string boot_sections(const vx::BootLayout& b, int model) {
+    std::string texts = std::string("texts \"") + vx::bounded_text(b.text_a, 8) + "\" \"" +
+                        vx::bounded_text(b.text_b, 8) + "\"";
     if (model == 2)
         return "boot pages 0-15 (fixed), " + texts;
-    return range("boot", f.begin_page, f.end_page) +
-           format(" from image page %lld, highest end page %lld, ", f.offset_page, f.max_page) +
+    return range("boot", b.begin_page, b.last_page) +
+           format(" from image page %lld, highest end page %lld, ", b.offset_page, b.max_page) +
            texts;
 }
 
@@ -144,27 +145,25 @@ void checksum_line(std::ostream& out, const std::vector<uint8_t>& bytes, size_t 
 
 }  // namespace
 
-std::vector<ModelResult> check_all(vx::Platform& platform, const std::vector<uint8_t>& bytes,
-                                   int model) {
+std::vector<ModelResult> check_all(const std::vector<uint8_t>& bytes, int model) {
     std::vector<ModelResult> results;
-    vx::MessageCatalogue catalogue(platform);
     for (int boot = 0; boot <= 1; ++boot) {
         for (int m = 1; m <= 6; ++m) {
             if (model != 0 && m != model)
                 continue;
-            // A fresh context per check: fields a branch does not set must not leak in.
-            vx::Cls_flash flash(platform, catalogue);
-            flash.printer_model = m;
             ModelResult r;
             r.model = m;
             r.boot = boot != 0;
-            r.valid = boot ? vx::check_boot_image(flash, bytes.data(), bytes.size(), &r.outcome)
-                           : vx::check_fw_image(flash, bytes.data(), bytes.size(), &r.outcome);
-            if (r.valid) {
-                r.detail = boot ? boot_sections(flash, m)
-                                : fw_sections(flash, m, uint32_t(bytes.size() / 16384));
+            if (boot) {
+                const vx::BootLayout layout = vx::check_boot_image(bytes.data(), bytes.size(), m);
+                r.outcome = layout.outcome;
+                r.valid = r.outcome.fault == vx::ImageFault::none;
+                r.detail = r.valid ? boot_sections(layout, m) : reason(r, bytes.size());
             } else {
-                r.detail = reason(r, bytes.size());
+                const vx::FwLayout layout = vx::check_fw_image(bytes.data(), bytes.size(), m);
+                r.outcome = layout.outcome;
+                r.valid = r.outcome.fault == vx::ImageFault::none;
+                r.detail = r.valid ? fw_sections(layout, m) : reason(r, bytes.size());
             }
             results.push_back(std::move(r));
         }
@@ -172,7 +171,7 @@ std::vector<ModelResult> check_all(vx::Platform& platform, const std::vector<uin
     return results;
 }
 
-int run_info(vx::Platform& platform, const std::string& path, int model, std::ostream& out) {
+int run_info(const std::string& path, int model, std::ostream& out) {
     std::ifstream in(path, std::ios::binary);
     if (!in) {
         out << "vximage: cannot open " << path << "\n";
@@ -196,7 +195,7 @@ int run_info(vx::Platform& platform, const std::string& path, int model, std::os
     }
     out << "\"  CRC:\" trailers: " << vx::count_crc_trailers(bytes.data(), bytes.size()) << "\n";
 
-    std::vector<ModelResult> results = check_all(platform, bytes, model);
+    std::vector<ModelResult> results = check_all(bytes, model);
     std::string fw_models, boot_models;
     for (const ModelResult& r : results) {
         out << (r.boot ? "boot" : "firmware") << " model " << r.model << " (" << model_name(r.model)

@@ -1,5 +1,5 @@
-// `vximage info`: runs the program's own image checks on a file for every model and says,
-// in plain words, what the file is.
+// `vximage info`: runs the program's own image checks (over bytes; no flash context) on a
+// file for every model and says, in plain words, what the file is.
 #pragma once
 
 #include <cstdint>
@@ -8,10 +8,6 @@
 #include <vector>
 
 #include "image/image_check.h"
-
-namespace vx {
-struct Platform;
-}
 
 namespace vximage {
 
@@ -24,10 +20,9 @@ struct ModelResult {
 };
 
 // Checks the bytes as firmware and as boot image for `model` (1..6), or every model for 0.
-std::vector<ModelResult> check_all(vx::Platform& platform, const std::vector<uint8_t>& bytes,
-                                   int model);
+std::vector<ModelResult> check_all(const std::vector<uint8_t>& bytes, int model);
 
 // Prints the report; returns the exit code: 0 when valid for `model` (for some model when 0).
-int run_info(vx::Platform& platform, const std::string& path, int model, std::ostream& out);
+int run_info(const std::string& path, int model, std::ostream& out);
 
 }  // namespace vximage

@@ -1,12 +1,57 @@
 // Console entry: the command line is rebuilt whole (program path included) from argv, as
 // start-up expects it.
+#include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
 #include "app/startup.h"
 
+namespace {
+
+// Touches no file: a user asking for help must not find a KO.txt afterwards.
+void print_usage() {
+    std::fputs(
+        "Usage: vxflash [/tb]\n"
+        "       vxflash --help\n"
+        "\n"
+        "Downloads a firmware, FPGA, character-generator or boot image into a VX3E, VX3plus or\n"
+        "KD5 printer. Everything is read from flash.ini and flash.mes in the current\n"
+        "directory; /tb marks a start by the printer toolkit.\n"
+        "\n"
+        "Run modes ([GENERAL] FLASHMODE in flash.ini):\n"
+        "  0  interactive: shows the choice and the file, asks before it starts\n"
+        "  1  unattended: starts at once and shows its progress\n"
+        "  2  silent: prints nothing; read the exit code and OK.txt/KO.txt\n"
+        "  An [INTERNAL] END_PAGE other than 0 always runs unattended.\n"
+        "\n"
+        "Files written in the current directory:\n"
+        "  FlashTrace.dbg  the trace, when [GENERAL] TRACE=1\n"
+        "  OK.txt          one line after a successful download\n"
+        "  KO.txt          one line per numbered failure, e.g. [Error 9] Printer not answering.\n"
+        "  OK.txt and KO.txt are deleted at every start.\n"
+        "\n"
+        "Exit codes:\n"
+        "  silent      1 success, 0 failure\n"
+        "  unattended  0 success, 1 failure\n"
+        "  interactive 1\n"
+        "  0 also when start-up fails (flash.ini or flash.mes missing, a parallel port).\n"
+        "\n"
+        "PORT in [PORT SETTING] names the printer's port: COM1..COM10 (/dev/ttyS0..9), a\n"
+        "device path such as /dev/ttyUSB0, or USB01. The README lists every flash.ini key.\n",
+        stdout);
+}
+
+}  // namespace
+
 int main(int argc, char** argv) {
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
+            print_usage();
+            return 0;
+        }
+    }
     std::string line;
     for (int i = 0; i < argc; ++i) {
         std::string arg = argv[i];

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# Builds the fuzz targets with clang and libFuzzer and runs each for a bounded time (the
+# image checks seeded with vximage images of every model, the others with the small corpora
+# in tests/fuzz/corpus); any finding fails the test. VX_FUZZ_SECONDS sets the total time.
+set -u
+SRC=${VX_SRC:-$(cd "$(dirname "$0")/../.." && pwd)}
+OUT=${VX_FUZZ_BUILD:-$SRC/build/fuzz}
+SECONDS_TO_RUN=${VX_FUZZ_SECONDS:-60}
+
+if ! command -v clang++ >/dev/null; then
+    echo "SKIP: clang++ not installed"
+    exit 77
+fi
+probe=$(mktemp -d /tmp/vxfuzz.XXXXXX)
+trap 'rm -rf "$probe"' EXIT
+printf 'extern "C" int LLVMFuzzerTestOneInput(const unsigned char*, unsigned long){return 0;}\n' \
+    >"$probe/p.cpp"
+if ! clang++ -fsanitize=fuzzer "$probe/p.cpp" -o "$probe/p" 2>/dev/null; then
+    echo "SKIP: clang++ -fsanitize=fuzzer does not link (libclang-rt missing?)"
+    exit 77
+fi
+
+if ! timeout 900 "$SRC/tests/fuzz/build.sh" "$OUT" >"$probe/build.log" 2>&1; then
+    echo "FAIL: fuzz build"
+    tail -40 "$probe/build.log"
+    exit 1
+fi
+
+# Seeds: small valid images of each kind, so the fuzzer starts past the size and tag checks.
+corpus=$probe/corpus
+mkdir -p "$corpus" "$probe/artifacts"
+V=$OUT/vximage
+for m in 1 3 4 5; do
+    "$V" make --model "$m" --kind fw --pages 1 -o "$corpus/fw$m" || exit 1
+done
+"$V" make --model 6 --kind fw --pages 1 --fw-end 0x10FFF --fpga-end 0x11FFF -o "$corpus/fw6" || exit 1
+for m in 2 3 4 5 6; do
+    "$V" make --model "$m" --kind boot -o "$corpus/boot$m" || exit 1
+done
+
+# Half the time for the image checks, the rest shared by the text-file parsers.
+image_seconds=$((SECONDS_TO_RUN / 2))
+other_seconds=$(((SECONDS_TO_RUN - image_seconds) / 2))
+[ "$other_seconds" -ge 1 ] || other_seconds=1
+failed=0
+run_target() {  # name, seconds, max_len, corpus
+    local name=$1 secs=$2 max_len=$3 seeds=$4 work="$probe/work-$1"
+    mkdir -p "$work"
+    cp -r "$seeds"/. "$work"/
+    timeout $((secs + 120)) "$OUT/$name" -max_len="$max_len" -max_total_time="$secs" -timeout=20 \
+        -rss_limit_mb=2048 -print_final_stats=1 -artifact_prefix="$probe/artifacts/$name-" \
+        "$work" >"$probe/$name.log" 2>&1
+    local rc=$?
+    if [ $rc -ne 0 ] || ls "$probe/artifacts/$name-"* >/dev/null 2>&1; then
+        echo "FAIL: $name exit code $rc"
+        tail -60 "$probe/$name.log"
+        failed=1
+        return
+    fi
+    echo "PASS: $name ran ${secs}s clean ($(grep -oE 'number_of_executed_units: *[0-9]+' "$probe/$name.log" | grep -oE '[0-9]+$') runs)"
+}
+run_target fuzz_image_checks "$image_seconds" 70000 "$corpus"
+run_target fuzz_catalogue "$other_seconds" 4096 "$SRC/tests/fuzz/corpus/catalogue"
+run_target fuzz_profile "$other_seconds" 4096 "$SRC/tests/fuzz/corpus/profile"
+exit $failed

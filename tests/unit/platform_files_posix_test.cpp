@@ -1,0 +1,147 @@
+// The POSIX file layer's opens for writing: a pipe or device named like the trace or a result
+// file is refused at once instead of blocking the program, and the trace then stays off.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <thread>
+
+#include "app_fixture.h"
+#include "platform/posix/posix_platform.h"
+
+namespace vx::test {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Should an open wait for a reader of the pipe after all, this opens one after a while, so
+// the test fails instead of hanging. The reader stays open until the end of the test.
+class PipeWatchdog {
+public:
+    explicit PipeWatchdog(std::string path)
+        : path_(std::move(path)), thread_([this] {
+              for (int i = 0; i < 300 && !done_; ++i)
+                  std::this_thread::sleep_for(std::chrono::milliseconds(10));
+              if (!done_) {
+                  fired_ = true;
+                  reader_ = ::open(path_.c_str(), O_RDONLY | O_NONBLOCK);
+              }
+          }) {}
+    ~PipeWatchdog() {
+        stop();
+        if (reader_ >= 0)
+            ::close(reader_);
+    }
+    PipeWatchdog(const PipeWatchdog&) = delete;
+    PipeWatchdog& operator=(const PipeWatchdog&) = delete;
+    // True when the watched call had to be released.
+    bool stop() {
+        done_ = true;
+        if (thread_.joinable())
+            thread_.join();
+        return fired_;
+    }
+
+private:
+    std::string path_;
+    std::atomic<bool> done_{false};
+    bool fired_ = false;
+    int reader_ = -1;
+    std::thread thread_;
+};
+
+TEST(PosixOpenForWriting, RegularFilesOnly) {
+    enum Kind { absent, regular, link_to_regular, pipe, pipe_with_reader, directory, device };
+    const struct {
+        const char* name;
+        Kind kind;
+        bool append;
+        bool opens;
+        const char* after;  // the target's bytes after writing "new\n" (regular files)
+    } cases[] = {
+        {"absent", absent, false, true, "new\n"},
+        {"absent_append", absent, true, true, "new\n"},
+        {"emptied", regular, false, true, "new\n"},
+        {"appended", regular, true, true, "old\nnew\n"},
+        {"link", link_to_regular, false, true, "new\n"},
+        {"pipe", pipe, false, false, nullptr},
+        {"pipe_append", pipe, true, false, nullptr},
+        {"pipe_with_reader", pipe_with_reader, false, false, nullptr},
+        {"directory", directory, false, false, nullptr},
+        {"device", device, true, false, nullptr},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        const std::string path = dir.file("FlashTrace.dbg");
+        int reader = -1;
+        switch (c.kind) {
+            case absent:
+                break;
+            case regular:
+                dir.write("FlashTrace.dbg", "old\n");
+                break;
+            case link_to_regular:
+                dir.write("target", "old\n");
+                fs::create_symlink("target", path);
+                break;
+            case pipe:
+                ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+                break;
+            case pipe_with_reader:
+                ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
+                reader = ::open(path.c_str(), O_RDONLY | O_NONBLOCK);
+                ASSERT_GE(reader, 0);
+                break;
+            case directory:
+                fs::create_directory(path);
+                break;
+            case device:
+                fs::create_symlink("/dev/null", path);
+                break;
+        }
+        PipeWatchdog watchdog(path);
+        UniqueFile f = posix_files().open_for_writing(path, c.append);
+        EXPECT_FALSE(watchdog.stop()) << "the open waited for a reader";
+        EXPECT_EQ(f != nullptr, c.opens);
+        if (f && c.opens) {  // never read back a pipe: that would wait for a writer
+            EXPECT_EQ(std::fputs("new\n", f.get()), 1);
+            f.reset();
+            EXPECT_EQ(dir.read(c.kind == link_to_regular ? "target" : "FlashTrace.dbg"), c.after);
+        }
+        if (reader >= 0) {
+            char buf[8];
+            EXPECT_LE(::read(reader, buf, sizeof buf), 0);  // nothing went down the pipe
+            ::close(reader);
+        }
+        if (c.kind == pipe) {
+            EXPECT_TRUE(fs::is_fifo(path));  // left as it was
+        }
+    }
+}
+
+TEST(PosixOpenForWriting, PipeAsTraceOrResultFileNeverBlocks) {
+    AppFixture app;
+    for (const char* name : {"FlashTrace.dbg", "KO.txt", "OK.txt"})
+        ASSERT_EQ(::mkfifo(app.dir.file(name).c_str(), 0600), 0) << name;
+    PipeWatchdog trace(app.dir.file("FlashTrace.dbg")), ko(app.dir.file("KO.txt")),
+        ok(app.dir.file("OK.txt"));
+    app.flash.trace_on = true;
+    app.flash.trace_line("[FLASH][x] one\n");
+    app.flash.trace_line("[FLASH][x] two\n");
+    app.flash.ko_report("[Error 1] flash.ini not found.\n");
+    app.flash.ok_report(" OK \n");
+    EXPECT_FALSE(trace.stop());
+    EXPECT_FALSE(ko.stop());
+    EXPECT_FALSE(ok.stop());
+    // The run goes on without a trace.
+    EXPECT_FALSE(app.flash.trace_on);
+    EXPECT_EQ(app.flash.trace_file, nullptr);
+}
+
+}  // namespace
+}  // namespace vx::test
