@@ -3,7 +3,9 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/un.h>
 #include <termios.h>
 #include <time.h>
 #include <unistd.h>
@@ -17,6 +19,7 @@
 #include <vector>
 
 #include "printer.h"
+#include "usb_session.h"
 
 namespace {
 
@@ -45,6 +48,20 @@ Printer:
   --reply-gap-ms MS     time between the steps of a reply script (default 20)
   --stall-ms MS         a transfer idle this long is abandoned (default 20000)
 
+Firmware release and IBM 4722 emulation:
+  --release TEXT        answer the release request (ESC SP b) with TEXT framed by two bytes
+                        on each side, 02 20 TEXT 20 03 (default 1.05;A01;)
+  --release-raw HEX[,HEX...]  answer the release request with exactly these bytes
+  --release-silent      never answer the release request
+  --emulation STATE,SETTING   the printer runs the emulation: it answers the ESC [ c dialogue
+                        with 8-byte replies (state byte at 3, setting byte at 6, hex), applies
+                        the setting commands' upper digit (a setting command whose seventh
+                        byte is c5 reads as a state query) and, while STATE is 09, 0b, 0d or
+                        0f, ignores the download command until the final command switches
+                        the emulation off. e.g. --emulation 0b,a2
+  --modem-log PATH      the host's RTS/DTR changes as the modem shim logs them ("RTS=1" lines);
+                        the transcript names RTS at each emulation command
+
 Line:
   --line-rate BITS      read no faster than BITS/10 bytes per second (default: unlimited)
   --dsr on|off          DSR line, written to the modem file for the modem-status shim
@@ -58,6 +75,15 @@ Files:
   --pages-out DIR       write each received flash page as DIR/page-NNNN.bin, and
                         DIR/pages.txt with "page writes" per line
   --stats FILE          write key=value timing of each download at exit
+
+USB (instead of a pseudo-terminal):
+  --usb-socket PATH     serve the printer's USB pipes on a Unix socket at PATH: each OUT
+                        transfer comes as a 4-byte little-endian length and its bytes; what
+                        the printer sends on the IN pipe goes back as plain bytes. The host
+                        side (the umockdev helper, the Wine test driver) connects to it.
+  --usb-handshake ANSWER  answer to the session open 0x02: ack (0x06, default), nak (0x15),
+                        none, or a hex byte
+  --usb-stray HEX[,HEX...]  bytes sent after each bank's data, before its check bytes
 
 Ending (the program always ends by itself):
   --exit-after-downloads N  end once N downloads completed and the reply went out
@@ -113,15 +139,87 @@ struct Options {
     vxsim::Config cfg;
     uint64_t line_rate = 0;
     int dsr = -1;  // -1: leave the modem file alone
-    std::string modem_file, link, ready_file, transcript, pages_out, stats;
+    std::string modem_file, link, ready_file, transcript, pages_out, stats, modem_log;
     bool transcript_full = false;
     uint64_t exit_after_downloads = 0, exit_after_banks = 0, timeout_s = 120;
+    std::string usb_socket;
+    vxsim::UsbConfig usb;
 };
 
 int usage_error(const std::string& msg) {
     std::fprintf(stderr, "printer-sim: %s (see --help)\n", msg.c_str());
     return 2;
 }
+
+// Options of the commands outside the download; returns an error text, empty when fine.
+template <typename Need>
+std::string parse_command_option(const std::string& a, Need& need, Options& o) {
+    std::string s;
+    if (a == "--release-silent") {
+        o.cfg.release.kind = vxsim::ReleaseAnswer::silence;
+    } else if (a == "--release") {
+        if (!need(s) || s.size() > 96)
+            return "--release needs a text of at most 96 characters";
+        o.cfg.release.kind = vxsim::ReleaseAnswer::text;
+        o.cfg.release.release = s;
+    } else if (a == "--release-raw") {
+        if (!need(s))
+            return "--release-raw needs bytes";
+        o.cfg.release.kind = vxsim::ReleaseAnswer::raw;
+        o.cfg.release.bytes.clear();
+        size_t pos = 0;
+        while (pos <= s.size()) {
+            size_t c = s.find(',', pos);
+            std::string item = s.substr(pos, c == std::string::npos ? std::string::npos : c - pos);
+            uint8_t b = 0;
+            if (!parse_hex_byte(item, b))
+                return "--release-raw: bad byte '" + item + "'";
+            o.cfg.release.bytes.push_back(b);
+            pos = c == std::string::npos ? s.size() + 1 : c + 1;
+        }
+    } else if (a == "--emulation") {
+        size_t comma = 0;
+        uint8_t state = 0, setting = 0;
+        if (!need(s) || (comma = s.find(',')) == std::string::npos ||
+            !parse_hex_byte(s.substr(0, comma), state) ||
+            !parse_hex_byte(s.substr(comma + 1), setting))
+            return "--emulation needs STATE,SETTING (hex bytes)";
+        o.cfg.emulation.present = true;
+        o.cfg.emulation.state = state;
+        o.cfg.emulation.setting = setting;
+    } else if (a == "--modem-log") {
+        if (!need(o.modem_log))
+            return "--modem-log needs a path";
+    }
+    return "";
+}
+
+// The host's RTS as the modem shim last logged it; read again only when the log grew.
+class RtsWatch {
+public:
+    explicit RtsWatch(std::string path) : path_(std::move(path)) {}
+    void update(vxsim::Printer& printer) {
+        struct stat st {};
+        if (path_.empty() || stat(path_.c_str(), &st) != 0 || st.st_size == size_)
+            return;
+        size_ = st.st_size;
+        std::ifstream in(path_);
+        std::string line;
+        int rts = -1;
+        while (std::getline(in, line)) {
+            if (line == "RTS=1")
+                rts = 1;
+            else if (line == "RTS=0")
+                rts = 0;
+        }
+        if (rts >= 0)
+            printer.set_rts(rts == 1);
+    }
+
+private:
+    std::string path_;
+    off_t size_ = -1;
+};
 
 // Returns -1 to go on, otherwise an exit code.
 int parse_args(int argc, char** argv, Options& o) {
@@ -232,6 +330,11 @@ int parse_args(int argc, char** argv, Options& o) {
             if (!need_uint(3600000, n))
                 return usage_error("--stall-ms needs MS");
             o.cfg.stall_ms = static_cast<uint32_t>(n);
+        } else if (a == "--release" || a == "--release-raw" || a == "--release-silent" ||
+                   a == "--emulation" || a == "--modem-log") {
+            const std::string error = parse_command_option(a, need, o);
+            if (!error.empty())
+                return usage_error(error);
         } else if (a == "--line-rate") {
             if (!need_uint(100000000, n))
                 return usage_error("--line-rate needs bits per second");
@@ -268,6 +371,26 @@ int parse_args(int argc, char** argv, Options& o) {
             if (!need_uint(100000000, n))
                 return usage_error("--exit-after-banks needs N");
             o.exit_after_banks = n;
+        } else if (a == "--usb-socket") {
+            if (!need(o.usb_socket))
+                return usage_error("--usb-socket needs a path");
+        } else if (a == "--usb-handshake") {
+            if (!need(s) || !vxsim::parse_handshake(s, o.usb.handshake_reply))
+                return usage_error("--usb-handshake needs ack, nak, none or a hex byte");
+        } else if (a == "--usb-stray") {
+            if (!need(s))
+                return usage_error("--usb-stray needs bytes");
+            size_t pos = 0;
+            while (pos <= s.size()) {
+                size_t c = s.find(',', pos);
+                std::string item =
+                    s.substr(pos, c == std::string::npos ? std::string::npos : c - pos);
+                uint8_t b = 0;
+                if (!parse_hex_byte(item, b))
+                    return usage_error("--usb-stray: bad byte '" + item + "'");
+                o.usb.stray_after_bank.push_back(b);
+                pos = c == std::string::npos ? s.size() + 1 : c + 1;
+            }
         } else if (a == "--timeout") {
             if (!need_uint(86400, n) || n == 0)
                 return usage_error("--timeout needs 1 to 86400 seconds");
@@ -367,6 +490,149 @@ bool write_stats(const std::string& path, const vxsim::Printer& p, uint64_t line
     return write_file_atomic(path, s);
 }
 
+// ---- USB: the session served on a Unix socket ----
+
+class Fd {
+public:
+    explicit Fd(int fd = -1) : fd_(fd) {}
+    ~Fd() { reset(); }
+    Fd(const Fd&) = delete;
+    Fd& operator=(const Fd&) = delete;
+    int get() const { return fd_; }
+    void reset(int fd = -1) {
+        if (fd_ >= 0)
+            close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_;
+};
+
+bool send_all(int fd, const uint8_t* data, size_t n) {
+    while (n > 0) {
+        ssize_t w = send(fd, data, n, MSG_NOSIGNAL);
+        if (w > 0) {
+            data += w;
+            n -= static_cast<size_t>(w);
+        } else if (w < 0 && (errno == EAGAIN || errno == EINTR)) {
+            usleep(1000);
+        } else {
+            return false;
+        }
+    }
+    return true;
+}
+
+int run_usb(const Options& o) {
+    Fd listener(socket(AF_UNIX, SOCK_STREAM, 0));
+    sockaddr_un addr{};
+    addr.sun_family = AF_UNIX;
+    if (listener.get() < 0 || o.usb_socket.size() >= sizeof addr.sun_path) {
+        std::fprintf(stderr, "printer-sim: bad socket path %s\n", o.usb_socket.c_str());
+        return 1;
+    }
+    std::memcpy(addr.sun_path, o.usb_socket.c_str(), o.usb_socket.size() + 1);
+    unlink(o.usb_socket.c_str());
+    if (bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        listen(listener.get(), 4) != 0) {
+        std::perror("printer-sim: usb socket");
+        return 1;
+    }
+
+    struct sigaction sa {};
+    sa.sa_handler = on_signal;
+    sigaction(SIGTERM, &sa, nullptr);
+    sigaction(SIGINT, &sa, nullptr);
+    sigaction(SIGHUP, &sa, nullptr);
+    signal(SIGPIPE, SIG_IGN);
+
+    const uint64_t origin = mono_ms();
+    auto now = [&] { return mono_ms() - origin; };
+    vxsim::Printer printer(o.cfg, 0);
+    vxsim::UsbSession session(printer, o.usb);
+    TranscriptWriter transcript(o.transcript, o.transcript_full);
+    if (transcript.failed(o.transcript)) {
+        std::fprintf(stderr, "printer-sim: cannot write %s\n", o.transcript.c_str());
+        return 1;
+    }
+    std::printf("%s\n", o.usb_socket.c_str());
+    std::fflush(stdout);
+    if (!o.ready_file.empty() && !write_file_atomic(o.ready_file, o.usb_socket + "\n")) {
+        std::fprintf(stderr, "printer-sim: cannot write %s\n", o.ready_file.c_str());
+        return 1;
+    }
+
+    Fd conn;
+    std::vector<uint8_t> frame;  // bytes of OUT frames not yet complete
+    std::vector<uint8_t> buf(65536 + 4);
+    const uint64_t deadline = o.timeout_s * 1000;
+    uint64_t done_at = 0;
+    int exit_code = 0;
+    while (!g_stop) {
+        const uint64_t t = now();
+        if (t >= deadline) {
+            std::fprintf(stderr, "printer-sim: time-out after %llu s\n",
+                         static_cast<unsigned long long>(o.timeout_s));
+            exit_code = 3;
+            break;
+        }
+        std::vector<uint8_t> out = session.take_output(t);
+        if (!out.empty() && conn.get() >= 0 && !send_all(conn.get(), out.data(), out.size()))
+            conn.reset();
+        transcript.flush(printer, false);
+
+        bool done =
+            (o.exit_after_downloads && printer.downloads_done() >= o.exit_after_downloads) ||
+            (o.exit_after_banks && printer.banks_acked() >= o.exit_after_banks);
+        if (done && !done_at)
+            done_at = t;
+        if (done_at && t >= done_at + 300)
+            break;
+
+        int wait = 50;
+        if (auto due = session.next_due())
+            wait = static_cast<int>(std::min<uint64_t>(wait, *due > t ? *due - t : 0));
+        pollfd pfd{conn.get() >= 0 ? conn.get() : listener.get(), POLLIN, 0};
+        if (poll(&pfd, 1, wait) <= 0 || !(pfd.revents & (POLLIN | POLLHUP | POLLERR)))
+            continue;
+        if (conn.get() < 0) {
+            conn.reset(accept(listener.get(), nullptr, nullptr));
+            frame.clear();
+            continue;
+        }
+        ssize_t r = recv(conn.get(), buf.data(), buf.size(), 0);
+        if (r <= 0) {
+            if (r == 0 || (errno != EAGAIN && errno != EINTR))
+                conn.reset();  // the host side went away; wait for the next one
+            continue;
+        }
+        frame.insert(frame.end(), buf.begin(), buf.begin() + r);
+        size_t at = 0;
+        while (frame.size() - at >= 4) {
+            const uint32_t len = frame[at] | frame[at + 1] << 8 | frame[at + 2] << 16 |
+                                 static_cast<uint32_t>(frame[at + 3]) << 24;
+            if (frame.size() - at - 4 < len)
+                break;
+            session.write(frame.data() + at + 4, len, now());
+            at += 4 + len;
+        }
+        frame.erase(frame.begin(), frame.begin() + static_cast<std::ptrdiff_t>(at));
+    }
+
+    transcript.flush(printer, true);
+    if (!o.pages_out.empty() && !write_pages(o.pages_out, printer)) {
+        std::fprintf(stderr, "printer-sim: cannot write pages to %s\n", o.pages_out.c_str());
+        exit_code = 1;
+    }
+    if (!o.stats.empty() && !write_stats(o.stats, printer, o.line_rate)) {
+        std::fprintf(stderr, "printer-sim: cannot write %s\n", o.stats.c_str());
+        exit_code = 1;
+    }
+    unlink(o.usb_socket.c_str());
+    return exit_code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -374,6 +640,8 @@ int main(int argc, char** argv) {
     int rc = parse_args(argc, argv, o);
     if (rc >= 0)
         return rc;
+    if (!o.usb_socket.empty())
+        return run_usb(o);
 
     int master = posix_openpt(O_RDWR | O_NOCTTY);
     if (master < 0 || grantpt(master) != 0 || unlockpt(master) != 0) {
@@ -427,6 +695,7 @@ int main(int argc, char** argv) {
     const uint64_t origin = mono_ms();
     auto now = [&] { return mono_ms() - origin; };
     vxsim::Printer printer(o.cfg, 0);
+    RtsWatch rts_watch(o.modem_log);
     TranscriptWriter transcript(o.transcript, o.transcript_full);
     if (transcript.failed(o.transcript)) {
         std::fprintf(stderr, "printer-sim: cannot write %s\n", o.transcript.c_str());
@@ -503,6 +772,7 @@ int main(int argc, char** argv) {
         if (r > 0) {
             if (o.line_rate)
                 tokens -= static_cast<double>(r);
+            rts_watch.update(printer);  // the host set its lines before it wrote these bytes
             printer.receive(buf.data(), static_cast<size_t>(r), now());
         } else if (r < 0 && errno != EAGAIN && errno != EINTR) {
             usleep(10000);  // EIO while no one holds the slave: wait for a reopen

@@ -134,6 +134,7 @@ bool parse_fault(const std::string& fault_text, BankFault& out, std::string& err
 }
 
 Printer::Printer(Config cfg, uint64_t now_ms) : cfg_(std::move(cfg)) {
+    emulation_ = cfg_.emulation;
     sync_ = model_sync_char(cfg_.model);
     detect_char_ = cfg_.sync_char ? *cfg_.sync_char : sync_;
     last_rx_ = now_ms;
@@ -228,11 +229,14 @@ void Printer::on_byte(uint8_t b, uint64_t now) {
                 parse_header(now);
             return;
         case State::idle:
+            host_command_byte(b, now);
             window_.push_back(b);
             if (window_.size() > 3)
                 window_.erase(window_.begin());
             if (window_.size() == 3 && std::equal(window_.begin(), window_.end(), DOWNLOAD_CMD)) {
                 window_.clear();
+                if (download_blocked(now))
+                    return;
                 event(now, "download command; sync " + hex2(detect_char_));
                 send(detect_char_, now);
                 state_ = State::header;

@@ -41,6 +41,25 @@ struct BankFault {
 // for bank 2 again, then ok), "1:00x3,ok", "0:07", "3+:silence". Returns false with `error` set.
 bool parse_fault(const std::string& fault_text, BankFault& out, std::string& error);
 
+// The printer's answer to the firmware release request (ESC SP b).
+struct ReleaseAnswer {
+    enum Kind { text, raw, silence } kind = text;
+    std::string release = "1.05;A01;";  // `text`: framed by two bytes on each side
+    std::vector<uint8_t> bytes;         // `raw`: sent as they are (a short answer, say)
+};
+// The answer's bytes; empty for silence.
+std::vector<uint8_t> release_answer_bytes(const ReleaseAnswer& answer);
+
+// An IBM 4722 emulation: it answers its hex-command dialogue with 8-byte replies carrying
+// `state` (index 3) and `setting` (index 6). While `state` says active (0x09, 0x0B, 0x0D,
+// 0x0F) the printer ignores the download command; the final command switches it off.
+struct Emulation {
+    bool present = false;
+    uint8_t state = 0x0B;
+    uint8_t setting = 0xA2;
+};
+bool emulation_state_active(uint8_t state);
+
 struct Config {
     int model = 3;
     std::optional<uint8_t> sync_char;   // answer detection with this instead of the model's
@@ -55,6 +74,8 @@ struct Config {
     uint32_t max_bad_checks = 3;  // consecutive check failures of a bank before 0x07
     uint32_t stall_ms = 20000;    // a transfer idle this long is abandoned (back to idle)
     std::vector<BankFault> faults;
+    ReleaseAnswer release;
+    Emulation emulation;
 };
 
 struct TranscriptEntry {
@@ -98,6 +119,8 @@ public:
     std::optional<uint64_t> next_due() const;
     // Lets time pass without traffic (stalls, announcements).
     void tick(uint64_t now_ms);
+    // The host's RTS line as the printer sees it (unknown until first set).
+    void set_rts(bool on) { rts_ = on; }
 
     State state() const { return state_; }
     uint8_t sync_char() const { return sync_; }
@@ -112,7 +135,22 @@ public:
     uint32_t banks_acked() const { return banks_acked_; }
     uint32_t check_failures() const { return check_failures_; }
     uint64_t bytes_received() const { return bytes_received_; }
+    // Commands outside the download: release requests, closing commands, emulation commands.
+    uint32_t release_requests() const { return release_requests_; }
+    uint32_t closing_commands() const { return closing_commands_; }
+    const Emulation& emulation() const { return emulation_; }
     const std::vector<DownloadStats>& downloads() const { return stats_; }
+
+    // ---- USB session support (usb_session.cpp) ----
+    // Bytes still missing from the bank being received (its check bytes included); 0 outside
+    // a bank.
+    size_t bank_bytes_missing() const {
+        return state_ == State::bank && bank_data_.size() < bank_expected_
+                   ? bank_expected_ - bank_data_.size()
+                   : 0;
+    }
+    // An event of the session layer, in the transcript.
+    void note(uint64_t now_ms, const std::string& text) { event(now_ms, text); }
 
 private:
     struct Bank {
@@ -134,6 +172,12 @@ private:
     void send(uint8_t b, uint64_t due);
     void event(uint64_t now, const std::string& text);
     void log_rx(uint64_t now, const uint8_t* data, size_t n);
+    // Release request, closing command and the emulation dialogue (printer_commands.cpp).
+    void host_command_byte(uint8_t b, uint64_t now);
+    void host_command(uint64_t now);
+    void emulation_command(uint64_t now);
+    bool download_blocked(uint64_t now);
+    std::string rts_text() const;
 
     Config cfg_;
     uint8_t sync_ = 0;
@@ -165,6 +209,13 @@ private:
     uint32_t check_failures_ = 0;
     uint64_t bytes_received_ = 0;
     std::vector<DownloadStats> stats_;
+
+    std::vector<uint8_t> command_;  // a command outside the download, as far as received
+    uint64_t command_at_ = 0;       // when its last byte came
+    std::optional<bool> rts_;
+    Emulation emulation_;
+    uint32_t release_requests_ = 0;
+    uint32_t closing_commands_ = 0;
 };
 
 const char* state_name(Printer::State s);

@@ -154,6 +154,8 @@ public:
     int download_image(MainPageView& view, const char* tag);
     int download_com(MainPageView& view, const char* tag);
     int download_virtual_com(MainPageView& view, const char* tag);
+    int download_usb(MainPageView& view, const char* tag);
+    int download_usb_adf(MainPageView& view, const char* tag);
     int check_reply(MainPageView& view, const uint8_t* reply, uint32_t bank_counter);
     void show_download_start(MainPageView& view, uint32_t begin, uint32_t end, uint32_t baud,
                              const char* file_name);

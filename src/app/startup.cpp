@@ -8,6 +8,7 @@
 
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
+#include "app/toolkit.h"
 
 namespace vx {
 namespace {
@@ -16,15 +17,15 @@ constexpr size_t COMMAND_LINE_CHARS = 259;
 
 // The toolkit's port choice wins over flash.ini (interactive toolkit launch only).
 void apply_toolkit_settings(Cls_flash& flash) {
-    std::string port;
-    if (flash.platform.registry.read_port(1, port)) {
-        flash.write_port_name(port.c_str());
-        if (port.compare(0, 3, "COM") == 0) {
-            ToolkitSerial s;
-            if (flash.platform.registry.read_serial(1, s)) {
-                flash.set_port_settings(
-                    port.c_str(), static_cast<int>(s.baud), static_cast<uint8_t>(s.data_bits),
-                    static_cast<int>(s.parity), static_cast<uint8_t>(s.stop), 0);
+    ToolkitRegistry& registry = flash.platform.registry;
+    char port[TOOLKIT_PORT_CHARS] = {};
+    if (read_toolkit_port(registry, 1, port)) {
+        flash.write_port_name(port);
+        if (std::strncmp(port, "COM", 3) == 0) {
+            uint32_t baud = 0;
+            uint8_t stop = 0, parity = 0, data_bits = 0;
+            if (read_toolkit_serial(registry, 1, baud, stop, parity, data_bits)) {
+                flash.set_port_settings(port, static_cast<int>(baud), data_bits, parity, stop, 0);
                 flash.write_port_settings();
             }
         }

@@ -1,9 +1,11 @@
 #include "flash/main_page.h"
 
+#include <algorithm>
 #include <string>
 
 #include "app/about.h"
 #include "app/cls_flash.h"
+#include "app/message_ids.h"
 #include "app/startup.h"
 #include "protocol/bank_transfer.h"
 
@@ -46,7 +48,8 @@ void MainPage::on_init() {
     trace_os_version(flash_, system_);
 
     if (interactive())
-        window_.create_toolbar(flash_.get_message(29), flash_.get_message(30));
+        window_.create_toolbar(flash_.get_message(msg::OPEN_BUTTON),
+                               flash_.get_message(msg::START_BUTTON));
     window_.view().model_label(model_label(flash_.printer_model));
 
     const uint16_t mode = flash_.send_mode;
@@ -75,7 +78,7 @@ void MainPage::on_init() {
 
 // The sheet's title becomes the image's file name when the formatted text holds a path.
 void MainPage::show_title() {
-    std::string title = flash_.message_str(31, flash_.fw_filename);
+    std::string title = flash_.message_str(msg::SHEET_CAPTION, flash_.fw_filename);
     if (title.size() > TITLE_CHARS)
         title.resize(TITLE_CHARS);
     const size_t slash = title.rfind('\\');
@@ -122,9 +125,9 @@ void MainPage::on_boot_clicked() {
 
 const char* MainPage::tooltip(int command) const {
     if (command == OPEN_COMMAND)
-        return flash_.get_message(32);
+        return flash_.get_message(msg::OPEN_TOOLTIP);
     if (command == START_COMMAND)
-        return flash_.get_message(33);
+        return flash_.get_message(msg::START_TOOLTIP);
     return nullptr;
 }
 
@@ -175,8 +178,9 @@ bool MainPage::may_leave() {
         case ProcedureThread::State::running:
             break;
     }
-    const int answer = flash_.user_message(window_.view().box_owner(), flash_.get_message(39),
-                                           flash_.get_message(40), BOX_YESNO | BOX_ICONEXCLAMATION);
+    const int answer = flash_.user_message(
+        window_.view().box_owner(), flash_.get_message(msg::LEAVE_CAPTION),
+        flash_.get_message(msg::LEAVE_QUESTION), BOX_YESNO | BOX_ICONEXCLAMATION);
     if (answer != ANSWER_YES)
         return false;
     return stop_procedure();

@@ -14,6 +14,9 @@ public:
                                 const char* def, char* buf, uint32_t size) = 0;
     // Leading number of the value (decimal, or 0x/0o/0b), modulo 2^32; `def` when missing or empty.
     virtual uint32_t get_int(const char* path, const char* section, const char* key, int def) = 0;
+    // True when the file has a section of this name, with entries or without. False for a
+    // missing or unreadable file.
+    virtual bool has_section(const char* path, const char* section) = 0;
     // Replaces or adds key=value. False on failure, with the system's last error set.
     virtual bool write_string(const char* path, const char* section, const char* key,
                               const char* value) = 0;

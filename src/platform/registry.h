@@ -1,23 +1,27 @@
+// The printer toolkit's registry key, read only. The toolkit keeps its per-tool port choice
+// there; this program never writes to it.
 #pragma once
 #include <cstdint>
-#include <string>
+#include <memory>
 
 namespace vx {
 
-struct ToolkitSerial {
-    uint32_t baud = 0;
-    uint32_t data_bits = 0;
-    uint32_t parity = 0;
-    uint32_t stop = 0;
+// The open key. Destruction closes it.
+class ToolkitKey {
+public:
+    virtual ~ToolkitKey() = default;
+    // The raw bytes of a value, whatever its type. False when the value is missing or does
+    // not fit in `capacity` bytes; `size` is the number of bytes stored.
+    virtual bool read_value(const char* name, uint8_t* buffer, uint32_t capacity,
+                            uint32_t& size) = 0;
 };
 
-// The printer toolkit's registry key, read only. Where the key or a value is missing the
-// calls answer "no value" (false).
 class ToolkitRegistry {
 public:
     virtual ~ToolkitRegistry() = default;
-    virtual bool read_port(int tool_kind, std::string& port) = 0;
-    virtual bool read_serial(int tool_kind, ToolkitSerial& out) = 0;
+    // Opens the key for reading. Null when it is missing, cannot be opened, or the system has
+    // no registry (flash.ini then stays in charge).
+    virtual std::unique_ptr<ToolkitKey> open_toolkit_key() = 0;
 };
 
 }  // namespace vx

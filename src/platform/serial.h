@@ -26,6 +26,9 @@ struct ReadTimeouts {
 
 constexpr uint32_t DSR_ON = 0x0020;
 
+// The modem lines the program drives.
+enum class ModemLine { rts, dtr };
+
 // Maximum-baud flags as GetCommProperties reports them.
 constexpr uint32_t MAXBAUD_19200 = 0x00002000;
 constexpr uint32_t MAXBAUD_38400 = 0x00004000;
@@ -55,7 +58,8 @@ public:
     // DSR_ON and friends. Fails on a device without modem lines.
     virtual bool modem_status(uint32_t& status) = 0;
     virtual bool clear_error() = 0;
-    virtual bool set_rts() = 0;
+    // Raises (on) or drops a modem line. Fails on a device without modem lines.
+    virtual bool set_modem_line(ModemLine line, bool on) = 0;
     // Discards pending input. Bytes already handed to write() are never dropped: the purge
     // first waits for them to leave, at most their time on the line at the current speed
     // plus 500 ms (a device holding CTS low keeps them queued). The result is the discard's;

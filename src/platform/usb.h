@@ -1,6 +1,7 @@
-// USB printer device access: finding the printers this program can flash and talking to one
-// over its two bulk pipes. The Win32 implementation goes through SetupDi and the printer
-// class driver's pipes; the POSIX one through libusb.
+// USB printer device access: finding the printers attached by USB and talking to one over its
+// two bulk pipes. The Win32 implementation goes through SetupDi and the printer class
+// driver's pipes (PIPE00 writes, PIPE01 reads); the POSIX one through libusb (the printer
+// interface's bulk OUT and bulk IN endpoints).
 #pragma once
 #include <cstdint>
 #include <memory>
@@ -9,23 +10,29 @@
 
 namespace vx {
 
-// One printer found by the enumeration.
+// One present device that exposes the USB printer interface. Which devices this program
+// accepts (by hardware id) is decided by the port layer, not here.
 struct UsbPrinterInfo {
-    std::string path;         // what open() needs to reach the device
-    std::string hardware_id;  // upper case, e.g. "VID_7A1E&PID_0030"
+    std::string path;  // what open() needs to reach the device
+    // The first string of the device's hardware id property as the system gives it, e.g.
+    // "USB\VID_7A1E&PID_0030&REV_0100". The POSIX side writes it in the same form.
+    std::string hardware_id;
     bool has_port_number = false;
-    uint32_t port_number = 0;  // the "USBnn" number; only valid with has_port_number
+    uint32_t port_number = 0;  // the "USBnn" number (0 to 255); only with has_port_number
 };
 
-// One open printer. Destruction closes both pipes; no request outlives the call that made it.
+// One open printer. Destruction cancels what is outstanding and closes both pipes.
 class UsbDevice {
 public:
     virtual ~UsbDevice() = default;
-    // Writes all of `length` or fails; a short write is a failure.
-    virtual bool write(const uint8_t* data, uint32_t length, uint32_t& written) = 0;
-    // One read request of up to `capacity` bytes; `got` 0 after `timeout_ms` without data.
-    // False only when the device failed (unplugged, I/O error).
-    virtual bool read(uint8_t* data, uint32_t capacity, uint32_t& got, uint32_t timeout_ms) = 0;
+    // One write of `length` bytes on the write pipe, waited for to completion. Returns 0 with
+    // `written` set, or the system's error code (`written` is 0 after a failed wait).
+    virtual uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written) = 0;
+    // One read request of `capacity` bytes on the read pipe, waited for up to `timeout_ms`.
+    // A request that has not completed by then is cancelled before the call returns (bytes
+    // that completed during the cancel are returned), so no request outlives the call.
+    // Returns 0 with `got` set (0 after a time-out), or the system's error code with `got` 0.
+    virtual uint32_t read(uint8_t* data, uint32_t capacity, uint32_t& got, uint32_t timeout_ms) = 0;
 };
 
 class UsbPrinters {
@@ -33,9 +40,10 @@ public:
     virtual ~UsbPrinters() = default;
     // False when this build has no USB access at all.
     virtual bool available() const = 0;
-    // The accepted printers that are present, at most `limit`.
-    virtual std::vector<UsbPrinterInfo> list(size_t limit) = 0;
-    // Null on failure, with the system's last error set.
+    // Every present device with the printer interface, in the system's order. False when
+    // the system's device list cannot be read.
+    virtual bool list(std::vector<UsbPrinterInfo>& out) = 0;
+    // Opens both pipes of the device; null on failure, with the system's last error set.
     virtual std::unique_ptr<UsbDevice> open(const UsbPrinterInfo& printer) = 0;
 };
 

@@ -5,6 +5,8 @@
 #include <cstdint>
 #include <memory>
 
+#include "platform/serial.h"
+
 namespace vx {
 
 class Cls_flash;
@@ -14,7 +16,7 @@ class Cls_flash;
 enum class TransferKind { bytewise, usb_pages };
 
 struct PortCapabilities {
-    // DSR presence test, RTS control and line settings: a serial line.
+    // DSR presence test, RTS and DTR control and line settings: a serial line.
     bool modem_lines = false;
     // A printer that announces itself can be read before the download command is sent.
     bool forced_sync_probe = false;
@@ -57,7 +59,12 @@ public:
     // ---- modem lines (capabilities().modem_lines) ----
     // The printer is still attached: the modem status can be read.
     virtual int check_wire() { return 1; }
-    virtual bool set_rts() { return false; }
+    // Raises (on) or drops RTS or DTR; false when the line cannot be set.
+    virtual bool set_modem_line(ModemLine line, bool on) {
+        (void)line, (void)on;
+        return false;
+    }
+    bool set_rts() { return set_modem_line(ModemLine::rts, true); }
     // ---- maximum-speed report (capabilities().max_baud_report) ----
     virtual int max_baud(uint32_t& flag) {
         flag = 0;

@@ -203,8 +203,8 @@ int SerialPort::check_wire() {
     return 1;
 }
 
-bool SerialPort::set_rts() {
-    return device_ != nullptr && device_->set_rts();
+bool SerialPort::set_modem_line(ModemLine line, bool on) {
+    return device_ != nullptr && device_->set_modem_line(line, on);
 }
 
 int SerialPort::max_baud(uint32_t& flag) {

@@ -26,7 +26,7 @@ public:
     int purge() override;
     int set_line(int use_boot_line) override;
     int check_wire() override;
-    bool set_rts() override;
+    bool set_modem_line(ModemLine line, bool on) override;
     int max_baud(uint32_t& flag) override;
     int send_hex_command(const char* text, uint32_t length, uint8_t* reply, uint32_t capacity,
                          int hex) override;

@@ -1,13 +1,77 @@
+// USB printer port: the printer is found among the system's USB printer interfaces by its
+// hardware id, chosen by the number in the port name ("USB01"), and opened with a one-byte
+// handshake; the close byte tells it the session is over.
 #include "port/usb_port.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
 
 #include "app/cls_flash.h"
 
 namespace vx {
 
 namespace {
+
 constexpr uint32_t USB_REPLY_TIMEOUT_MS = 2000;
 constexpr uint32_t USB_PURGE_TIMEOUT_MS = 1000;
+
+constexpr uint8_t OPEN_REQUEST = 0x02;
+constexpr uint8_t OPEN_ACK = 0x06;
+constexpr uint8_t OPEN_FALLBACK[2] = {0x1B, 0x6C};
+constexpr uint8_t CLOSE_MESSAGE = 0x03;
+constexpr int HANDSHAKE_ATTEMPTS = 5;
+constexpr uint32_t HANDSHAKE_REPLY_MS = 500;
+constexpr uint32_t HANDSHAKE_PAUSE_MS = 200;
+
+constexpr const char* ACCEPTED_IDS[] = {"VID_7A1E&PID_0001", "VID_7A1E&PID_0030",
+                                        "VID_7A1E&PID_0031"};
+constexpr size_t ID_CHARS = 17;
+constexpr size_t MAX_PORT_NAME = 5;  // "USB" and two characters
+
 }  // namespace
+
+bool match_hardware_id(const std::string& hardware_id) {
+    std::string id = hardware_id;
+    for (char& c : id)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const size_t at = id.find("VID");
+    if (at == std::string::npos)
+        return false;
+    const std::string key = id.substr(at, ID_CHARS);
+    return std::any_of(std::begin(ACCEPTED_IDS), std::end(ACCEPTED_IDS),
+                       [&](const char* accepted) { return key == accepted; });
+}
+
+int usb_find_devices(UsbPrinters& usb, std::vector<UsbPrinterInfo>& list) {
+    list.clear();
+    std::vector<UsbPrinterInfo> present;
+    if (!usb.list(present))
+        return 0;
+    bool numbered = false;
+    for (UsbPrinterInfo& p : present) {
+        if (list.size() >= USB_MAX_DEVICES)
+            break;
+        if (!match_hardware_id(p.hardware_id))
+            continue;
+        if (p.has_port_number) {
+            p.port_number &= 0xFF;  // the driver's value is read as one byte
+            numbered = true;
+        }
+        list.push_back(std::move(p));
+    }
+    return numbered ? 1 : 0;
+}
+
+std::string usb_port_name(const UsbPrinterInfo& printer) {
+    if (!printer.has_port_number)
+        return {};
+    char name[16];
+    std::snprintf(name, sizeof name, "USB%02u", static_cast<unsigned>(printer.port_number));
+    return name;
+}
 
 PortCapabilities usb_port::capabilities() const {
     PortCapabilities caps;
@@ -24,14 +88,85 @@ int usb_port::open(int) {
     return 0;
 }
 
-int usb_port::usb_open(const char* port_name) {
+int usb_port::usb_list_devices(std::vector<UsbPrinterInfo>& list) {
     if (!f_.platform.usb.available()) {
-        f_.trace_line("[usb_port][usb_open] USB port %s is not supported in this build.\n",
-                      port_name != nullptr ? port_name : "");
+        list.clear();
         return 0;
     }
-    // Device choice and the session handshake arrive with USB support.
-    return 0;
+    return usb_find_devices(f_.platform.usb, list);
+}
+
+int usb_port::usb_open(const char* port_name) {
+    if (port_name == nullptr || std::strlen(port_name) > MAX_PORT_NAME ||
+        std::strncmp(port_name, "USB", 3) != 0) {
+        return 0;
+    }
+    if (!f_.platform.usb.available()) {
+        f_.trace_line("[usb_port][usb_open] USB port %s is not supported in this build.\n",
+                      port_name);
+        return 0;
+    }
+    if (!usb_find_devices(f_.platform.usb, devices_) || devices_.empty()) {
+        devices_.clear();
+        return 0;
+    }
+
+    // Only a printer with a port number can be named, so only such a printer is opened: the
+    // one whose number the name gives (the last of several), else the first numbered one.
+    const UsbPrinterInfo* chosen = nullptr;
+    for (const UsbPrinterInfo& p : devices_) {
+        if (p.has_port_number) {
+            chosen = &p;
+            break;
+        }
+    }
+    if (devices_.size() > 1) {
+        const unsigned long wanted = std::strtoul(port_name + 3, nullptr, 10);
+        for (const UsbPrinterInfo& p : devices_) {
+            if (p.has_port_number && p.port_number == wanted)
+                chosen = &p;
+        }
+    }
+    if (chosen == nullptr)
+        return 0;
+
+    if (device_ != nullptr)
+        return 1;  // already open: no second handshake
+    device_ = f_.platform.usb.open(*chosen);
+    if (device_ == nullptr)
+        return 0;
+    acknowledged_ = false;
+    rx_pos_ = rx_end_ = 0;
+
+    for (int attempt = 0; attempt < HANDSHAKE_ATTEMPTS; ++attempt) {
+        uint8_t reply[1] = {};
+        const int got = usb_write_read(&OPEN_REQUEST, 1, reply, 1, HANDSHAKE_REPLY_MS);
+        if (got == 1 && reply[0] == OPEN_ACK) {
+            acknowledged_ = true;
+            return 1;
+        }
+        if (got != 1) {
+            // No answer at all: a printer that does not speak the handshake.
+            uint32_t written = 0;
+            usb_write(OPEN_FALLBACK, sizeof OPEN_FALLBACK, written);
+            return 1;
+        }
+        f_.platform.clock.sleep_ms(HANDSHAKE_PAUSE_MS);
+    }
+    return 1;
+}
+
+uint32_t usb_port::usb_write(const uint8_t* data, uint32_t length, uint32_t& written) {
+    constexpr uint32_t CANT_WRITE = 1013;
+    constexpr uint32_t WRITE_FAULT = 29;
+    if (device_ == nullptr)
+        return CANT_WRITE;
+    written = 0;
+    const uint32_t error = device_->write(data, length, written);
+    if (error != 0)
+        return error;
+    // A write that completes short has not delivered what the caller handed over.
+    return written == length ? 0 : WRITE_FAULT;
 }
 
 int usb_port::write_read(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity) {
@@ -40,35 +175,63 @@ int usb_port::write_read(const uint8_t* data, uint32_t length, uint8_t* reply, u
 
 int usb_port::usb_write_read(const uint8_t* data, uint32_t length, uint8_t* reply,
                              uint32_t capacity, uint32_t timeout_ms) {
-    if (device_ == nullptr) {
-        return 0;
-    }
     uint32_t written = 0;
-    if (!device_->write(data, length, written) || written != length) {
+    if (data != nullptr && usb_write(data, length, written) != 0)
         return 0;
-    }
-    if (reply == nullptr || capacity == 0) {
-        return static_cast<int>(written);
-    }
-    return usb_read(reply, capacity, timeout_ms);
+    if (reply != nullptr && capacity != 0)
+        return usb_read(reply, capacity, timeout_ms);
+    return static_cast<int>(written);
 }
 
 int usb_port::usb_read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) {
-    if (device_ == nullptr || buffer == nullptr || capacity == 0) {
+    if (buffer == nullptr || capacity == 0)
         return 0;
+    std::memset(buffer, 0, capacity);
+    if (rx_pos_ < rx_end_) {
+        // What an earlier request brought is handed over without a new request.
+        const size_t take = std::min<size_t>(rx_end_ - rx_pos_, capacity);
+        std::memcpy(buffer, rx_ + rx_pos_, take);
+        rx_pos_ += take;
+        return static_cast<int>(take);
     }
-    uint32_t got = 0;
-    if (!device_->read(buffer, capacity, got, timeout_ms)) {
-        return 0;
+    uint32_t total = 0;
+    while (total < capacity && device_ != nullptr) {
+        uint32_t got = 0;
+        rx_pos_ = rx_end_ = 0;
+        if (device_->read(rx_, USB_READ_REQUEST, got, timeout_ms) != 0 || got == 0)
+            break;
+        rx_end_ = std::min(got, USB_READ_REQUEST);
+        const size_t take = std::min<size_t>(rx_end_, capacity - total);
+        std::memcpy(buffer + total, rx_, take);
+        rx_pos_ = take;
+        total += static_cast<uint32_t>(take);
+        // Only a full request may have more behind it.
+        if (rx_end_ < USB_READ_REQUEST)
+            break;
     }
-    return static_cast<int>(got < capacity ? got : capacity);
+    return static_cast<int>(total);
 }
 
-// A USB printer has no queue to discard: drain one pending reply, if any.
+// A USB printer has no queue to discard: what is waiting, and what one read brings within a
+// second, is dropped.
 int usb_port::purge() {
-    uint8_t scratch[1];
-    usb_read(scratch, 1, USB_PURGE_TIMEOUT_MS);
+    rx_pos_ = rx_end_ = 0;
+    usb_read(f_.reply_buffer, 1, USB_PURGE_TIMEOUT_MS);
+    rx_pos_ = rx_end_ = 0;
     return 1;
+}
+
+void usb_port::usb_close() {
+    if (device_ != nullptr) {
+        if (acknowledged_) {
+            uint32_t written = 0;
+            usb_write(&CLOSE_MESSAGE, 1, written);
+            acknowledged_ = false;
+        }
+        device_.reset();
+    }
+    devices_.clear();
+    rx_pos_ = rx_end_ = 0;
 }
 
 }  // namespace vx

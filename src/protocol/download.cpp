@@ -263,8 +263,8 @@ constexpr TransferTraits kVirtualComTraits{"[Cls_flash][download_virtual_com] ",
 
 int Cls_flash::download_image(MainPageView& view, const char* tag) {
     if (port_caps().transfer == TransferKind::usb_pages) {
-        trace_line("[FLASH][download_image] USB transfer is not available in this build\n");
-        return 0;
+        return printer_model == KD5_ADF_L2_MODEL ? download_usb_adf(view, tag)
+                                                 : download_usb(view, tag);
     }
     return virtual_com ? download_virtual_com(view, tag) : download_com(view, tag);
 }

@@ -40,7 +40,7 @@ done
 
 # Half the time for the image checks, the rest shared by the text-file parsers.
 image_seconds=$((SECONDS_TO_RUN / 2))
-other_seconds=$(((SECONDS_TO_RUN - image_seconds) / 2))
+other_seconds=$(((SECONDS_TO_RUN - image_seconds) / 3))
 [ "$other_seconds" -ge 1 ] || other_seconds=1
 failed=0
 run_target() {  # name, seconds, max_len, corpus
@@ -62,4 +62,5 @@ run_target() {  # name, seconds, max_len, corpus
 run_target fuzz_image_checks "$image_seconds" 70000 "$corpus"
 run_target fuzz_catalogue "$other_seconds" 4096 "$SRC/tests/fuzz/corpus/catalogue"
 run_target fuzz_profile "$other_seconds" 4096 "$SRC/tests/fuzz/corpus/profile"
+run_target fuzz_release_key "$other_seconds" 128 "$SRC/tests/fuzz/corpus/release"
 exit $failed

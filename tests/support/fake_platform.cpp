@@ -1,5 +1,6 @@
 #include "fake_platform.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -19,6 +20,49 @@ std::unique_ptr<SerialDevice> FakeSerialPorts::open(const char* name) {
     return dev;
 }
 
+std::unique_ptr<UsbDevice> FakeUsbPrinters::open(const UsbPrinterInfo& printer) {
+    opened.push_back(printer.path);
+    if (open_fails)
+        return nullptr;
+    if (make)
+        return make(printer);
+    auto dev = std::make_unique<FakeUsbDevice>(clock_);
+    last = dev.get();
+    dev->write_log = &writes;
+    if (configure)
+        configure(*dev);
+    return dev;
+}
+
+namespace {
+
+class FakeToolkitKey : public ToolkitKey {
+public:
+    explicit FakeToolkitKey(FakeRegistry& registry) : registry_(registry) { ++registry_.open_keys; }
+    ~FakeToolkitKey() override { --registry_.open_keys; }
+    bool read_value(const char* name, uint8_t* buffer, uint32_t capacity, uint32_t& size) override {
+        size = 0;
+        auto it = registry_.values.find(name);
+        if (it == registry_.values.end() || it->second.size() > capacity)
+            return false;
+        std::copy(it->second.begin(), it->second.end(), buffer);
+        size = static_cast<uint32_t>(it->second.size());
+        return true;
+    }
+
+private:
+    FakeRegistry& registry_;
+};
+
+}  // namespace
+
+std::unique_ptr<ToolkitKey> FakeRegistry::open_toolkit_key() {
+    ++opened;
+    if (!key_present)
+        return nullptr;
+    return std::make_unique<FakeToolkitKey>(*this);
+}
+
 FakePlatform::FakePlatform()
     : platform{clock,
                errors,
@@ -29,7 +73,7 @@ FakePlatform::FakePlatform()
                services,
                printers,
                registry,
-               native_platform().usb,
+               usb,
                native_platform().parallel} {}
 
 TempDir::TempDir() {

@@ -2,6 +2,7 @@
 // profile files use the machine's own implementation (tests run in a temporary directory).
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 #include <deque>
 #include <functional>
@@ -54,6 +55,12 @@ public:
     uint32_t max_baud_flag = MAXBAUD_USER;
     int purges = 0;
     int rts_raised = 0;
+    bool rts = false, dtr = false;
+    // Modem-line calls that fail: the n-th call (counted from 0) of set_modem_line fails
+    // when n is in the set; `lines_fail` fails them all.
+    std::vector<int> line_call_fails;
+    bool lines_fail = false;
+    int line_calls = 0;
     std::vector<ReadTimeouts> timeout_log;
     bool write_fails = false;
     bool read_fails = false;
@@ -86,8 +93,17 @@ public:
         return true;
     }
     bool clear_error() override { return true; }
-    bool set_rts() override {
-        ++rts_raised;
+    bool set_modem_line(ModemLine line, bool on) override {
+        const int call = line_calls++;
+        if (lines_fail || std::find(line_call_fails.begin(), line_call_fails.end(), call) !=
+                              line_call_fails.end())
+            return false;
+        if (line == ModemLine::rts) {
+            rts_raised += on ? 1 : 0;
+            rts = on;
+        } else {
+            dtr = on;
+        }
         return true;
     }
     bool purge() override {
@@ -150,6 +166,95 @@ public:
     }
 };
 
+// A USB printer whose far end is a script: each write is recorded and handed to `on_write`
+// (which may queue replies); each read request takes up to its capacity from the first
+// queued IN transfer (the rest of it stays for the next request). An empty read costs its
+// whole time-out on the clock.
+class FakeUsbDevice : public UsbDevice {
+public:
+    explicit FakeUsbDevice(FakeClock& clock) : clock_(clock) {}
+    FakeClock& clock_;
+    std::deque<std::vector<uint8_t>> incoming;
+    std::vector<std::vector<uint8_t>> writes;
+    std::function<void(FakeUsbDevice&, const uint8_t*, uint32_t)> on_write;
+    uint32_t write_error = 0;        // returned by every write when set
+    uint32_t short_by = 0;           // writes complete this many bytes short
+    uint32_t read_error = 0;         // returned by every read when set
+    std::vector<uint32_t> requests;  // capacity of every read request
+    std::vector<uint32_t> timeouts;  // and its time-out
+    int outstanding = 0;             // requests issued and not ended
+    bool* closed = nullptr;          // set to true when the device is destroyed
+    // Every write also goes here (it outlives the device).
+    std::vector<std::vector<uint8_t>>* write_log = nullptr;
+
+    ~FakeUsbDevice() override {
+        if (closed)
+            *closed = true;
+    }
+    uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written) override {
+        written = 0;
+        if (write_error)
+            return write_error;
+        writes.emplace_back(data, data + length);
+        if (write_log)
+            write_log->emplace_back(data, data + length);
+        written = length > short_by ? length - short_by : 0;
+        if (on_write)
+            on_write(*this, data, length);
+        return 0;
+    }
+    uint32_t read(uint8_t* data, uint32_t capacity, uint32_t& got, uint32_t timeout_ms) override {
+        ++outstanding;
+        requests.push_back(capacity);
+        timeouts.push_back(timeout_ms);
+        got = 0;
+        if (read_error) {
+            --outstanding;
+            return read_error;
+        }
+        if (incoming.empty()) {
+            clock_.now += timeout_ms;  // waited, then cancelled
+            --outstanding;
+            return 0;
+        }
+        std::vector<uint8_t>& front = incoming.front();
+        while (got < capacity && got < front.size()) {
+            data[got] = front[got];
+            ++got;
+        }
+        front.erase(front.begin(), front.begin() + got);
+        if (front.empty())
+            incoming.pop_front();
+        --outstanding;
+        return 0;
+    }
+};
+
+class FakeUsbPrinters : public UsbPrinters {
+public:
+    explicit FakeUsbPrinters(FakeClock& clock) : clock_(clock) {}
+    FakeClock& clock_;
+    bool is_available = true;
+    bool list_fails = false;
+    std::vector<UsbPrinterInfo> devices;
+    int listings = 0;
+    std::vector<std::string> opened;           // paths, in order
+    std::vector<std::vector<uint8_t>> writes;  // of every FakeUsbDevice
+    bool open_fails = false;
+    // Makes the device of each open (default: a FakeUsbDevice set up by `configure`).
+    std::function<std::unique_ptr<UsbDevice>(const UsbPrinterInfo&)> make;
+    std::function<void(FakeUsbDevice&)> configure;
+    FakeUsbDevice* last = nullptr;
+
+    bool available() const override { return is_available; }
+    bool list(std::vector<UsbPrinterInfo>& out) override {
+        ++listings;
+        out = devices;
+        return !list_fails;
+    }
+    std::unique_ptr<UsbDevice> open(const UsbPrinterInfo& printer) override;
+};
+
 struct BoxRecord {
     std::string caption;
     std::string text;
@@ -203,22 +308,32 @@ public:
     }
 };
 
+// The toolkit's key as a table of raw values; `key_present` false: no key at all.
 class FakeRegistry : public ToolkitRegistry {
 public:
-    bool has_port = false;
-    std::string port;
-    bool has_serial = false;
-    ToolkitSerial serial;
-    bool read_port(int, std::string& out) override {
-        if (has_port)
-            out = port;
-        return has_port;
+    bool key_present = false;
+    std::map<std::string, std::vector<uint8_t>> values;
+    int opened = 0;
+    int open_keys = 0;  // keys not yet closed
+
+    // A text value as the system stores it, with its terminating NUL.
+    void set_text(const std::string& name, const std::string& text) {
+        key_present = true;
+        values[name] = std::vector<uint8_t>(text.begin(), text.end());
+        values[name].push_back(0);
     }
-    bool read_serial(int, ToolkitSerial& out) override {
-        if (has_serial)
-            out = serial;
-        return has_serial;
+    void set_dword(const std::string& name, uint32_t v) {
+        key_present = true;
+        values[name] = {uint8_t(v), uint8_t(v >> 8), uint8_t(v >> 16), uint8_t(v >> 24)};
     }
+    // The toolkit's serial values for the flash tool, stored as the toolkit does.
+    void set_flash_serial(uint32_t baud, const std::string& parity, uint32_t stop, uint32_t bits) {
+        set_dword("FlashComBaudrate", baud);
+        set_text("FlashComParity", parity);
+        set_dword("FlashComStopBits", stop);
+        set_dword("FlashComDataBits", bits);
+    }
+    std::unique_ptr<ToolkitKey> open_toolkit_key() override;
 };
 
 // All fakes together; files and profile files are the machine's own.
@@ -230,6 +345,7 @@ struct FakePlatform {
     FakeServices services;
     FakePrinters printers;
     FakeRegistry registry;
+    FakeUsbPrinters usb{clock};
     Platform platform;
     FakePlatform();
 };

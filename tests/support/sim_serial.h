@@ -43,7 +43,12 @@ public:
         return true;
     }
     bool clear_error() override { return true; }
-    bool set_rts() override { return true; }
+    // The printer sees RTS as the host leaves it (the emulation dialogue depends on it).
+    bool set_modem_line(ModemLine line, bool on) override {
+        if (line == ModemLine::rts)
+            printer_.set_rts(on);
+        return true;
+    }
     bool purge() override;
     bool write(const uint8_t* data, uint32_t length, uint32_t& written) override;
     bool read(uint8_t* data, uint32_t length, uint32_t& got) override;

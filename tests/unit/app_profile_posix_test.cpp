@@ -130,6 +130,22 @@ TEST(ProfileRules, WritesEditInPlace) {
     EXPECT_EQ(write("", "s", "k", ""), "[s]\r\nk=\r\n");
 }
 
+TEST(ProfileRules, HasSection) {
+    const std::string file =
+        "; [commented]\r\n[ GENERAL ]\r\nk=1\r\n[Empty]\r\n[t]x\r\nkey=[v]\r\n";
+    struct Case {
+        const char* section;
+        bool present;
+    } cases[] = {{"GENERAL", true}, {"general", true}, {" General ", true},
+                 {"Empty", true},   {"t", true},       {"commented", false},
+                 {"v", false},      {"", false},       {"GENERAL2", false}};
+    for (const Case& c : cases) {
+        EXPECT_EQ(profile_rules::has_section(&file, c.section), c.present) << c.section;
+    }
+    EXPECT_FALSE(profile_rules::has_section(nullptr, "GENERAL"));
+    EXPECT_FALSE(profile_rules::has_section(&file, nullptr));
+}
+
 TEST(FileProfile, FilesOnDisk) {
     TempDir dir;
     FakeErrors errors;
@@ -150,6 +166,10 @@ TEST(FileProfile, FilesOnDisk) {
     std::filesystem::create_directory(dir.file("d.ini"));
     EXPECT_FALSE(profile.write_string(dir.file("d.ini").c_str(), "s", "k", "v"));
     EXPECT_EQ(profile.get_string(dir.file("d.ini").c_str(), "s", "k", "d", buf, sizeof buf), 1u);
+
+    EXPECT_TRUE(profile.has_section(path.c_str(), "S"));
+    EXPECT_FALSE(profile.has_section(path.c_str(), "t"));
+    EXPECT_FALSE(profile.has_section(nodir.c_str(), "s"));
 
     dir.write("u.ini", std::string("\xFF\xFE[\0s\0]\0", 8));
     EXPECT_FALSE(profile.write_string(dir.file("u.ini").c_str(), "s", "k", "v"));

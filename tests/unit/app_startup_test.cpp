@@ -228,10 +228,8 @@ TEST(StartupTest, ToolkitPortsAreWrittenToTheIni) {
     {
         Startup s;  // a USB port: no serial values are read
         s.files("[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM1\r\n");
-        s.fake.registry.has_port = true;
-        s.fake.registry.port = "USB01";
-        s.fake.registry.has_serial = true;
-        s.fake.registry.serial = {19200, 7, 1, 2};
+        s.fake.registry.set_text("FlashPort", "USB01");
+        s.fake.registry.set_flash_serial(19200, "ODD", 2, 7);
         EXPECT_EQ(s.run("vxflash /tb"), 1);
         EXPECT_EQ(s.dir.read("flash.ini"),
                   "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=USB01\r\n");
@@ -240,10 +238,8 @@ TEST(StartupTest, ToolkitPortsAreWrittenToTheIni) {
     {
         Startup s;  // COM3 while flash.ini said USB01: only the name changes
         s.files("[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=USB01\r\nBAUD=4800\r\n");
-        s.fake.registry.has_port = true;
-        s.fake.registry.port = "COM3";
-        s.fake.registry.has_serial = true;
-        s.fake.registry.serial = {19200, 7, 1, 2};
+        s.fake.registry.set_text("FlashPort", "COM3");
+        s.fake.registry.set_flash_serial(19200, "ODD", 2, 7);
         EXPECT_EQ(s.run("vxflash /tb"), 1);
         EXPECT_EQ(s.dir.read("flash.ini"),
                   "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM3\r\nBAUD=4800\r\n"
@@ -253,10 +249,8 @@ TEST(StartupTest, ToolkitPortsAreWrittenToTheIni) {
     {
         Startup s;  // COM to COM: the toolkit's line settings win
         s.files("[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM1\r\n");
-        s.fake.registry.has_port = true;
-        s.fake.registry.port = "COM2";
-        s.fake.registry.has_serial = true;
-        s.fake.registry.serial = {19200, 7, 2, 2};
+        s.fake.registry.set_text("FlashPort", "COM2");
+        s.fake.registry.set_flash_serial(19200, "EVEN", 2, 7);
         EXPECT_EQ(s.run("vxflash /tb"), 1);
         EXPECT_EQ(s.dir.read("flash.ini"),
                   "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM2\r\nBAUD=19200\r\n"
@@ -264,12 +258,41 @@ TEST(StartupTest, ToolkitPortsAreWrittenToTheIni) {
         EXPECT_EQ(s.flash.line_baud, 19200u);
     }
     {
+        Startup s;  // no port assigned: flash.ini is left alone
+        const std::string ini = "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM1\r\n";
+        s.files(ini);
+        s.fake.registry.set_text("FlashPort", "******");
+        s.fake.registry.set_flash_serial(19200, "EVEN", 2, 7);
+        EXPECT_EQ(s.run("vxflash /tb"), 1);
+        EXPECT_EQ(s.dir.read("flash.ini"), ini);
+        EXPECT_EQ(s.fake.registry.open_keys, 0);
+    }
+    {
+        Startup s;  // a baud rate stored as text: the port name only
+        s.files("[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM1\r\nBAUD=4800\r\n");
+        s.fake.registry.set_text("FlashPort", "COM2");
+        s.fake.registry.set_flash_serial(19200, "EVEN", 2, 7);
+        s.fake.registry.set_text("FlashComBaudrate", "19200");
+        EXPECT_EQ(s.run("vxflash /tb"), 1);
+        EXPECT_EQ(s.dir.read("flash.ini"),
+                  "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM2\r\nBAUD=4800\r\n");
+        EXPECT_EQ(s.flash.line_baud, 4800u);
+    }
+    {
+        Startup s;  // the toolkit names a parallel port: refused like one from flash.ini
+        s.files("[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM1\r\n");
+        s.fake.registry.set_text("FlashPort", "LPT1");
+        EXPECT_EQ(s.run("vxflash /tb"), 0);
+        EXPECT_EQ(read_lines(s.dir, "KO.txt"), "[12:34:56][Error 11] LPT Invalid port type\n");
+        EXPECT_TRUE(s.fake.ui.sheets.empty());
+    }
+    {
         Startup s;  // not interactive: the registry is not consulted
         s.files("[GENERAL]\r\nFILENAME=a\r\nFLASHMODE=1\r\n[PORT SETTING]\r\nPORT=USB01\r\n");
-        s.fake.registry.has_port = true;
-        s.fake.registry.port = "COM2";
+        s.fake.registry.set_text("FlashPort", "COM2");
         EXPECT_EQ(s.run("vxflash /tb"), 1);
         EXPECT_STREQ(s.flash.port_name, "USB01");
+        EXPECT_EQ(s.fake.registry.opened, 0);
     }
 }
 

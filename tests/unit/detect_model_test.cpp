@@ -151,10 +151,15 @@ TEST(DetectEmulation, SwitchOffRunsFirstAndRtsIsLeftAlone) {
     FakeSerialDevice& dev = f.open();
     answers(dev, 0x16);
     EXPECT_EQ(f.flash.DetectPrinterModel(), 1);
-    EXPECT_EQ(dev.rts_raised, 0);
+    // Raised for the one state query only (no emulation answered it), low afterwards.
+    EXPECT_EQ(dev.rts_raised, 1);
+    EXPECT_FALSE(dev.rts);
+    EXPECT_TRUE(dev.dtr);
+    const std::vector<uint8_t> expected = {0x1B, 0x5B, 0x63, 0x04, 0x00, 0x01, 0xCC,
+                                           0x01, 0x01, 0x1B, 0x5B, 0x63, 0x04, 0x00,
+                                           0x01, 0xC5, 0x01, 0x01, 0x1B, 0x7D, 0x7B};
+    EXPECT_EQ(dev.written, expected);
     EXPECT_TRUE(in_order(f.trace(), {"[FLASH][send_download_cmd] disable_4722_emulation !\n",
-                                     "[FLASH][disable_4722_emulation] Emulation switch-off is "
-                                     "not available in this build",
                                      "[Cls_flash][DetectPrinterModel] Cmd ESC {} sent \n"}));
 }
 

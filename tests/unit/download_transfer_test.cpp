@@ -454,14 +454,6 @@ TEST_F(TransferTest, VirtualComDiffersOnlyInTheTrace) {
         EXPECT_EQ(l.find("[download_com]"), std::string::npos) << l;
 }
 
-TEST_F(TransferTest, UsbIsNotAvailable) {
-    write_image(1);
-    range(0, 0);
-    flash->port_type = USB_PORT;
-    EXPECT_EQ(flash->download_image(view, nullptr), 0);
-    EXPECT_TRUE(trace_has("[FLASH][download_image] USB transfer is not available in this build\n"));
-}
-
 TEST_F(TransferTest, MissingImageLeavesThePortOpen) {
     range(0, 0);
     FakeSerialDevice& dev = open_serial();

@@ -347,4 +347,75 @@ TEST(SimSerial, ReadTimeOutsRunOnTheFakeClock) {
     EXPECT_EQ(printer.downloads_done(), 1u);
 }
 
+// ---- commands outside the download ----
+
+const Bytes RELEASE_REQUEST = {0x1B, 0x20, 0x62};
+const Bytes EMULATION_QUERY = {0x1B, 0x5B, 0x63, 0x04, 0x00, 0x01, 0xC5, 0x01, 0x01};
+const Bytes EMULATION_FINAL = {0x1B, 0x5B, 0x63, 0x08, 0x00, 0x01, 0xC6,
+                               0x1B, 0x7D, 0x20, 0x34, 0x01, 0x01};
+
+struct ReleaseCase {
+    vxsim::ReleaseAnswer answer;
+    Bytes expected;
+};
+
+TEST(SimPrinter, AnswersTheReleaseRequestAsConfigured) {
+    vxsim::ReleaseAnswer text;
+    text.release = "1.05;A01;";
+    vxsim::ReleaseAnswer raw;
+    raw.kind = vxsim::ReleaseAnswer::raw;
+    raw.bytes = {0x02, 0x03};
+    vxsim::ReleaseAnswer silent;
+    silent.kind = vxsim::ReleaseAnswer::silence;
+    const ReleaseCase cases[] = {
+        {text, {0x02, 0x20, '1', '.', '0', '5', ';', 'A', '0', '1', ';', 0x20, 0x03}},
+        {raw, {0x02, 0x03}},
+        {silent, {}}};
+    for (const ReleaseCase& c : cases) {
+        vxsim::Config cfg;
+        cfg.release = c.answer;
+        Host h(cfg);
+        // Split across two deliveries, after a stray byte: still one request.
+        h.send({0x00, 0x1B});
+        h.send({0x20, 0x62});
+        EXPECT_EQ(h.take(), c.expected);
+        EXPECT_EQ(h.printer.release_requests(), 1u);
+        h.send({0x1B, 0x6C, 0x1B, 0x6E});
+        EXPECT_EQ(h.printer.closing_commands(), 1u);
+        EXPECT_EQ(h.printer.state(), Printer::State::idle);
+    }
+}
+
+TEST(SimPrinter, ActiveEmulationKeepsTheDownloadCommandOut) {
+    vxsim::Config cfg;
+    cfg.emulation.present = true;
+    Host h(cfg);
+    h.printer.set_rts(true);
+    h.send(EMULATION_QUERY);
+    EXPECT_EQ(h.take(), (Bytes{0x1B, 0x5B, 0x63, 0x0B, 0x00, 0x01, 0xA2, 0x01}));
+    h.send(CMD);
+    EXPECT_TRUE(h.wait(1000).empty());
+    h.printer.set_rts(false);
+    h.send(EMULATION_FINAL);
+    EXPECT_EQ(h.take(), (Bytes{0x1B, 0x5B, 0x63, 0x0A, 0x00, 0x01, 0xC2, 0x01}));
+    h.send(CMD);
+    EXPECT_EQ(h.take(), Bytes{0x17});
+    EXPECT_EQ(h.printer.state(), Printer::State::header);
+}
+
+// A command cut short (a host that gave up half way) does not swallow the next one.
+TEST(SimPrinter, IncompleteCommandIsDropped) {
+    vxsim::Config cfg;
+    cfg.emulation.present = true;
+    Host h(cfg);
+    h.send({0x1B, 0x5B, 0x63, 0x04, 0x00, 0x01});
+    h.t += 500;
+    h.send(EMULATION_QUERY);
+    EXPECT_EQ(h.take().size(), 8u);
+    bool dropped = false;
+    for (const auto& e : h.printer.transcript())
+        dropped = dropped || e.text == "incomplete command dropped: 1b 5b 63 04 00 01";
+    EXPECT_TRUE(dropped);
+}
+
 }  // namespace

@@ -15,4 +15,8 @@ ToolkitRegistry& posix_registry();
 UsbPrinters& posix_usb();
 ParallelPorts& posix_parallel();
 
+// `vxflash --list-ports`: one line per port PORT may name, with whether it is free. Returns
+// the process exit code.
+int list_ports(Platform& platform);
+
 }  // namespace vx

@@ -222,6 +222,12 @@ uint32_t get_int(const std::string* file, const char* section, const char* key, 
     return negative ? 0u - value : value;
 }
 
+bool has_section(const std::string* file, const char* section) {
+    if (file == nullptr || section == nullptr)
+        return false;
+    return find_section(parse(*file), trim(section)) != npos;
+}
+
 std::string write_string(const std::string* file, const char* section, const char* key,
                          const char* value) {
     std::string s = file ? *file : std::string();
@@ -267,6 +273,13 @@ uint32_t FileProfile::get_int(const char* path, const char* section, const char*
     int error = 0;
     bool ok = path && read_file(path, content, error) && !is_utf16(content);
     return profile_rules::get_int(ok ? &content : nullptr, section, key, def);
+}
+
+bool FileProfile::has_section(const char* path, const char* section) {
+    std::string content;
+    int error = 0;
+    bool ok = path && read_file(path, content, error) && !is_utf16(content);
+    return profile_rules::has_section(ok ? &content : nullptr, section);
 }
 
 bool FileProfile::write_string(const char* path, const char* section, const char* key,

@@ -15,6 +15,7 @@ namespace profile_rules {
 uint32_t get_string(const std::string* file, const char* section, const char* key, const char* def,
                     char* buf, uint32_t size);
 uint32_t get_int(const std::string* file, const char* section, const char* key, int def);
+bool has_section(const std::string* file, const char* section);
 // The new contents after writing key=value.
 std::string write_string(const std::string* file, const char* section, const char* key,
                          const char* value);
@@ -26,6 +27,7 @@ public:
     uint32_t get_string(const char* path, const char* section, const char* key, const char* def,
                         char* buf, uint32_t size) override;
     uint32_t get_int(const char* path, const char* section, const char* key, int def) override;
+    bool has_section(const char* path, const char* section) override;
     // Fails with errno-style codes in the last error: ENOENT for a missing directory, EISDIR
     // for a directory, EILSEQ for a UTF-16 file (not edited), or what the open/write reported.
     bool write_string(const char* path, const char* section, const char* key,

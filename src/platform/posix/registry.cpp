@@ -3,11 +3,10 @@
 namespace vx {
 namespace {
 
-// No toolkit registry here: flash.ini stays in charge.
+// No registry here: there is never a toolkit key, so flash.ini stays in charge.
 class PosixRegistry final : public ToolkitRegistry {
 public:
-    bool read_port(int, std::string&) override { return false; }
-    bool read_serial(int, ToolkitSerial&) override { return false; }
+    std::unique_ptr<ToolkitKey> open_toolkit_key() override { return nullptr; }
 };
 
 }  // namespace

@@ -1,5 +1,6 @@
 // Serial ports on POSIX: termios for the line, poll() for the Windows read time-out rule,
-// TIOCMGET for the modem lines. "COMn" opens /dev/ttyS(n-1); any other name is a path.
+// TIOCMGET, TIOCMBIS and TIOCMBIC for the modem lines. "COMn" opens /dev/ttyS(n-1); any other
+// name is a path.
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/file.h>
@@ -191,9 +192,9 @@ public:
     // termios keeps no sticky error state to clear.
     bool clear_error() override { return fd_.get() >= 0; }
 
-    bool set_rts() override {
-        int bits = TIOCM_RTS;
-        return ioctl(fd_.get(), TIOCMBIS, &bits) == 0;
+    bool set_modem_line(ModemLine line, bool on) override {
+        int bits = line == ModemLine::rts ? TIOCM_RTS : TIOCM_DTR;
+        return ioctl(fd_.get(), on ? TIOCMBIS : TIOCMBIC, &bits) == 0;
     }
 
     // The output queue is waited for, not flushed: tcflush(TCOFLUSH) would drop bytes

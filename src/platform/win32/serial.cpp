@@ -86,7 +86,11 @@ public:
         return ClearCommError(h(), &errors, &stat) != 0;
     }
 
-    bool set_rts() override { return EscapeCommFunction(h(), SETRTS) != 0; }
+    bool set_modem_line(ModemLine line, bool on) override {
+        const DWORD function =
+            line == ModemLine::rts ? (on ? SETRTS : CLRRTS) : (on ? SETDTR : CLRDTR);
+        return EscapeCommFunction(h(), function) != 0;
+    }
 
     // Only pending input is discarded. (A transmit purge drops bytes still in the driver's
     // buffer on USB adapters, and on Wine drops what the far end has not read yet.) Bytes

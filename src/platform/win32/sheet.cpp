@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "app/about.h"
-#include "app/setup_page.h"
 #include "flash/main_page.h"
 #include "platform/win32/resource_ids.h"
 #include "platform/win32/win32_pages.h"
@@ -32,7 +31,6 @@ struct SheetPages {
     Win32ProcedureThread procedure;
     std::optional<MainPage> main_page;
     std::optional<AboutPage> about_page;
-    std::optional<SetupPage> setup_page;
 };
 
 SheetPages& sheet_pages() {
@@ -121,15 +119,6 @@ INT_PTR CALLBACK main_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM l
         default:
             return FALSE;
     }
-}
-
-INT_PTR CALLBACK setup_page_proc(HWND, UINT message, WPARAM, LPARAM) {
-    SheetPages& s = sheet_pages();
-    if (message == WM_INITDIALOG) {
-        s.setup_page.emplace(*s.flash);
-        s.setup_page->on_init();
-    }
-    return FALSE;
 }
 
 INT_PTR CALLBACK about_page_proc(HWND page, UINT message, WPARAM, LPARAM) {

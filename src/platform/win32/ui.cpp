@@ -33,6 +33,7 @@ public:
     }
 
     int run_property_sheet(const SheetRequest& request) override {
+        bind_setup_page(static_cast<Cls_flash*>(request.context));
         return win32_run_property_sheet(request);
     }
 };

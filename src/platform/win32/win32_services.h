@@ -1,5 +1,7 @@
 // The Win32 implementations of the platform services, one per file; native.cpp bundles them.
 #pragma once
+#include <windows.h>
+
 #include "platform/platform.h"
 
 namespace vx {
@@ -17,5 +19,11 @@ ParallelPorts& win32_parallel();
 
 // Runs the property sheet of the two sheet modes (sheet.cpp).
 int win32_run_property_sheet(const SheetRequest& request);
+
+class Cls_flash;
+// The port setup page's dialog procedure (dialog 103), and the flash context it works on,
+// given before the sheet runs (setup_page_dialog.cpp).
+void bind_setup_page(Cls_flash* flash);
+INT_PTR CALLBACK setup_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
 
 }  // namespace vx

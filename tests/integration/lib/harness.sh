@@ -123,7 +123,7 @@ vx_image() {
 vx_sim_start() {
     rm -f sim.ready
     "$SIM" --ready-file "$VX_RUN/sim.ready" --transcript "$VX_RUN/transcript.txt" \
-        --pages-out "$VX_RUN/pages" --modem-file "$VX_RUN/modem" \
+        --pages-out "$VX_RUN/pages" --modem-file "$VX_RUN/modem" --modem-log "$VX_RUN/modem.log" \
         --timeout "${VX_SIM_TIMEOUT:-120}" "$@" >"$VX_RUN/sim.out" 2>"$VX_RUN/sim.err" &
     SIM_PID=$!
     local i
@@ -157,7 +157,7 @@ vx_sim_stop() {
 # vx_flash linux|wine [TIMEOUT]: runs the program in the run directory against the simulator.
 vx_flash() {
     local platform=$1 limit=${2:-60} port
-    rm -f KO.txt OK.txt FlashTrace.dbg
+    rm -f KO.txt OK.txt FlashTrace.dbg modem.log
     if [ "$platform" = wine ]; then
         vx_wine_prefix
         port=$VX_WINE_COM
@@ -169,11 +169,11 @@ vx_flash() {
     sed -i "s|@PORT@|$port|" flash.ini
     local start=$(date +%s%N)
     if [ "$platform" = wine ]; then
-        VX_MODEM_FILE="$VX_RUN/modem" LD_PRELOAD="$SHIM" timeout -k 5 "$limit" \
-            wine "$VX_BUILD_WINDOWS/vxflash.exe" >run.out 2>&1
+        VX_MODEM_FILE="$VX_RUN/modem" VX_MODEM_LOG="$VX_RUN/modem.log" LD_PRELOAD="$SHIM" \
+            timeout -k 5 "$limit" wine "$VX_BUILD_WINDOWS/vxflash.exe" >run.out 2>&1
     else
-        VX_MODEM_FILE="$VX_RUN/modem" LD_PRELOAD="$SHIM" timeout -k 5 "$limit" \
-            "$VX_BUILD_LINUX/vxflash" >run.out 2>&1
+        VX_MODEM_FILE="$VX_RUN/modem" VX_MODEM_LOG="$VX_RUN/modem.log" LD_PRELOAD="$SHIM" \
+            timeout -k 5 "$limit" "$VX_BUILD_LINUX/vxflash" >run.out 2>&1
     fi
     VX_RC=$?
     VX_ELAPSED_MS=$((($(date +%s%N) - start) / 1000000))

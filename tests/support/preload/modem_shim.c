@@ -1,8 +1,15 @@
-/* Modem-status shim for tests: a pseudo-terminal has no modem lines, so TIOCMGET on a pty
- * slave fails. Preloaded (LD_PRELOAD) into the program under test, this answers TIOCMGET on
- * pty slaves with the lines named in the file $VX_MODEM_FILE ("DSR=1", "CTS=0", ... one per
- * line; lines not named are off). Every other call, and every call when the variable is unset
- * or the file unreadable, goes to the real ioctl. */
+/* Modem-line shim for tests: a pseudo-terminal has no modem lines, so TIOCMGET, TIOCMBIS,
+ * TIOCMBIC and TIOCMSET on a pty slave fail. Preloaded (LD_PRELOAD) into the program under
+ * test (the Linux build, or wine running the exe, whose EscapeCommFunction and
+ * GetCommModemStatus end in these calls), it plays the lines of pty slaves:
+ * - TIOCMGET answers the lines named in the file $VX_MODEM_FILE ("DSR=1", "CTS=0", ... one per
+ *   line; lines not named are off), plus RTS and DTR as the program last set them;
+ * - TIOCMBIS, TIOCMBIC and TIOCMSET succeed and keep RTS and DTR, and each call appends the
+ *   lines it set to the file $VX_MODEM_LOG when that is set ("RTS=1", "DTR=0"; written before
+ *   the call returns, so a peer that reads the log when the next bytes arrive sees the lines
+ *   under which they were written).
+ * Every other call, and every call when $VX_MODEM_FILE is unset or unreadable, goes to the
+ * real ioctl. */
 #define _GNU_SOURCE
 #include <dlfcn.h>
 #include <errno.h>
@@ -54,6 +61,23 @@ static int read_lines(int* bits) {
     return 1;
 }
 
+/* RTS and DTR as the program set them (one port is open at a time). */
+static int out_lines;
+
+static void log_lines(int mask) {
+    const char* path = getenv("VX_MODEM_LOG");
+    if (!path || !*path)
+        return;
+    FILE* f = fopen(path, "a");
+    if (!f)
+        return;
+    if (mask & TIOCM_RTS)
+        fprintf(f, "RTS=%d\n", (out_lines & TIOCM_RTS) ? 1 : 0);
+    if (mask & TIOCM_DTR)
+        fprintf(f, "DTR=%d\n", (out_lines & TIOCM_DTR) ? 1 : 0);
+    fclose(f);
+}
+
 int ioctl(int fd, unsigned long request, ...) {
     static ioctl_fn real_ioctl;
     va_list ap;
@@ -70,7 +94,25 @@ int ioctl(int fd, unsigned long request, ...) {
     if (request == TIOCMGET && arg && is_pty_slave(fd)) {
         int bits = 0;
         if (read_lines(&bits)) {
-            *(int*)arg = bits;
+            *(int*)arg = (bits & ~(TIOCM_RTS | TIOCM_DTR)) | out_lines;
+            return 0;
+        }
+    }
+    if ((request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET) && arg &&
+        is_pty_slave(fd)) {
+        int bits = 0;
+        if (read_lines(&bits)) {
+            const int want = *(const int*)arg & (TIOCM_RTS | TIOCM_DTR);
+            if (request == TIOCMBIS) {
+                out_lines |= want;
+                log_lines(want);
+            } else if (request == TIOCMBIC) {
+                out_lines &= ~want;
+                log_lines(want);
+            } else {
+                out_lines = want;
+                log_lines(TIOCM_RTS | TIOCM_DTR);
+            }
             return 0;
         }
     }

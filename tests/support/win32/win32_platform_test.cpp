@@ -136,6 +136,14 @@ TEST(Win32Profile, ReadsWhatItWrote) {
     EXPECT_EQ(p.get_int(ini.c_str(), "PORT SETTING", "BAUD", 9600), 4294967295u);
     EXPECT_EQ(p.get_int(ini.c_str(), "PORT SETTING", "SIZE", 8), 8u);
     EXPECT_EQ(dir.read("flash.ini"), "[PORT SETTING]\r\nPORT=COM3\r\nBAUD=-1\r\n");
+    EXPECT_TRUE(p.has_section(ini.c_str(), "port setting"));
+    EXPECT_FALSE(p.has_section(ini.c_str(), "CONDITIONAL_TABLE"));
+    // Many sections: the name list outgrows the first buffer.
+    std::string many;
+    for (int i = 0; i < 600; ++i)
+        many += "[SECTION_WITH_A_LONG_NAME_" + std::to_string(i) + "]\r\n";
+    dir.write("many.ini", many + "[CONDITIONAL_TABLE]\r\nk=v\r\n");
+    EXPECT_TRUE(p.has_section(dir.file("many.ini").c_str(), "conditional_table"));
     // A directory that does not exist cannot take the file.
     const std::string bad = dir.file("missing\\flash.ini");
     EXPECT_FALSE(p.write_string(bad.c_str(), "S", "K", "V"));
@@ -153,15 +161,85 @@ TEST(Win32Clock, LocalTimeAndTicks) {
     EXPECT_GE(sys().clock.now_ms() - a, 10u);
 }
 
-TEST(Win32Services, ToolkitRegistryHasNoValuesYetAndPrintersCanBeListed) {
-    std::string port = "unchanged";
-    ToolkitSerial serial;
-    EXPECT_FALSE(sys().registry.read_port(1, port));
-    EXPECT_FALSE(sys().registry.read_serial(1, serial));
+TEST(Win32Services, PrintersCanBeListed) {
     std::vector<PrinterQueue> queues{{"stale", "x"}};
     if (sys().printers.list(queues)) {
         for (const PrinterQueue& q : queues)
             EXPECT_NE(q.name, "stale");
+    }
+}
+
+TEST(Win32Services, MissingParallelPortIsAbsent) {
+    EXPECT_EQ(sys().parallel.probe("LPT9"), PortProbe::absent);
+    SetLastError(0);
+    EXPECT_EQ(sys().parallel.open("LPT9"), nullptr);
+    EXPECT_NE(GetLastError(), 0u);
+    // A regular file opens like a port that is there: the presence test only opens it.
+    test::TempDir dir;
+    dir.write("lpt.bin", "x");
+    EXPECT_EQ(sys().parallel.probe(dir.file("lpt.bin").c_str()), PortProbe::free);
+}
+
+// The overlapped requests, on a file standing in for the device: each request starts at
+// offset 0, so a read returns what the write put there.
+TEST(Win32Services, ParallelRequestsAreOverlapped) {
+    test::TempDir dir;
+    dir.write("lpt.bin", "");
+    std::unique_ptr<ParallelDevice> device = sys().parallel.open(dir.file("lpt.bin").c_str());
+    ASSERT_NE(device, nullptr);
+    const uint8_t data[] = {'a', 'b', 'c'};
+    uint32_t written = 0;
+    EXPECT_EQ(device->write(data, sizeof data, written), PARALLEL_DONE);
+    EXPECT_EQ(written, 3u);
+    uint8_t buffer[8] = {};
+    uint32_t got = 0;
+    EXPECT_EQ(device->read(buffer, sizeof buffer, got, 1000), PARALLEL_DONE);
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer), got), "abc");
+    ParallelTimeouts t;
+    EXPECT_FALSE(device->get_timeouts(t));  // a file has no time-out record
+    // Held without sharing: a second open is refused.
+    EXPECT_EQ(sys().parallel.probe(dir.file("lpt.bin").c_str()), PortProbe::busy);
+}
+
+// The toolkit (a 32-bit program) writes its key in the 32-bit registry view; a value that
+// exists only in the 64-bit view must not be seen.
+TEST(Win32Services, ToolkitKeyIsReadFromThe32BitView) {
+    const char* path = "SOFTWARE\\Norvane\\Vx3EToolKit\\InstallOption";
+    HKEY probe = nullptr;
+    if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, path, 0, KEY_READ | KEY_WOW64_32KEY, &probe) ==
+        ERROR_SUCCESS) {
+        RegCloseKey(probe);
+        GTEST_SKIP() << "a toolkit is installed here; its key is left alone";
+    }
+    EXPECT_EQ(sys().registry.open_toolkit_key(), nullptr);
+
+    auto make = [&](REGSAM view, const char* port) {
+        HKEY key = nullptr;
+        ASSERT_EQ(RegCreateKeyExA(HKEY_LOCAL_MACHINE, path, 0, nullptr, 0, KEY_WRITE | view,
+                                  nullptr, &key, nullptr),
+                  ERROR_SUCCESS);
+        RegSetValueExA(key, "FlashPort", 0, REG_SZ, reinterpret_cast<const BYTE*>(port),
+                       static_cast<DWORD>(strlen(port) + 1));
+        RegCloseKey(key);
+    };
+    make(KEY_WOW64_64KEY, "COM8");
+    std::unique_ptr<ToolkitKey> key = sys().registry.open_toolkit_key();
+    EXPECT_EQ(key, nullptr) << "the 64-bit view was read";
+    make(KEY_WOW64_32KEY, "COM7");
+    key = sys().registry.open_toolkit_key();
+    ASSERT_NE(key, nullptr);
+    uint8_t buffer[64] = {};
+    uint32_t size = 0;
+    EXPECT_TRUE(key->read_value("FlashPort", buffer, sizeof buffer, size));
+    EXPECT_EQ(std::string(reinterpret_cast<char*>(buffer)), "COM7");
+    EXPECT_EQ(size, 5u);
+    EXPECT_FALSE(key->read_value("FlashPort", buffer, 4, size));  // does not fit
+    EXPECT_FALSE(key->read_value("FlashComBaudrate", buffer, sizeof buffer, size));
+    key.reset();
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, path, view, 0);
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norvane\\Vx3EToolKit", view, 0);
+        RegDeleteKeyExA(HKEY_LOCAL_MACHINE, "SOFTWARE\\Norvane", view, 0);
     }
 }
 

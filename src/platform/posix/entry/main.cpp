@@ -1,5 +1,5 @@
 // Console entry: the command line is rebuilt whole (program path included) from argv, as
-// start-up expects it.
+// start-up expects it. `--list-ports` alone lists the ports instead of running.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -7,6 +7,7 @@
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
 #include "app/startup.h"
+#include "platform/posix/posix_platform.h"
 
 namespace {
 
@@ -52,6 +53,8 @@ int main(int argc, char** argv) {
             return 0;
         }
     }
+    if (argc == 2 && std::string(argv[1]) == "--list-ports")
+        return vx::list_ports(vx::native_platform());
     std::string line;
     for (int i = 0; i < argc; ++i) {
         std::string arg = argv[i];

@@ -1,0 +1,101 @@
+// Update decision from the printer's firmware release: the printer names its release, the
+// release becomes a key, and the key's entry in flash.ini's CONDITIONAL_TABLE names the
+// firmware file to load. No entry: the printer is left as it is.
+#include "protocol/update_decision.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "app/cls_flash.h"
+
+namespace vx {
+
+namespace {
+
+constexpr uint8_t RELEASE_REQUEST[3] = {0x1B, 0x20, 0x62};        // ESC SP b
+constexpr uint8_t CLOSING_COMMAND[4] = {0x1B, 0x6C, 0x1B, 0x6E};  // ESC l ESC n
+constexpr uint32_t RELEASE_TIMEOUT_MS = 500;
+constexpr size_t RELEASE_FRAME = 2;  // bytes before and after the text
+constexpr size_t VERSION_CHARS = 7;
+constexpr size_t SECOND_FIELD_CHARS = 7;
+constexpr const char* CONDITIONAL_TABLE = "CONDITIONAL_TABLE";
+constexpr const char* NOT_FOUND = "NOT_FOUND";
+
+}  // namespace
+
+bool release_text(const uint8_t* answer, size_t count, std::string& text) {
+    text.clear();
+    if (answer == nullptr || count < 2 * RELEASE_FRAME) {
+        return false;
+    }
+    const uint8_t* begin = answer + RELEASE_FRAME;
+    const uint8_t* end = std::find(begin, begin + (count - 2 * RELEASE_FRAME), 0);
+    text.assign(begin, end);
+    return true;
+}
+
+std::string release_key(std::string_view text) {
+    std::string key = "Rel";
+    size_t at = 0;
+    while (at < VERSION_CHARS && at < text.size() && text[at] != ';') {
+        if (text[at] != '.') {
+            key += text[at];
+        }
+        ++at;
+    }
+    // After seven characters the eighth is skipped, whatever it is; otherwise the second
+    // field starts after the ";" that ended the version.
+    size_t next = at == VERSION_CHARS ? VERSION_CHARS + 1 : at + 1;
+    key += "Ver";
+    for (size_t taken = 0; next < text.size() && text[next] != ';' && taken < SECOND_FIELD_CHARS;
+         ++next, ++taken) {
+        key += text[next];
+    }
+    return key;
+}
+
+int Cls_flash::UpdateMustBeDone() {
+    trace_line("\n[FLASH][UpdateMustBeDone]\n");
+    sync_state = 1;
+
+    purge_port();
+    write_read_port(RELEASE_REQUEST, sizeof RELEASE_REQUEST, nullptr, 0);
+    uint8_t answer[RELEASE_ANSWER_MAX] = {};
+    const int received = read_port_block(answer, RELEASE_ANSWER_MAX, RELEASE_TIMEOUT_MS);
+
+    // An answer too short to frame a text counts as no answer.
+    std::string release;
+    if (received <= 0 || !release_text(answer, static_cast<size_t>(received), release)) {
+        ko_report("[Error 12] FW Release request failure ! \n");
+        trace_line("[FLASH][UpdateMustBeDone] FW Release request failure.\n");
+        write_read_port(CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
+        return 0;
+    }
+    trace_line("[FLASH][UpdateMustBeDone] Found Printer with  release fw %s.\n", release.c_str());
+
+    const std::string key = release_key(release);
+    std::memset(fw_filename, 0, sizeof fw_filename);
+    ProfileFile& ini = platform.profile;
+    // Without the section every printer would be told "no firmware found": say what is wrong.
+    const uint32_t length = ini.has_section(ini_path, CONDITIONAL_TABLE)
+                                ? ini.get_string(ini_path, CONDITIONAL_TABLE, key.c_str(),
+                                                 NOT_FOUND, fw_filename, sizeof fw_filename)
+                                : 0;
+    if (length == 0) {
+        fw_filename[0] = '\0';
+        ko_report("[Error 13] INI Section %s not present !\n", CONDITIONAL_TABLE);
+        return 0;
+    }
+    if (std::strcmp(fw_filename, NOT_FOUND) == 0) {
+        trace_line("[FLASH][UpdateMustBeDone] The printer with fw %s should not be updated .\n",
+                   key.c_str());
+        ko_report("[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
+                  key.c_str());
+        write_read_port(CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
+        return 0;
+    }
+    trace_line("[FLASH][UpdateMustBeDone] The printer must be updated with fw %s \n", fw_filename);
+    return 1;
+}
+
+}  // namespace vx

@@ -1,0 +1,75 @@
+// A flash context whose serial port leads to the in-process printer simulator, on the fake
+// clock: the protocol talks to a printer that was written from the wire description, not
+// from our sending code.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "app/catalogue.h"
+#include "app/cls_flash.h"
+#include "fake_platform.h"
+#include "port_fixture.h"
+#include "printer.h"
+#include "sim_serial.h"
+
+namespace vx::test {
+
+struct SimFixture {
+    TempDir dir;
+    FakePlatform fake;
+    vxsim::Printer printer;
+    SimSerialPorts serial{fake.clock, printer};
+    Platform platform{
+        fake.clock,    fake.errors,       fake.platform.files,   fake.platform.profile,
+        serial,        fake.ui,           fake.services,         fake.printers,
+        fake.registry, fake.platform.usb, fake.platform.parallel};
+    MessageCatalogue catalogue{platform};
+    Cls_flash flash{platform, catalogue};
+
+    explicit SimFixture(vxsim::Config cfg) : printer(std::move(cfg), 0) {
+        dir.write("flash.mes", "2,M2\n4,M4\n19,M19\n38,M38\n");
+        catalogue.load_catalogue(dir.file("flash.mes").c_str());
+        flash.trace_on = true;
+        flash.flash_mode = SILENT_MODE;
+        std::snprintf(flash.port_name, sizeof flash.port_name, "COM1");
+        flash.port_type = COM_PORT;
+        flash.line_baud = flash.config_baud = flash.send_baud = 9600;
+        flash.data_bits = 8;
+        std::snprintf(flash.ini_path, sizeof flash.ini_path, "%s", dir.file("flash.ini").c_str());
+    }
+
+    void open() { ASSERT_EQ(flash.open_port(1), 1); }
+    void ini(const std::string& text) { dir.write("flash.ini", text); }
+
+    std::string trace() {
+        if (flash.trace_file)
+            std::fflush(flash.trace_file);
+        return PortFixture::unstamped(dir.read("FlashTrace.dbg"));
+    }
+    std::string ko() { return PortFixture::unstamped(dir.read("KO.txt")); }
+
+    // The simulator's events, one text each.
+    std::vector<std::string> events() const {
+        std::vector<std::string> out;
+        for (const vxsim::TranscriptEntry& e : printer.transcript()) {
+            if (e.dir == vxsim::TranscriptEntry::event)
+                out.push_back(e.text);
+        }
+        return out;
+    }
+    // Every byte the printer received, in order.
+    std::vector<uint8_t> received() const {
+        std::vector<uint8_t> out;
+        for (const vxsim::TranscriptEntry& e : printer.transcript()) {
+            if (e.dir == vxsim::TranscriptEntry::rx)
+                out.insert(out.end(), e.bytes.begin(), e.bytes.end());
+        }
+        return out;
+    }
+};
+
+}  // namespace vx::test
