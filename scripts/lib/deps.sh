@@ -1,9 +1,10 @@
 # Installs the Debian packages the builds and tests need, only those that are missing.
 vx_install_deps() {
+    # The GUI tests also need Wine's own fonts, xwd (x11-apps) and ImageMagick (screenshots).
     local pkgs=(cmake ninja-build g++ g++-mingw-w64-x86-64-posix wine wine64 xvfb xauth
-                x11-apps imagemagick libgtest-dev libgmock-dev libusb-1.0-0-dev pkg-config clang
-                libclang-rt-14-dev python3 procps umockdev libumockdev-dev libcap2-bin
-                util-linux)
+                fonts-wine x11-apps imagemagick libgtest-dev libgmock-dev libusb-1.0-0-dev
+                pkg-config clang libclang-rt-14-dev python3 procps umockdev libumockdev-dev
+                libcap2-bin util-linux)
     local missing=()
     local p
     for p in "${pkgs[@]}"; do

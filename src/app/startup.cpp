@@ -86,7 +86,20 @@ int run_sheet(Cls_flash& flash, bool toolkit_launch, void* instance) {
         }
         request.about_title = flash.get_message(37);
     }
-    flash.platform.ui.run_property_sheet(request);
+    switch (flash.platform.ui.run_property_sheet(request)) {
+        case SHEET_FAILED:
+            flash.flash_last_error_msg("PropertySheet");
+            break;
+        case SHEET_NOT_SHOWN:
+            flash.trace_line("[FLASH][Winmain] PropertySheet : no page could be shown\n");
+            break;
+        default:
+            break;
+    }
+    // The main page restarts the spooler when it ends an unattended run; a sheet that closed
+    // without that ending (it could not be shown) must not leave it stopped.
+    if (restart_spooler(flash))
+        flash.trace_line("[FLASH][Winmain] Spooler Service Restarted !\n");
     return 1;
 }
 

@@ -10,12 +10,10 @@ uint32_t Cls_flash::set_wait_cursor(uint32_t on) {
             flash_last_error_msg("LoadCursor");
             return cursor_busy;
         }
+        // A null answer means there was no cursor before (the procedure's thread owns no
+        // window), not a failure: a box here would stop every interactive download.
         saved_cursor = platform.ui.set_cursor(wait_cursor);
-        if (saved_cursor == nullptr) {
-            flash_last_error_msg("SetCursor");
-            return cursor_busy;
-        }
-    } else {
+    } else if (saved_cursor != nullptr) {
         platform.ui.set_cursor(saved_cursor);
     }
     // Moving the pointer makes the window below ask again which cursor to show.

@@ -15,6 +15,13 @@ constexpr int ANSWER_OK = 1;
 constexpr int ANSWER_YES = 6;
 constexpr int ANSWER_NO = 7;
 
+// Results of Ui::run_property_sheet: the sheet (or one of its pages) could not be made, with
+// the system's error set; it returned without showing a page (no display); it ran until it
+// was closed.
+constexpr int SHEET_FAILED = -1;
+constexpr int SHEET_NOT_SHOWN = 0;
+constexpr int SHEET_SHOWN = 1;
+
 // What start-up asks of the property sheet. The texts come from the catalogue and stay valid
 // for the life of the process.
 struct SheetRequest {
@@ -34,8 +41,10 @@ public:
     // Modal box (a prompt on a terminal); returns the button pressed.
     virtual int message_box(WindowHandle owner, const char* caption, const char* text,
                             uint32_t type) = 0;
-    // Cursor calls; null / false on failure with the system's last error set.
+    // The system's wait cursor; null on failure with the system's last error set.
     virtual CursorHandle load_wait_cursor() = 0;
+    // Makes `cursor` current and returns the one before; null when there was none (a thread
+    // without windows has none), which is no failure.
     virtual CursorHandle set_cursor(CursorHandle cursor) = 0;
     // Moves the pointer by one pixel so the window below asks again which cursor to show.
     virtual bool nudge_pointer() = 0;
@@ -44,8 +53,7 @@ public:
     virtual void failure_line(const char* line) { (void)line; }
 
     // Runs the property sheet modally; returns when it closes (in unattended mode the main
-    // page may end the process before that). The result is the sheet's own; start-up ignores
-    // it and returns 1.
+    // page may end the process before that) with one of the SHEET_* results.
     virtual int run_property_sheet(const SheetRequest& request) {
         (void)request;
         return 1;

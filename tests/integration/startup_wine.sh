@@ -140,7 +140,7 @@ expect_absent OK.txt
 grep -q '\[FLASH\]\[Winmain\] Spooler Service Stopped' FlashTrace.dbg 2>/dev/null ||
     fail "no spooler stop in the trace"
 
-# ---- unattended mode: the sheet opens, its main page cannot run yet and says so ----
+# ---- unattended mode: the sheet opens, its page starts by itself and ends the process ----
 if command -v xvfb-run >/dev/null; then
     new_case unattended_sheet
     cp "$mes" flash.mes
@@ -154,13 +154,15 @@ if command -v xvfb-run >/dev/null; then
         wineserver -k; timeout 30 wineserver -w
         exit $rc' _ "$exe" >"$work/$case_name.out" 2>&1
     rc=$?
-    expect_rc 1  # unattended mode: 1 = no success
+    expect_rc 1  # unattended mode: 1 = failure (no printer on USB01)
     expect_absent OK.txt
+    grep -q "\[Error 3\] Error opening printer port." KO.txt 2>/dev/null ||
+        fail "no [Error 3] line in KO.txt"
     if [ -f FlashTrace.dbg ]; then
         grep -q "\[FLASH\]\[Winmain\] Start with NOT Interactive Mode" FlashTrace.dbg ||
             fail "no mode line in the trace"
-        grep -q "\[FLASH\]\[main_page\] Download page not available in this build: nothing sent" \
-            FlashTrace.dbg || fail "the trace does not say that nothing was sent"
+        grep -q "\[FLASH\]\[main_page\] Flash procedure FAILED - ExitProcess(1)" FlashTrace.dbg ||
+            fail "the main page did not end the run"
     else
         fail "no FlashTrace.dbg"
     fi

@@ -272,9 +272,10 @@ public:
         return answer;
     }
     CursorHandle load_wait_cursor() override { return reinterpret_cast<CursorHandle>(0x10); }
+    CursorHandle previous_cursor = reinterpret_cast<CursorHandle>(0x20);
     CursorHandle set_cursor(CursorHandle) override {
         ++cursor_sets;
-        return reinterpret_cast<CursorHandle>(0x20);
+        return previous_cursor;
     }
     bool nudge_pointer() override { return true; }
     std::vector<std::string> failure_lines;

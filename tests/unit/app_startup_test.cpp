@@ -4,6 +4,7 @@
 
 #include "app/startup.h"
 #include "app_fixture.h"
+#include "platform/main_view.h"
 
 namespace vx::test {
 namespace {
@@ -181,6 +182,45 @@ TEST(StartupTest, SheetModes) {
                       .find(std::string("[12:34:56][FLASH][Winmain] ") + c.trace + "\n"),
                   std::string::npos)
             << c.name;
+    }
+}
+
+// What start-up reports when the sheet did not run to its end, and that an unattended serial
+// run whose main page never ended it does not leave the spooler stopped.
+TEST(StartupTest, SheetThatDidNotRun) {
+    struct Case {
+        int sheet_result;
+        int mode;
+        size_t boxes;
+        int spooler_starts;
+        const char* trace;  // after the mode line
+    };
+    const Case cases[] = {
+        {SHEET_SHOWN, 0, 0, 0, ""},
+        {SHEET_FAILED, 0, 1, 0, ""},
+        {SHEET_NOT_SHOWN, 1, 0, 1,
+         "[12:34:56][FLASH][Winmain] PropertySheet : no page could be shown\n"
+         "[12:34:56][FLASH][Winmain] Spooler Service Restarted !\n"},
+        {SHEET_FAILED, 1, 0, 1,
+         "[12:34:56][FLASH][flash_last_error_msg] Function PropertySheet Error system error "
+         "0!\n[12:34:56][FLASH][Winmain] Spooler Service Restarted !\n"},
+    };
+    for (const Case& c : cases) {
+        Startup s;
+        s.files("[GENERAL]\r\nFILENAME=a\r\nTRACE=1\r\nFLASHMODE=" + std::to_string(c.mode) +
+                "\r\n[PORT SETTING]\r\nPORT=COM1\r\n");
+        s.fake.services.result = SpoolerStop::stopped;
+        s.fake.ui.sheet_result = c.sheet_result;
+        EXPECT_EQ(s.run(), 1);
+        ASSERT_EQ(s.fake.ui.boxes.size(), c.boxes);
+        if (c.boxes) {
+            EXPECT_EQ(s.fake.ui.boxes[0].caption, "Error : PropertySheet");
+        }
+        EXPECT_EQ(s.fake.services.starts, c.spooler_starts);
+        s.flash.trace_on = false;
+        const std::string trace = read_lines(s.dir, "FlashTrace.dbg");
+        const std::string mode_line = "Interactive Mode\n";
+        EXPECT_EQ(trace.substr(trace.find(mode_line) + mode_line.size()), c.trace);
     }
 }
 

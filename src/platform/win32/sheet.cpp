@@ -1,48 +1,132 @@
-// The property sheet of the two sheet modes. Its pages are placeholders until the page
-// procedures exist: each shows a notice that it is not available; nothing is sent.
+// The property sheet of the two sheet modes. Each dialog procedure hands its events to the
+// page class that decides what they mean; nothing here knows the flash context's workings.
 #include <windows.h>
 // after windows.h
 #include <commctrl.h>
 #include <prsht.h>
 
+#include <optional>
 #include <vector>
 
-#include "app/cls_flash.h"
-#include "app/startup.h"
+#include "app/about.h"
+#include "flash/main_page.h"
 #include "platform/win32/resource_ids.h"
+#include "platform/win32/win32_pages.h"
 #include "platform/win32/win32_services.h"
 
 namespace vx {
 namespace {
 
-// The sheet is modal on the UI thread, so one request is active at a time. The page records
-// carry a zero parameter; the pages find the request here.
-const SheetRequest* active_request = nullptr;
-// Set when a page window was made: without it the sheet never reached the screen.
-bool page_created = false;
+constexpr int INTERACTIVE = 0;  // flash_mode of interactive mode
 
-Cls_flash* active_context() {
-    return active_request != nullptr ? static_cast<Cls_flash*>(active_request->context) : nullptr;
+// The sheet runs modally on the UI thread, once per process. Its page records carry a zero
+// parameter, so the pages find their objects here. Everything lives as long as the process:
+// a procedure thread may outlast the page window it writes to.
+struct SheetPages {
+    Cls_flash* flash = nullptr;
+    int flash_mode = INTERACTIVE;
+    bool page_created = false;  // without it the sheet never reached the screen
+    Win32MainPageWindow main_window;
+    Win32AboutWindow about_window;
+    Win32ProcedureThread procedure;
+    std::optional<MainPage> main_page;
+    std::optional<AboutPage> about_page;
+};
+
+SheetPages& sheet_pages() {
+    static SheetPages pages;
+    return pages;
 }
 
-INT_PTR CALLBACK placeholder_page(HWND page, UINT message, WPARAM, LPARAM lparam) {
-    if (message == WM_INITDIALOG) {
-        page_created = true;
-        return TRUE;
+// A page's answer to a question of the sheet: TRUE as the message's result refuses.
+INT_PTR answer(HWND page, bool allow) {
+    if (allow)
+        return FALSE;
+    SetWindowLongPtrA(page, DWLP_MSGRESULT, TRUE);
+    return TRUE;
+}
+
+INT_PTR tooltip_text(MainPage& page, LPARAM lparam, bool wide) {
+    auto* header = reinterpret_cast<NMHDR*>(lparam);
+    const char* text = page.tooltip(static_cast<int>(header->idFrom));
+    if (text == nullptr)
+        return FALSE;
+    if (wide) {
+        auto* info = reinterpret_cast<NMTTDISPINFOW*>(lparam);
+        MultiByteToWideChar(CP_ACP, 0, text, -1, info->szText, ARRAYSIZE(info->szText) - 1);
+        info->lpszText = info->szText;
+    } else {
+        reinterpret_cast<NMTTDISPINFOA*>(lparam)->lpszText = const_cast<char*>(text);
     }
-    if (message != WM_NOTIFY || lparam == 0) {
+    return FALSE;
+}
+
+INT_PTR CALLBACK main_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam) {
+    SheetPages& s = sheet_pages();
+    if (message == WM_INITDIALOG) {
+        s.page_created = true;
+        s.main_window.attach(page, s.flash_mode == INTERACTIVE);
+        s.main_page.emplace(*s.flash, s.main_window, s.procedure, native_system_info());
+        s.main_page->on_init();
         return FALSE;
     }
-    const auto* header = reinterpret_cast<const NMHDR*>(lparam);
-    if (header->code == PSN_SETACTIVE && active_request != nullptr &&
-        active_request->flash_mode != INTERACTIVE_MODE) {
-        // Unattended: nobody will close a page that cannot run, so end the run at once; the
-        // sheet returning counts as a failed run (exit code 1).
-        if (Cls_flash* flash = active_context()) {
-            flash->trace_line(
-                "[FLASH][main_page] Download page not available in this build: nothing sent\n");
+    if (!s.main_page)
+        return FALSE;
+    MainPage& m = *s.main_page;
+    switch (message) {
+        case WM_COMMAND:
+            switch (LOWORD(wparam)) {
+                case OPEN_COMMAND:
+                    m.on_choose_file();
+                    break;
+                case START_COMMAND:
+                    m.on_start();
+                    break;
+                case IDC_CHK_BOOT:
+                    m.on_boot_clicked();
+                    break;
+                default:
+                    break;
+            }
+            return FALSE;
+        case WM_NOTIFY: {
+            if (lparam == 0)
+                return FALSE;
+            switch (reinterpret_cast<NMHDR*>(lparam)->code) {
+                case TTN_GETDISPINFOA:
+                    return tooltip_text(m, lparam, false);
+                case TTN_GETDISPINFOW:
+                    return tooltip_text(m, lparam, true);
+                case PSN_SETACTIVE:
+                    m.on_activate();
+                    return FALSE;
+                case PSN_KILLACTIVE:
+                    return answer(page, m.may_leave());
+                case PSN_QUERYCANCEL:
+                    return answer(page, m.may_cancel());
+                default:
+                    return FALSE;
+            }
         }
-        PostMessageA(GetParent(page), PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
+        case WM_SETCURSOR:
+            if (!m.set_busy_cursor())
+                return FALSE;
+            SetWindowLongPtrA(page, DWLP_MSGRESULT, TRUE);
+            return TRUE;
+        case WM_CLOSE:
+            m.on_close(static_cast<int>(wparam));
+            return TRUE;
+        default:
+            return FALSE;
+    }
+}
+
+INT_PTR CALLBACK about_page_proc(HWND page, UINT message, WPARAM, LPARAM) {
+    SheetPages& s = sheet_pages();
+    if (message == WM_INITDIALOG) {
+        s.about_window.attach(page);
+        s.about_page.emplace(native_system_info(), s.about_window);
+        s.about_page->on_init();
     }
     return FALSE;
 }
@@ -54,23 +138,21 @@ public:
     PageList(const PageList&) = delete;
     PageList& operator=(const PageList&) = delete;
     ~PageList() {
-        for (HPROPSHEETPAGE p : pages_) {
+        for (HPROPSHEETPAGE p : pages_)
             DestroyPropertySheetPage(p);
-        }
     }
-    bool add(HINSTANCE instance, int template_id, const char* title) {
+    bool add(HINSTANCE instance, int template_id, DLGPROC procedure, const char* title) {
         PROPSHEETPAGEA psp{};
         psp.dwSize = sizeof psp;
         psp.dwFlags = PSP_USETITLE;
         psp.hInstance = instance;
         psp.pszTemplate = MAKEINTRESOURCEA(template_id);
-        psp.pfnDlgProc = template_id == IDD_SETUP_PAGE ? setup_page_proc : placeholder_page;
+        psp.pfnDlgProc = procedure;
         psp.pszTitle = title != nullptr ? title : "";
         psp.lParam = 0;
         HPROPSHEETPAGE page = CreatePropertySheetPageA(&psp);
-        if (page == nullptr) {
+        if (page == nullptr)
             return false;
-        }
         pages_.push_back(page);
         return true;
     }
@@ -93,23 +175,22 @@ int win32_run_property_sheet(const SheetRequest& request) {
 
     HINSTANCE instance = request.instance != nullptr ? static_cast<HINSTANCE>(request.instance)
                                                      : GetModuleHandleA(nullptr);
-    Cls_flash* flash = static_cast<Cls_flash*>(request.context);
-    const bool interactive = request.flash_mode == INTERACTIVE_MODE;
+    const bool interactive = request.flash_mode == INTERACTIVE;
+    SheetPages& s = sheet_pages();
+    s.flash = static_cast<Cls_flash*>(request.context);
+    s.flash_mode = request.flash_mode;
+    s.page_created = false;
+    if (s.flash == nullptr)
+        return SHEET_FAILED;
 
     PageList pages;
-    bool made = pages.add(instance, IDD_MAIN_PAGE, request.main_title);
-    if (made && interactive && request.setup_page) {
-        made = pages.add(instance, IDD_SETUP_PAGE, request.setup_title);
-    }
-    if (made && interactive) {
-        made = pages.add(instance, IDD_ABOUT_PAGE, request.about_title);
-    }
-    if (!made) {
-        if (flash != nullptr) {
-            flash->flash_last_error_msg("CreatePropertySheetPage");
-        }
-        return -1;
-    }
+    bool made = pages.add(instance, IDD_MAIN_PAGE, main_page_proc, request.main_title);
+    if (made && interactive && request.setup_page)
+        made = pages.add(instance, IDD_SETUP_PAGE, setup_page_proc, request.setup_title);
+    if (made && interactive)
+        made = pages.add(instance, IDD_ABOUT_PAGE, about_page_proc, request.about_title);
+    if (!made)
+        return SHEET_FAILED;
 
     PROPSHEETHEADERA sheet{};
     sheet.dwSize = sizeof sheet;
@@ -123,24 +204,11 @@ int win32_run_property_sheet(const SheetRequest& request) {
     sheet.phpage = pages.data();
     sheet.pfnCallback = nullptr;  // the flag is set, but no procedure is given
 
-    active_request = &request;
-    page_created = false;
     const INT_PTR result = PropertySheetA(&sheet);
-    active_request = nullptr;
     pages.release();
-
-    if (flash != nullptr) {
-        if (result < 0) {
-            flash->flash_last_error_msg("PropertySheet");
-        } else if (!page_created) {  // e.g. no display to show it on
-            flash->trace_line("[FLASH][Winmain] PropertySheet : no page could be shown\n");
-        }
-    }
-    // Stands in for the main page's end of an unattended run: leave no spooler stopped.
-    if (!interactive && flash != nullptr && restart_spooler(*flash)) {
-        flash->trace_line("[FLASH][main_page] Spooler Service Restarted !\n");
-    }
-    return static_cast<int>(result);
+    if (result < 0)
+        return SHEET_FAILED;
+    return s.page_created ? SHEET_SHOWN : SHEET_NOT_SHOWN;
 }
 
 }  // namespace vx

@@ -219,7 +219,9 @@ for w in want:
     i += 1
 PY
 )
-    vx_check "$file has: $(printf '%s | ' "$@")" $? "$got"
+    # The status first: the description's own command substitution would reset $?.
+    local rc=$?
+    vx_check "$file has: $(printf '%s | ' "$@")" "$rc" "$got"
 }
 
 vx_expect_trace() { vx_expect_lines FlashTrace.dbg "$@"; }
