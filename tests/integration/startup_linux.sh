@@ -112,12 +112,13 @@ printf '[GENERAL]\r\nFILENAME=a.bin\r\nTRACE=1\r\nFLASHMODE=1\r\n[PORT SETTING]\
 cp "$mes" flash.mes
 echo "earlier trace" >FlashTrace.dbg
 run
-expect_rc 1  # unattended, and the pages are not in this build: nothing was sent
+expect_rc 1  # unattended: no USB printer, a failure
 head -1 FlashTrace.dbg | grep -qxE "\[[0-9:]{8}\]\[FLASH\]\[Winmain\] Start - Ini Pathname = $dir/flash.ini " ||
     fail "first trace line: $(head -1 FlashTrace.dbg)"
 grep -q 'NOT Interactive Mode' FlashTrace.dbg || fail "no mode line"
 grep -q 'Spooler' FlashTrace.dbg && fail "a spooler line on Linux"
-grep -q 'not available in this build' "$out" || fail "no word that the pages are missing"
+grep -qF '[Error 5] Printer OFF - portname USB01.' "$out" || fail "the failure is not shown"
+grep -q 'ProductVersion' FlashTrace.dbg || fail "no version line in the trace"
 
 # ---- write-backs keep every other byte ----
 new_case writeback_com1  # no FILENAME, no PORT: read_port_settings adds PORT=COM1 only

@@ -107,8 +107,10 @@ TEST(ConsoleView, PlainOutputIsOccasionalLinesWithoutEscapes) {
 TEST(ConsoleView, TerminalRedrawsOneLineInPlace) {
     const std::string text = run_view(true, 8);
     EXPECT_GT(count(text, "\r\033[K"), 50u);
-    // Status lines are never left half-overwritten: each starts after a cleared line.
-    EXPECT_NE(text.find("\r\033[KPrinter    The printer restarts"), std::string::npos) << text;
+    // The finished transfer keeps its line; what follows starts on a line of its own.
+    const size_t after = text.find("KiB/s\nPrinter    Bank 1 accepted\n");
+    ASSERT_NE(after, std::string::npos) << text;
+    EXPECT_EQ(text.find("100%", after), std::string::npos) << text;
     EXPECT_EQ(text.back(), '\n');
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "platform/posix/console/console_sheet.h"
 #include "platform/posix/posix_platform.h"
 
 namespace vx {
@@ -51,15 +52,9 @@ public:
             std::fputc('\n', stderr);
     }
 
-    // Returns 1 at once: the caller's exit code is then 1, which is the interactive result
-    // and, in unattended mode, the failure code, since nothing was sent.
+    // The main page on the terminal; outside interactive mode it ends the process itself.
     int run_property_sheet(const SheetRequest& request) override {
-        std::lock_guard<std::mutex> lock(mutex_);
-        std::fprintf(stderr,
-                     "vxflash: the %s pages are not available in this build; nothing was "
-                     "sent. Use FLASHMODE=2 in flash.ini for a run without pages.\n",
-                     request.flash_mode == 0 ? "interactive" : "unattended");
-        return 1;
+        return run_console_sheet(request, native_system_info());
     }
 
 private:

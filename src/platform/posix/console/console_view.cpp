@@ -53,9 +53,14 @@ void ConsoleMainView::status(const char* label, const char* text, bool live) {
     if (value.empty() || last == value)
         return;
     last = value;
+    if (terminal_ && progress_shown_ && !transferring()) {
+        // The finished transfer keeps its last progress line.
+        std::fputc('\n', out_);
+        progress_shown_ = false;
+    }
     clear_progress();
     std::fprintf(out_, "%-10s %s\n", label, value.c_str());
-    if (terminal_)
+    if (terminal_ && transferring())
         draw_progress(true);
     std::fflush(out_);
 }
@@ -172,14 +177,18 @@ void ConsoleMainView::draw_progress(bool force) {
         line += "  " + bank_text_;
     if (!live_text_.empty() && figures.done_bytes < figures.total_bytes)
         line += ": " + live_text_;
+    const bool complete = figures.done_bytes == figures.total_bytes;
     if (terminal_) {
+        // A finished transfer's line stays as it was left.
+        if (complete && complete_written_ && !progress_shown_)
+            return;
         std::fputs("\r\033[K", out_);
         std::fputs(line.c_str(), out_);
         progress_shown_ = true;
+        complete_written_ = complete;
         return;
     }
     // Plain output: a line now and then, and one when the transfer is complete.
-    const bool complete = figures.done_bytes == figures.total_bytes;
     if (complete ? !complete_written_ : (force || now - last_plain_ms_ >= PLAIN_INTERVAL_MS)) {
         std::fprintf(out_, "%s\n", line.c_str());
         last_plain_ms_ = now;

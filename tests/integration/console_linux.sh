@@ -1,0 +1,66 @@
+#!/usr/bin/env bash
+# The Linux console front-end over a pty against printer-sim: unattended runs show their
+# progress as plain lines when the output is a file, and interactive runs redraw one live line
+# on a terminal and start on Enter. Exit codes as on Windows: unattended 0 after success and
+# 1 after failure, interactive 1.
+. "$(dirname "$0")/lib/harness.sh"
+vx_require
+if [ "${VX_ONLY:-}" = wine ]; then
+    echo "SKIP: Linux console only"
+    exit 77
+fi
+
+console_run() {  # limit, command...  (output in run.out)
+    local limit=$1
+    shift
+    rm -f KO.txt OK.txt FlashTrace.dbg
+    sed -i "s|@PORT@|$SIM_PTY|" flash.ini
+    VX_MODEM_FILE="$VX_RUN/modem" VX_MODEM_LOG="$VX_RUN/modem.log" LD_PRELOAD="$SHIM" \
+        timeout -k 5 "$limit" "$@" >run.out 2>&1
+    VX_RC=$?
+    sed -i "s|^PORT=$SIM_PTY\$|PORT=@PORT@|" flash.ini
+    echo "   (exit $VX_RC)"
+}
+
+vx_case "unattended-plain-output"
+vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF --seed 3
+vx_ini FILENAME=image.bin SEND_FW=1 FLASHMODE=1
+vx_sim_start --model 3 --exit-after-downloads 1
+console_run 90 "$VX_BUILD_LINUX/vxflash" </dev/null
+vx_sim_stop
+vx_expect_rc 0
+vx_expect_file OK.txt
+vx_expect_pages image.bin 4 "4-7"
+grep -q "^Connection " run.out && grep -qE '\] 100%  64\.0 KiB of 64\.0 KiB' run.out
+vx_check "status lines and a final progress line" $?
+! grep -q $'\033' run.out && ! grep -q $'\r' run.out
+vx_check "no terminal escapes in a file" $?
+
+vx_case "unattended-failure"
+vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF --seed 3
+vx_ini FILENAME=image.bin SEND_FW=1 FLASHMODE=1
+vx_sim_start --model 3 --fault 0:07
+console_run 90 "$VX_BUILD_LINUX/vxflash" </dev/null
+vx_sim_stop
+vx_expect_rc 1
+vx_expect_ko "[Error 8] Download firmware Error."
+grep -qF "[Error 8] Download firmware Error." run.out
+vx_check "the failure line is shown" $?
+
+if command -v script >/dev/null; then
+    vx_case "interactive-terminal"
+    vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF --seed 4
+    vx_ini FILENAME=image.bin SEND_FW=1 FLASHMODE=0
+    vx_sim_start --model 3 --exit-after-downloads 1
+    # Enter after the prompt; the input stays open until the run ends.
+    { sleep 2; printf '\n'; sleep 80; } |
+        console_run 90 script -qfec "$VX_BUILD_LINUX/vxflash" /dev/null
+    vx_sim_stop
+    grep -q "Download completed" run.out
+    vx_check "the run completed" $?
+    vx_expect_pages image.bin 4 "4-7"
+    grep -q "Press Enter to start" run.out && grep -q $'\r\033\[K\[#' run.out
+    vx_check "a prompt, then one progress line redrawn in place" $?
+fi
+
+vx_finish
