@@ -154,11 +154,12 @@ VX3:
 drive command:2 >/dev/null
 expect_drive "the transfer line names the firmware" "Sending firmware..." \
     wait-text:30:1019:Sending
-# A few seconds into the first bank: the bank bar has moved (the view drives the bars).
-drive wait-text:30:1007:"Sending data" sleep:3000 >/dev/null
+# A few seconds into the second bank: the pages bar holds the first bank, the bank bar runs
+# through the second.
+drive wait-text:30:1006:"Bank 1" sleep:3000 >/dev/null
 shot gui-main-page
-drive wait-pos:2:1002:4 >/dev/null
-vx_check "the bank bar moves during the transfer" $? "$(tail -1 driver.err)"
+drive wait-pos:2:1009:4 wait-pos:2:1002:4 >/dev/null
+vx_check "the bars follow the transfer" $? "$(tail -1 driver.err)"
 drive wait-text:90:1007:"$M36" >/dev/null
 vx_check "the computer status ends with message 36" $? "$(tail -1 driver.err)"
 drive wait-text:10:1008:Ready >/dev/null
