@@ -151,6 +151,9 @@ VX3:
 1
 0
 2" text:1012 text:1023 text:1026 checked:1013 enabled:1013 checked:1015 toolbar
+expect_drive "BOOT disables the other boxes and enables them again" "0
+1
+1" click:1015 sleep:500 enabled:1013 click:1015 sleep:500 enabled:1013 checked:1013
 drive command:2 >/dev/null
 expect_drive "the transfer line names the firmware" "Sending firmware..." \
     wait-text:30:1019:Sending
