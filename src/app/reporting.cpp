@@ -90,6 +90,9 @@ void Cls_flash::ko_report(const char* format, ...) {
     va_end(args);
     std::lock_guard<std::mutex> lock(trace_mutex_);
     append_line(platform.files, "KO.txt", time_stamp(platform), message);
+    // Someone may be watching: tell them why the run failed. Silent callers read KO.txt.
+    if (flash_mode != SILENT_MODE)
+        platform.ui.failure_line(message.c_str());
 }
 
 void Cls_flash::ok_report(const char* format, ...) {

@@ -48,6 +48,9 @@ public:
     virtual CursorHandle set_cursor(CursorHandle cursor) = 0;
     // Moves the pointer by one pixel so the window below asks again which cursor to show.
     virtual bool nudge_pointer() = 0;
+    // A numbered failure line of a run someone watches; a window shows it on its page, a
+    // terminal prints it.
+    virtual void failure_line(const char* line) { (void)line; }
 
     // Runs the property sheet modally; returns when it closes (in unattended mode the main
     // page may end the process before that) with one of the SHEET_* results.

@@ -278,6 +278,8 @@ public:
         return previous_cursor;
     }
     bool nudge_pointer() override { return true; }
+    std::vector<std::string> failure_lines;
+    void failure_line(const char* line) override { failure_lines.emplace_back(line); }
     std::vector<SheetRequest> sheets;  // every property sheet start-up asked for
     int sheet_result = 1;
     int run_property_sheet(const SheetRequest& request) override {

@@ -173,3 +173,22 @@ TEST(Reporting, ContextStartValues) {
 
 }  // namespace
 }  // namespace vx::test
+
+namespace vx::test {
+namespace {
+
+// A watched run shows each numbered failure as it happens; a silent one only writes KO.txt.
+TEST(Reporting, FailureLinesReachTheUserOutsideSilentMode) {
+    for (int mode : {INTERACTIVE_MODE, 1, SILENT_MODE}) {
+        AppFixture app;
+        app.flash.flash_mode = mode;
+        app.flash.ko_report("[Error 9] Printer not answering.\n");
+        const std::vector<std::string> want =
+            mode == SILENT_MODE ? std::vector<std::string>{}
+                                : std::vector<std::string>{"[Error 9] Printer not answering.\n"};
+        EXPECT_EQ(app.fake.ui.failure_lines, want) << mode;
+    }
+}
+
+}  // namespace
+}  // namespace vx::test

@@ -3,6 +3,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <cstring>
 #include <mutex>
 
 #include "platform/posix/posix_platform.h"
@@ -42,6 +43,13 @@ public:
         return previous ? previous : &wait_cursor_token;
     }
     bool nudge_pointer() override { return true; }
+    void failure_line(const char* line) override {
+        std::lock_guard<std::mutex> lock(mutex_);
+        std::fputs(line, stderr);
+        const size_t n = std::strlen(line);
+        if (n == 0 || line[n - 1] != '\n')
+            std::fputc('\n', stderr);
+    }
 
     // Returns 1 at once: the caller's exit code is then 1, which is the interactive result
     // and, in unattended mode, the failure code, since nothing was sent.

@@ -71,8 +71,10 @@ void ConsoleMainView::page_range(const char* first, const char* last) {
     status("Pages", text.c_str(), false);
 }
 
-void ConsoleMainView::procedure_ended(int) {
+void ConsoleMainView::procedure_ended(int result) {
     finish();
+    if (on_ended)
+        on_ended(result);
 }
 
 void ConsoleMainView::finish() {

@@ -4,6 +4,7 @@
 #pragma once
 #include <cstdint>
 #include <cstdio>
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -34,6 +35,8 @@ public:
 
     // Ends the progress line so that what follows starts on a line of its own.
     void finish();
+    // Told the procedure's result outside interactive mode (from the procedure's thread).
+    std::function<void(int)> on_ended;
     // Plain mode writes a progress line at most this often.
     static constexpr uint64_t PLAIN_INTERVAL_MS = 5000;
 
