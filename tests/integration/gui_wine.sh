@@ -151,14 +151,18 @@ VX3:
 1
 0
 2" text:1012 text:1023 text:1026 checked:1013 enabled:1013 checked:1015 toolbar
+expect_drive "BOOT disables the other boxes and enables them again" "0
+1
+1" click:1015 sleep:500 enabled:1013 click:1015 sleep:500 enabled:1013 checked:1013
 drive command:2 >/dev/null
 expect_drive "the transfer line names the firmware" "Sending firmware..." \
     wait-text:30:1019:Sending
-# A few seconds into the first bank: the bank bar has moved (the view drives the bars).
-drive wait-text:30:1007:"Sending data" sleep:3000 >/dev/null
+# A few seconds into the second bank: the pages bar holds the first bank, the bank bar runs
+# through the second.
+drive wait-text:30:1006:"Bank 1" sleep:3000 >/dev/null
 shot gui-main-page
-drive wait-pos:2:1002:4 >/dev/null
-vx_check "the bank bar moves during the transfer" $? "$(tail -1 driver.err)"
+drive wait-pos:2:1009:4 wait-pos:2:1002:4 >/dev/null
+vx_check "the bars follow the transfer" $? "$(tail -1 driver.err)"
 drive wait-text:90:1007:"$M36" >/dev/null
 vx_check "the computer status ends with message 36" $? "$(tail -1 driver.err)"
 drive wait-text:10:1008:Ready >/dev/null
