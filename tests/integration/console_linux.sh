@@ -22,6 +22,17 @@ console_run() {  # limit, command...  (output in run.out)
     echo "   (exit $VX_RC)"
 }
 
+# Asking for help or the version reads and writes nothing.
+for opt in --help --version; do
+    vx_case "option$opt"
+    "$VX_BUILD_LINUX/vxflash" "$opt" >run.out 2>&1
+    VX_RC=$?
+    vx_expect_rc 0
+    vx_expect_no_file KO.txt
+    grep -qE 'Usage: vxflash|ProductVersion 6, 0, 0, 5    SpecialBuild x86 001' run.out
+    vx_check "prints what was asked" $?
+done
+
 vx_case "unattended-plain-output"
 vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF --seed 3
 vx_ini FILENAME=image.bin SEND_FW=1 FLASHMODE=1

@@ -4,10 +4,12 @@
 #include <cstring>
 #include <string>
 
+#include "app/about.h"
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
 #include "app/startup.h"
 #include "platform/posix/posix_platform.h"
+#include "platform/system_info.h"
 
 namespace {
 
@@ -15,7 +17,7 @@ namespace {
 void print_usage() {
     std::fputs(
         "Usage: vxflash [/tb]\n"
-        "       vxflash --help\n"
+        "       vxflash --help | --version | --list-ports\n"
         "\n"
         "Downloads a firmware, FPGA, character-generator or boot image into a VX3E, VX3plus or\n"
         "KD5 printer. Everything is read from flash.ini and flash.mes in the current\n"
@@ -44,6 +46,22 @@ void print_usage() {
         stdout);
 }
 
+// The version line and the system report, as they open the trace. Touches no file.
+int print_version() {
+    vx::SystemInfo& system = vx::native_system_info();
+    char product[260] = {};
+    char special[10] = {};
+    vx::get_product_version(system, product, sizeof product);
+    vx::get_special_build(system, special, sizeof special);
+    std::printf("vxflash ProductVersion %s    SpecialBuild %s\n", product, special);
+    vx::OsVersion os;
+    if (system.os_version(os)) {
+        std::printf("[FLASH][system] OS Version=%s (Build %d)\n", os.name.c_str(),
+                    static_cast<int>(os.build & 0xFFFF));
+    }
+    return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -52,6 +70,8 @@ int main(int argc, char** argv) {
             print_usage();
             return 0;
         }
+        if (std::strcmp(argv[i], "--version") == 0)
+            return print_version();
     }
     if (argc == 2 && std::string(argv[1]) == "--list-ports")
         return vx::list_ports(vx::native_platform());
