@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <climits>
 
+#include "platform/posix/posix_fd.h"
 #include "platform/posix/posix_platform.h"
 
 namespace vx {
@@ -13,26 +14,6 @@ namespace {
 
 // Larger files are refused at the allocation step instead of exhausting memory.
 constexpr off_t MAX_WHOLE_FILE = 64 * 1024 * 1024;
-
-class Fd {
-public:
-    explicit Fd(int fd) : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0)
-            ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 class PosixFiles final : public FileSystem {
 public:
@@ -57,7 +38,7 @@ public:
     // blocking the program.
     FileReadResult read_whole(const std::string& path, std::vector<uint8_t>& out) override {
         out.clear();
-        Fd fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
+        FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
         if (fd.get() < 0)
             return {FileStage::open, static_cast<uint32_t>(errno)};
         struct stat st;
@@ -101,8 +82,8 @@ public:
             return nullptr;
         }
         const int mode = append ? O_APPEND : 0;
-        Fd fd(::open(path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | mode,
-                     0666));
+        FileDescriptor fd(::open(
+            path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | mode, 0666));
         if (fd.get() < 0)
             return nullptr;  // ENXIO: a pipe without a reader
         if (::fstat(fd.get(), &st) != 0)

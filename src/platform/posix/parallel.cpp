@@ -16,6 +16,7 @@
 #include <cstdlib>
 #include <string>
 
+#include "platform/posix/posix_fd.h"
 #include "platform/posix/posix_platform.h"
 
 namespace vx {
@@ -34,39 +35,6 @@ void pause_step() {
     timespec ts{0, POLL_STEP_NS};
     nanosleep(&ts, nullptr);
 }
-
-class ErrnoKeeper {
-public:
-    ErrnoKeeper() : saved_(errno) {}
-    ~ErrnoKeeper() { errno = saved_; }
-    ErrnoKeeper(const ErrnoKeeper&) = delete;
-    ErrnoKeeper& operator=(const ErrnoKeeper&) = delete;
-
-private:
-    int saved_;
-};
-
-class Descriptor {
-public:
-    explicit Descriptor(int fd = -1) : fd_(fd) {}
-    ~Descriptor() {
-        if (fd_ >= 0) {
-            ErrnoKeeper keep;
-            ::close(fd_);
-        }
-    }
-    Descriptor(const Descriptor&) = delete;
-    Descriptor& operator=(const Descriptor&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 // "LPTn" (any letter case) is /dev/parport(n-1); anything else names no port.
 std::string device_path(const char* name) {
@@ -175,7 +143,7 @@ public:
     }
 
 private:
-    Descriptor fd_;
+    FileDescriptor fd_;
     ParallelTimeouts timeouts_{};
 };
 
@@ -184,7 +152,7 @@ public:
     bool available() const override { return true; }
 
     std::unique_ptr<ParallelDevice> open(const char* name) override {
-        Descriptor fd(open_locked(name));
+        FileDescriptor fd(open_locked(name));
         if (fd.get() < 0)
             return nullptr;
         // The claim waits while another driver on the same port holds it.
@@ -200,7 +168,7 @@ public:
     }
 
     PortProbe probe(const char* name) override {
-        Descriptor fd(open_locked(name));
+        FileDescriptor fd(open_locked(name));
         if (fd.get() >= 0)
             return PortProbe::free;
         switch (errno) {

@@ -18,6 +18,7 @@
 #include <string>
 #include <thread>
 
+#include "platform/posix/posix_fd.h"
 #include "platform/posix/posix_serial.h"
 #include "platform/serial_drain.h"
 
@@ -59,40 +60,6 @@ uint32_t speed_baud(speed_t code) {
     }
     return 0;
 }
-
-// Keeps errno across clean-up calls, so the caller still sees why the operation failed.
-class ErrnoKeeper {
-public:
-    ErrnoKeeper() : saved_(errno) {}
-    ~ErrnoKeeper() { errno = saved_; }
-    ErrnoKeeper(const ErrnoKeeper&) = delete;
-    ErrnoKeeper& operator=(const ErrnoKeeper&) = delete;
-
-private:
-    int saved_;
-};
-
-class FileDescriptor {
-public:
-    explicit FileDescriptor(int fd = -1) : fd_(fd) {}
-    ~FileDescriptor() {
-        if (fd_ >= 0) {
-            ErrnoKeeper keep;
-            ::close(fd_);
-        }
-    }
-    FileDescriptor(const FileDescriptor&) = delete;
-    FileDescriptor& operator=(const FileDescriptor&) = delete;
-    int get() const { return fd_; }
-    int release() {
-        const int fd = fd_;
-        fd_ = -1;
-        return fd;
-    }
-
-private:
-    int fd_;
-};
 
 class PosixSerialDevice final : public SerialDevice {
 public:
