@@ -9,12 +9,12 @@
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
 #include "protocol/bank_transfer.h"
+#include "protocol/transfer_steps.h"
 
 namespace vx {
 
 namespace {
 
-constexpr uint32_t TAG_OFFSET = 0x70;
 constexpr uint32_t BANK_BAR_STEP_BYTES = 2048;
 constexpr uint32_t REPLY_WAIT_MS = 2000;
 constexpr uint32_t REPLY_CAPACITY = 2048;
@@ -77,13 +77,8 @@ private:
 };
 
 int BankTransfer::run(const char* tag_text) {
-    if (f_.tx_buffer.size() < TX_BUFFER_SIZE)
-        f_.tx_buffer.resize(TX_BUFFER_SIZE);
     std::memset(reply_, 0, sizeof reply_);
-    std::fill(f_.tx_buffer.begin(), f_.tx_buffer.end(), uint8_t{0});
-    f_.trace_line("%s##### START FW DOWNLOAD ######\n", tag_);
-
-    f_.show_download_start(view_, f_.begin_page, f_.end_page, f_.send_baud, f_.fw_filename);
+    begin_transfer(f_, view_, tag_);
 
     std::vector<uint8_t> image;
     const uint32_t size = f_.load_file2send(f_.fw_filename, image);
@@ -92,24 +87,11 @@ int BankTransfer::run(const char* tag_text) {
         return 0;
     }
 
-    if (tag_text && f_.printer_model == VX3E_MODE && size > TAG_OFFSET) {
-        // The tag replaces the image's own one for this transfer only; never past the end.
-        const size_t room = size - TAG_OFFSET;
-        const size_t want = std::strlen(tag_text) + 1;
-        std::memcpy(image.data() + TAG_OFFSET, tag_text, want < room ? want : room);
-    }
-
+    put_tag(image, size, tag_text, f_.printer_model);
     view_.computer_status(f_.get_message(msg::READY));
 
-    // The range must lie inside the image: a reversed range, an offset past the end or a
-    // file with too few whole pages is refused before anything is read.
-    const uint64_t file_pages = size / PAGE_SIZE;
-    const bool reversed = f_.end_page < f_.begin_page;
-    const uint64_t pages = reversed ? 0 : uint64_t(f_.end_page) - f_.begin_page + 1;
-    if (reversed || uint64_t(f_.offset_page) + pages > file_pages) {
-        f_.trace_line("%sNum Page Error !\n", tag_);
-        f_.user_message(view_, f_.get_message(msg::ERROR_CAPTION),
-                        f_.get_message(msg::TOO_FEW_PAGES), BOX_ICONEXCLAMATION);
+    uint64_t pages = 0;
+    if (!range_in_image(f_, view_, tag_, size, pages)) {
         return fail();
     }
     const uint8_t* data = image.data() + uint64_t(f_.offset_page) * PAGE_SIZE;
@@ -336,6 +318,36 @@ void Cls_flash::show_download_end(MainPageView& view) {
     platform.clock.sleep_ms(3000);
     view.printer_status(get_message(msg::READY));
     view.reply_line("");
+}
+
+void begin_transfer(Cls_flash& f, MainPageView& view, const char* tag) {
+    if (f.tx_buffer.size() < TX_BUFFER_SIZE)
+        f.tx_buffer.resize(TX_BUFFER_SIZE);
+    std::fill(f.tx_buffer.begin(), f.tx_buffer.end(), uint8_t{0});
+    f.trace_line("%s##### START FW DOWNLOAD ######\n", tag);
+    f.show_download_start(view, f.begin_page, f.end_page, f.send_baud, f.fw_filename);
+}
+
+void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, int model) {
+    constexpr uint32_t TAG_OFFSET = 0x70;
+    if (tag_text == nullptr || model != VX3E_MODE || size <= TAG_OFFSET || image.size() < size)
+        return;
+    const size_t room = size - TAG_OFFSET;
+    const size_t want = std::strlen(tag_text) + 1;
+    std::memcpy(image.data() + TAG_OFFSET, tag_text, want < room ? want : room);
+}
+
+bool range_in_image(Cls_flash& f, MainPageView& view, const char* tag, uint32_t size,
+                    uint64_t& pages) {
+    const uint64_t file_pages = size / PAGE_SIZE;
+    const bool reversed = f.end_page < f.begin_page;
+    pages = reversed ? 0 : uint64_t(f.end_page) - f.begin_page + 1;
+    if (!reversed && uint64_t(f.offset_page) + pages <= file_pages)
+        return true;
+    f.trace_line("%sNum Page Error !\n", tag);
+    f.user_message(view, f.get_message(msg::ERROR_CAPTION), f.get_message(msg::TOO_FEW_PAGES),
+                   BOX_ICONEXCLAMATION);
+    return false;
 }
 
 }  // namespace vx

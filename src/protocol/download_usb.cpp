@@ -9,12 +9,12 @@
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
 #include "protocol/bank_transfer.h"
+#include "protocol/transfer_steps.h"
 
 namespace vx {
 
 namespace {
 
-constexpr uint32_t TAG_OFFSET = 0x70;
 constexpr uint32_t USB_WRITE_UNIT = 4096;
 constexpr uint32_t FLUSH_READS = 20;
 constexpr uint32_t FLUSH_WAIT_MS = 500;
@@ -59,25 +59,15 @@ private:
 };
 
 int UsbBankTransfer::run(const char* tag_text) {
-    if (f_.tx_buffer.size() < TX_BUFFER_SIZE)
-        f_.tx_buffer.resize(TX_BUFFER_SIZE);
     std::memset(reply_, 0, sizeof reply_);
-    std::fill(f_.tx_buffer.begin(), f_.tx_buffer.end(), uint8_t{0});
-    f_.trace_line("%s##### START FW DOWNLOAD ######\n", tag_);
-
-    f_.show_download_start(view_, f_.begin_page, f_.end_page, f_.send_baud, f_.fw_filename);
+    begin_transfer(f_, view_, tag_);
 
     std::vector<uint8_t> image;
     const uint32_t size = f_.load_file2send(f_.fw_filename, image);
     if (size == 0 || image.size() < size)
         return 0;  // the loader has said why; the port stays open
 
-    if (tag_text && f_.printer_model == VX3E_MODE && size > TAG_OFFSET) {
-        // The tag replaces the image's own one for this transfer only; never past the end.
-        const size_t room = size - TAG_OFFSET;
-        const size_t want = std::strlen(tag_text) + 1;
-        std::memcpy(image.data() + TAG_OFFSET, tag_text, want < room ? want : room);
-    }
+    put_tag(image, size, tag_text, f_.printer_model);
 
     if (traits_.reports_skip && f_.offset_page != 0) {
         f_.trace_line("%sskip first %d bytes in the bin file !\n", tag_,
@@ -87,17 +77,10 @@ int UsbBankTransfer::run(const char* tag_text) {
     f_.trace_line("%sBegin_Page=%d End_Page=%d !\n", tag_, static_cast<int>(f_.begin_page),
                   static_cast<int>(f_.end_page));
 
-    // The range must lie inside the image: a reversed range, an offset past the end or a
-    // file with too few whole pages is refused before anything is read. The port stays open.
-    const uint64_t file_pages = size / PAGE_SIZE;
-    const bool reversed = f_.end_page < f_.begin_page;
-    const uint64_t pages = reversed ? 0 : uint64_t(f_.end_page) - f_.begin_page + 1;
-    if (reversed || uint64_t(f_.offset_page) + pages > file_pages) {
-        f_.trace_line("%sNum Page Error !\n", tag_);
-        f_.user_message(view_, f_.get_message(msg::ERROR_CAPTION),
-                        f_.get_message(msg::TOO_FEW_PAGES), BOX_ICONEXCLAMATION);
+    // A range outside the image is refused before anything is read; the port stays open.
+    uint64_t pages = 0;
+    if (!range_in_image(f_, view_, tag_, size, pages))
         return 0;
-    }
     const uint8_t* data = image.data() + uint64_t(f_.offset_page) * PAGE_SIZE;
 
     const BankPlan plan = plan_banks(static_cast<uint32_t>(pages), f_.begin_page);
