@@ -13,11 +13,12 @@ fi
 console_run() {  # limit, command...  (output in run.out)
     local limit=$1
     shift
-    rm -f KO.txt OK.txt FlashTrace.dbg
+    rm -f KO.txt OK.txt FlashTrace.dbg run.done
     sed -i "s|@PORT@|$SIM_PTY|" flash.ini
     VX_MODEM_FILE="$VX_RUN/modem" VX_MODEM_LOG="$VX_RUN/modem.log" LD_PRELOAD="$SHIM" \
         timeout -k 5 "$limit" "$@" >run.out 2>&1
     VX_RC=$?
+    touch run.done
     sed -i "s|^PORT=$SIM_PTY\$|PORT=@PORT@|" flash.ini
     echo "   (exit $VX_RC)"
 }
@@ -64,7 +65,15 @@ if command -v script >/dev/null; then
     vx_ini FILENAME=image.bin SEND_FW=1 FLASHMODE=0
     vx_sim_start --model 3 --exit-after-downloads 1
     # Enter after the prompt; the input stays open until the run ends.
-    { sleep 2; printf '\n'; sleep 80; } |
+    rm -f run.done
+    {
+        sleep 2
+        printf '\n'
+        for _ in $(seq 160); do
+            [ -e run.done ] && break
+            sleep 0.5
+        done
+    } |
         console_run 90 script -qfec "$VX_BUILD_LINUX/vxflash" /dev/null
     vx_sim_stop
     grep -q "Download completed" run.out
