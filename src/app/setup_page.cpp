@@ -28,7 +28,6 @@ constexpr const char* COM_NAMES[] = {"COM1", "COM2", "COM3", "COM4", "COM5",
                                      "COM6", "COM7", "COM8", "COM9", "COM10"};
 constexpr const char* LPT_NAMES[] = {"LPT1", "LPT2", "LPT3", "LPT4"};
 
-
 constexpr SetupList SERIAL_LISTS[] = {SetupList::com_ports, SetupList::baud, SetupList::data_bits,
                                       SetupList::parity, SetupList::stop_bits};
 
