@@ -1,12 +1,11 @@
 #include "app/setup_page.h"
 
-#include "port/usb_port.h"
-
 #include <cstdio>
 #include <cstring>
 
 #include "app/cls_flash.h"
 #include "port/parallel.h"
+#include "port/usb_port.h"
 
 namespace vx {
 namespace {

@@ -17,7 +17,6 @@ class SerialPorts;
 // closed again at once): a missing port and one another program holds are both left out.
 bool com_port_present(SerialPorts& serial, const char* name);
 
-
 class SetupPage {
 public:
     SetupPage(Cls_flash& flash, SetupPageWindow& window);

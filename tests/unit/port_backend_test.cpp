@@ -43,13 +43,14 @@ TEST_P(PortKinds, CapabilitiesAndFailedOpen) {
 
 INSTANTIATE_TEST_SUITE_P(
     Port, PortKinds,
-    ::testing::Values(
-        KindCase{"serial", "COM1", COM_PORT, true, true, true, true, TransferKind::bytewise,
-                 "[FLASH][open_com] Port COM1 cannot be opened", ""},
-        KindCase{"usb", "USB01", USB_PORT, false, false, false, false, TransferKind::usb_pages,
-                 "[FLASH][open_port] Printer OFF\n", "[Error 5] Printer OFF - portname USB01.\n"},
-        KindCase{"parallel", "LPT1", LPT_PORT, false, true, false, false, TransferKind::bytewise,
-                 "", ""}),
+    ::testing::Values(KindCase{"serial", "COM1", COM_PORT, true, true, true, true,
+                               TransferKind::bytewise,
+                               "[FLASH][open_com] Port COM1 cannot be opened", ""},
+                      KindCase{"usb", "USB01", USB_PORT, false, false, false, false,
+                               TransferKind::usb_pages, "[FLASH][open_port] Printer OFF\n",
+                               "[Error 5] Printer OFF - portname USB01.\n"},
+                      KindCase{"parallel", "LPT1", LPT_PORT, false, true, false, false,
+                               TransferKind::bytewise, "", ""}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // Changing the port kind replaces the backend and closes the old port first.
@@ -77,9 +78,9 @@ TEST(PortPurge, GivingUpOnTheOutputIsTraced) {
         FakeSerialDevice& dev = f.open();
         dev.purge_drain = PurgeDrain{timed_out, 1354};
         EXPECT_EQ(f.flash.purge_port(), 1);
-        const bool traced =
-            f.trace().find("[FLASH][purge_port] Output did not drain within 1354 ms: input "
-                           "discarded\n") != std::string::npos;
+        const bool traced = f.trace().find(
+                                "[FLASH][purge_port] Output did not drain within 1354 ms: input "
+                                "discarded\n") != std::string::npos;
         EXPECT_EQ(traced, timed_out);
     }
 }

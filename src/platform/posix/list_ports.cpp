@@ -16,8 +16,8 @@
 #include <vector>
 
 #include "app/setup_page.h"
-#include "port/usb_port.h"
 #include "platform/posix/posix_platform.h"
+#include "port/usb_port.h"
 
 namespace vx {
 namespace {
