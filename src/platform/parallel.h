@@ -55,8 +55,6 @@ enum class PortProbe {
 class ParallelPorts {
 public:
     virtual ~ParallelPorts() = default;
-    // False when this build has no parallel port access at all.
-    virtual bool available() const = 0;
     // "LPTn": opened for reading and writing, not shared, for overlapped requests. Null on
     // failure, with the system's last error set.
     virtual std::unique_ptr<ParallelDevice> open(const char* name) = 0;

@@ -38,7 +38,7 @@ public:
 class UsbPrinters {
 public:
     virtual ~UsbPrinters() = default;
-    // False when this build has no USB access at all.
+    // False when the system's USB access could not be started (no USB library or support).
     virtual bool available() const = 0;
     // Every present device with the printer interface, in the system's order. False when
     // the system's device list cannot be read.

@@ -24,11 +24,6 @@ PortCapabilities Cls_parallel::capabilities() const {
 }
 
 int Cls_parallel::open(int) {
-    if (!f_.platform.parallel.available()) {
-        f_.trace_line("[Cls_parallel][open] Parallel port %s is not supported in this build.\n",
-                      f_.port_name);
-        return 0;
-    }
     return open(f_.port_name);
 }
 

@@ -102,8 +102,9 @@ int usb_port::usb_open(const char* port_name) {
         return 0;
     }
     if (!f_.platform.usb.available()) {
-        f_.trace_line("[usb_port][usb_open] USB port %s is not supported in this build.\n",
-                      port_name);
+        f_.trace_line(
+            "[usb_port][usb_open] USB port %s: the system's USB access could not be started.\n",
+            port_name);
         return 0;
     }
     if (!usb_find_devices(f_.platform.usb, devices_) || devices_.empty()) {

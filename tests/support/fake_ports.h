@@ -64,7 +64,6 @@ public:
     std::vector<std::string> debug;
     int open_devices = 0;
 
-    bool available() const override { return true; }
     std::unique_ptr<ParallelDevice> open(const char* name) override;
     PortProbe probe(const char* name) override {
         auto it = ports.find(name ? name : "");

@@ -149,7 +149,6 @@ private:
 
 class PpdevPorts final : public ParallelPorts {
 public:
-    bool available() const override { return true; }
 
     std::unique_ptr<ParallelDevice> open(const char* name) override {
         FileDescriptor fd(open_locked(name));

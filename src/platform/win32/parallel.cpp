@@ -123,7 +123,6 @@ HANDLE open_port(const char* name) {
 
 class Win32Parallel final : public ParallelPorts {
 public:
-    bool available() const override { return true; }
 
     std::unique_ptr<ParallelDevice> open(const char* name) override {
         UniqueFileHandle handle = own_file_handle(open_port(name));
