@@ -10,4 +10,4 @@ cmake -S "$SRC" -B "$OUT" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
     -DCMAKE_CXX_FLAGS=-fsanitize=fuzzer-no-link \
     -DVX_SANITIZE=ON -DVX_FUZZ=ON -DVX_TESTS=OFF >"$OUT/configure.log" 2>&1 ||
     { cat "$OUT/configure.log"; exit 1; }
-cmake --build "$OUT" --target fuzz_image_checks fuzz_catalogue fuzz_profile fuzz_release_key vximage
+cmake --build "$OUT" --target fuzz_image_checks fuzz_catalogue fuzz_profile fuzz_release_key fuzz_printer_sim vximage

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Builds the fuzz targets with clang and libFuzzer and runs each for a bounded time (the
-# image checks seeded with vximage images of every model, the others with the small corpora
-# in tests/fuzz/corpus); any finding fails the test. VX_FUZZ_SECONDS sets the total time.
+# Builds the fuzz targets with clang and libFuzzer and runs each for a bounded time: the
+# image checks seeded with vximage images of every model, the text parsers with the small
+# corpora in tests/fuzz/corpus, the simulator with one-page downloads. Any finding fails the
+# test. VX_FUZZ_SECONDS sets the total time.
 set -u
 SRC=${VX_SRC:-$(cd "$(dirname "$0")/../.." && pwd)}
 OUT=${VX_FUZZ_BUILD:-$SRC/build/fuzz}
@@ -40,7 +41,7 @@ done
 
 # Half the time for the image checks, the rest shared by the text-file parsers.
 image_seconds=$((SECONDS_TO_RUN / 2))
-other_seconds=$(((SECONDS_TO_RUN - image_seconds) / 3))
+other_seconds=$(((SECONDS_TO_RUN - image_seconds) / 4))
 [ "$other_seconds" -ge 1 ] || other_seconds=1
 failed=0
 run_target() {  # name, seconds, max_len, corpus
@@ -63,4 +64,21 @@ run_target fuzz_image_checks "$image_seconds" 70000 "$corpus"
 run_target fuzz_catalogue "$other_seconds" 4096 "$SRC/tests/fuzz/corpus/catalogue"
 run_target fuzz_profile "$other_seconds" 4096 "$SRC/tests/fuzz/corpus/profile"
 run_target fuzz_release_key "$other_seconds" 128 "$SRC/tests/fuzz/corpus/release"
+# The simulator: seeds are what the program sends for a one-page download of each model.
+python3 - "$probe/sim-seeds" <<'PY'
+import os, sys
+out = sys.argv[1]; os.makedirs(out, exist_ok=True)
+def rec(dt, b): return bytes([dt, len(b) & 0xFF, len(b) >> 8]) + b
+headers = {1: bytes([0, 4, 0, 4, 0x56]), 6: bytes([0, 4, 0, 4]) + bytes(12) + b'\x56'}
+for model in range(1, 7):
+    header = headers.get(model, bytes([0, 4, 0, 4, 0, 0x56]))
+    page = bytes((i * 7) & 0xFF for i in range(16384))
+    check = sum(page) & 0xFFFF
+    for usb in (0, 0x20):
+        data = bytes([(model - 1) | usb]) + (rec(0, b'\x02') if usb else b'')
+        data += rec(1, b'\x1b\x7d\x7b') + rec(1, header) + rec(70, page[:8192]) + rec(0, page[8192:])
+        data += rec(0, bytes([check & 0xFF, check >> 8])) + rec(3, b'\x03')
+        open(os.path.join(out, f'm{model}-{"usb" if usb else "pty"}'), 'wb').write(data)
+PY
+run_target fuzz_printer_sim "$other_seconds" 40000 "$probe/sim-seeds"
 exit $failed
