@@ -91,14 +91,16 @@ usb_wine_start() {
     exec {HOLD_FD}>"$VX_TMP/hold"
     cp "$DRIVER" "$WINEPREFIX/drive_c/windows/system32/drivers/usbprint_fake.sys"
     {
-        echo REGEDIT4
+        echo "Windows Registry Editor Version 5.00"
         echo
         usb_reg "${INSTANCES[0]}" 1
         usb_reg "${INSTANCES[1]}" 2
         echo "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\$SERVICE\\Parameters]"
         local i
         for i in "${INSTANCES[@]}"; do echo "\"$(device_name "$i")\"=dword:00000000"; done
-    } >"$VX_TMP/usb.reg"
+    } >"$VX_TMP/usb.txt"
+    # Version 5 files are UTF-16: regedit reads hex(7) (REG_MULTI_SZ) data as such.
+    { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$VX_TMP/usb.txt"; } >"$VX_TMP/usb.reg"
     wine sc create "$SERVICE" type= kernel start= demand \
         binPath= 'C:\windows\system32\drivers\usbprint_fake.sys' >/dev/null 2>&1
     wine regedit /S "$(winepath -w "$VX_TMP/usb.reg")" >/dev/null 2>&1

@@ -67,16 +67,16 @@ __declspec(dllimport) int __stdcall setsockopt(SOCKET s, int level, int name, co
 enum { PIPE_WRITE, PIPE_READ, PIPES };
 
 typedef struct {
-    WCHAR name[160];      /* \??\ and the device path */
-    HANDLE directory;     /* holds the PIPE00 and PIPE01 links */
+    WCHAR name[160];  /* \??\ and the device path */
+    HANDLE directory; /* holds the PIPE00 and PIPE01 links */
     PDEVICE_OBJECT pipes[PIPES];
     SOCKET sock;
-    LONG opens;           /* handles open on the device */
-    volatile LONG stop;   /* asks the reader thread to end */
-    volatile LONG ended;  /* the reader thread has ended */
-    BOOLEAN connected;    /* false once printer-sim went away */
-    LIST_ENTRY reads;     /* pending reads, guarded by the cancel spin lock */
-    ULONG have;           /* bytes from the printer not yet read, guarded likewise */
+    LONG opens;          /* handles open on the device */
+    volatile LONG stop;  /* asks the reader thread to end */
+    volatile LONG ended; /* the reader thread has ended */
+    BOOLEAN connected;   /* false once printer-sim went away */
+    LIST_ENTRY reads;    /* pending reads, guarded by the cancel spin lock */
+    ULONG have;          /* bytes from the printer not yet read, guarded likewise */
     UCHAR in[IN_BUFFER];
     char scratch[4096]; /* the reader thread's own */
 } Printer;
@@ -158,7 +158,9 @@ static void reader(PVOID context) {
             sleep_ms(1); /* nobody reads: leave the bytes with the printer */
             continue;
         }
-        int got = r < 0 ? -1 : recv(p->sock, p->scratch, room < sizeof p->scratch ? (int)room : (int)sizeof p->scratch, 0);
+        int got = r < 0 ? -1
+                        : recv(p->sock, p->scratch,
+                               room < sizeof p->scratch ? (int)room : (int)sizeof p->scratch, 0);
         IoAcquireCancelSpinLock(&irql);
         if (got > 0) {
             RtlCopyMemory(p->in + p->have, p->scratch, (ULONG)got);
@@ -236,7 +238,8 @@ static NTSTATUS printer_connect(Printer* p) {
     p->stop = 0;
     p->ended = 0;
     HANDLE thread;
-    if (!NT_SUCCESS(PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, reader, p))) {
+    if (!NT_SUCCESS(
+            PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, NULL, NULL, NULL, reader, p))) {
         closesocket(p->sock);
         p->sock = INVALID_SOCKET;
         return STATUS_INSUFFICIENT_RESOURCES;
@@ -274,14 +277,17 @@ static NTSTATUS on_create(PDEVICE_OBJECT device, PIRP irp) {
 }
 
 static NTSTATUS on_cleanup(PDEVICE_OBJECT device, PIRP irp) {
-    Printer* p = printer_of(device);
-    if (p->opens > 0 && --p->opens == 0)
-        printer_disconnect(p);
+    (void)device;
     return finish(irp, STATUS_SUCCESS, 0);
 }
 
+/* Open handles are counted down on IRP_MJ_CLOSE, which every handle gets: under Wine 8 a
+ * count kept on IRP_MJ_CLEANUP never came back to zero, so the next run found the old
+ * connection. */
 static NTSTATUS on_close(PDEVICE_OBJECT device, PIRP irp) {
-    (void)device;
+    Printer* p = printer_of(device);
+    if (p->opens > 0 && --p->opens == 0)
+        printer_disconnect(p);
     return finish(irp, STATUS_SUCCESS, 0);
 }
 
@@ -378,8 +384,8 @@ static BOOLEAN add_pipe(PDRIVER_OBJECT driver, Printer* p, int pipe) {
     UNICODE_STRING dev;
     RtlInitUnicodeString(&dev, device_name);
     PDEVICE_OBJECT device;
-    if (!NT_SUCCESS(IoCreateDevice(driver, sizeof(Pipe), &dev, FILE_DEVICE_UNKNOWN, 0, FALSE,
-                                   &device)))
+    if (!NT_SUCCESS(
+            IoCreateDevice(driver, sizeof(Pipe), &dev, FILE_DEVICE_UNKNOWN, 0, FALSE, &device)))
         return FALSE;
     device->Flags |= DO_BUFFERED_IO;
     ((Pipe*)device->DeviceExtension)->printer = p;
@@ -439,8 +445,8 @@ static void read_parameters(PDRIVER_OBJECT driver, PUNICODE_STRING registry_path
     static ULONG buffer[1024];
     for (ULONG i = 0;; ++i) {
         ULONG size = 0;
-        NTSTATUS s = ZwEnumerateValueKey(key, i, KeyValueFullInformation, buffer, sizeof buffer,
-                                         &size);
+        NTSTATUS s =
+            ZwEnumerateValueKey(key, i, KeyValueFullInformation, buffer, sizeof buffer, &size);
         if (s == STATUS_NO_MORE_ENTRIES)
             break;
         if (NT_SUCCESS(s))
