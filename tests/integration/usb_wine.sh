@@ -5,13 +5,13 @@
 # cases as usb_linux.sh: firmware (download_usb) and model-6 (download_usb_adf) downloads end
 # with exit 1, OK.txt and the expected pages; stray bytes are drained before the check bytes;
 # the handshake's refusal and silence; the choice of one of two printers by the port name.
-# Runs in a Wine prefix of its own: the fake printers and their driver stay out of the prefix
-# the other scripts share.
+# Runs in a Wine prefix of its own (lib/usb_wine.sh): the fake printers and their driver stay
+# out of the prefix the other scripts share.
 . "$(dirname "$0")/lib/harness.sh"
+. "$(dirname "$0")/lib/usb_wine.sh"
 vx_require
-DRIVER="$VX_BUILD_WINDOWS/usbprint_fake.sys"
 if ! command -v wine >/dev/null || ! command -v x86_64-w64-mingw32-gcc >/dev/null ||
-    [ ! -f "$VX_BUILD_WINDOWS/vxflash.exe" ] || [ ! -f "$DRIVER" ]; then
+    [ ! -f "$VX_BUILD_WINDOWS/vxflash.exe" ] || [ ! -f "$USB_WINE_DRIVER" ]; then
     echo "SKIP: wine, mingw, the Windows build or its USB test driver missing"
     exit 77
 fi
@@ -20,13 +20,6 @@ if [ "${VX_ONLY:-wine}" != wine ]; then
     exit 77
 fi
 
-export WINEPREFIX="${VX_USB_WINEPREFIX:-${TMPDIR:-/tmp}/vxint-usbwine-prefix-$(id -u)}"
-SERVICE=vxusbfake
-GUID='{28d78fad-5a12-11d1-ae5b-0000f803a8c2}'
-PARAMS="HKLM\\System\\CurrentControlSet\\Services\\$SERVICE\\Parameters"
-INSTANCES=(VX0001 VX0002)  # Port Number 1 and 2
-HOLD_FD=""
-
 SIM_PIDS=()
 usb_sims_stop() {
     local p
@@ -34,82 +27,14 @@ usb_sims_stop() {
     for p in "${SIM_PIDS[@]}"; do wait "$p" 2>/dev/null; done
     SIM_PIDS=()
 }
-usb_wine_stop() {
+usb_stop_all() {
     usb_sims_stop
-    if [ -n "$HOLD_FD" ]; then
-        exec {HOLD_FD}>&-
-        HOLD_FD=""
-    fi
-    wineserver -k >/dev/null 2>&1
-    timeout 30 wineserver -w >/dev/null 2>&1
+    usb_wine_stop
 }
-trap 'usb_wine_stop; vx_cleanup' EXIT
+trap 'usb_stop_all; vx_cleanup' EXIT
 
-# The name Wine gives the interface's DevicePath (after \\?\), which the driver links.
-device_name() { echo "usb#vid_7a1e&pid_0030#$(echo "$1" | tr 'A-Z' 'a-z')#$GUID"; }
-
-# Registry for one printer: the device with its hardware id, its USBPRINT interface, and the
-# interface's "Port Number" (Wine's SetupDiOpenDeviceInterfaceRegKey opens the interface's
-# "#\Device Parameters" key).
-usb_reg() {  # instance, port number
-    local itf="HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Control\\DeviceClasses\\$GUID\\##?#USB#VID_7A1E&PID_0030#$1#$GUID"
-    local ids
-    ids=$(printf 'USB\\VID_7A1E&PID_0030&REV_0100\0USB\\VID_7A1E&PID_0030\0\0' | iconv -t UTF-16LE |
-        od -An -v -tx1 | tr -s ' \n' ',' | sed 's/^,//; s/,$//')
-    cat <<EOF
-[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Enum\\USB\\VID_7A1E&PID_0030\\$1]
-"ClassGUID"="{36fc9e60-c465-11cf-8056-444553540000}"
-"HardwareID"=hex(7):$ids
-
-[$itf]
-"DeviceInstance"="USB\\\\VID_7A1E&PID_0030\\\\$1"
-
-[$itf\\#]
-
-[$itf\\#\\Control]
-"Linked"=dword:00000001
-
-[$itf\\#\\Device Parameters]
-"Port Number"=dword:$(printf %08x "$2")
-
-EOF
-}
-
-# The prefix with the printers in its registry and the driver started. Wine ends its system
-# processes (the driver's host among them) once no program of the prefix runs, so a Wine
-# command prompt reading from a pipe we hold open keeps them up until the end.
-usb_wine_start() {
-    if [ ! -f "$WINEPREFIX/system.reg" ]; then
-        echo "(making a Wine prefix in $WINEPREFIX)"
-        WINEDLLOVERRIDES="mscoree,mshtml=" timeout 180 wineboot -i >/dev/null 2>&1
-        timeout 60 wineserver -w
-    fi
-    wineserver -k >/dev/null 2>&1  # a driver left running would keep its old settings
-    timeout 30 wineserver -w >/dev/null 2>&1
-    mkfifo "$VX_TMP/hold"
-    wine cmd <"$VX_TMP/hold" >/dev/null 2>&1 &
-    exec {HOLD_FD}>"$VX_TMP/hold"
-    cp "$DRIVER" "$WINEPREFIX/drive_c/windows/system32/drivers/usbprint_fake.sys"
-    {
-        echo "Windows Registry Editor Version 5.00"
-        echo
-        usb_reg "${INSTANCES[0]}" 1
-        usb_reg "${INSTANCES[1]}" 2
-        echo "[HKEY_LOCAL_MACHINE\\System\\CurrentControlSet\\Services\\$SERVICE\\Parameters]"
-        local i
-        for i in "${INSTANCES[@]}"; do echo "\"$(device_name "$i")\"=dword:00000000"; done
-    } >"$VX_TMP/usb.txt"
-    # Version 5 files are UTF-16: regedit reads hex(7) (REG_MULTI_SZ) data as such.
-    { printf '\xff\xfe'; iconv -f UTF-8 -t UTF-16LE "$VX_TMP/usb.txt"; } >"$VX_TMP/usb.reg"
-    wine sc create "$SERVICE" type= kernel start= demand \
-        binPath= 'C:\windows\system32\drivers\usbprint_fake.sys' >/dev/null 2>&1
-    wine regedit /S "$(winepath -w "$VX_TMP/usb.reg")" >/dev/null 2>&1
-    wine sc start "$SERVICE" >/dev/null 2>&1
-    wine sc query "$SERVICE" 2>/dev/null | grep -q RUNNING
-}
-
-# usb_sim NAME [printer-sim options]: a simulated printer on a free TCP port (in $VX_RUN/NAME.port);
-# its transcript and pages go to NAME.txt and NAME-pages/.
+# usb_sim NAME [printer-sim options]: a simulated printer on a free TCP port (written to
+# $VX_RUN/NAME.port); its transcript and pages go to NAME.txt and NAME-pages/.
 usb_sim() {
     local name=$1
     shift
@@ -130,16 +55,13 @@ usb_sim() {
 # usb_flash PORT [SIM1 [SIM2]]: vxflash.exe in silent mode; printer k (Port Number k) leads to
 # the k-th simulator ("-" or none: to nothing, so it cannot be opened).
 usb_flash() {
-    local port=$1 k sim p
+    local port=$1 sim ports=(0 0) k=0
     shift
-    for k in 0 1; do
-        sim=${1:--}
-        [ $# -gt 0 ] && shift
-        p=0
-        [ "$sim" != - ] && p=$(cat "$VX_RUN/$sim.port")
-        wine reg add "$PARAMS" /v "$(device_name "${INSTANCES[$k]}")" /t REG_DWORD /d "$p" /f \
-            >/dev/null 2>&1
+    for sim in "$@"; do
+        [ "$sim" != - ] && ports[k]=$(cat "$VX_RUN/$sim.port")
+        k=$((k + 1))
     done
+    usb_wine_ports "${ports[@]}"
     sed -i "s|@PORT@|$port|" flash.ini
     rm -f KO.txt OK.txt FlashTrace.dbg
     local start=$(date +%s%N)
