@@ -1,6 +1,9 @@
 // printer-sim: plays the printer on the master side of a pseudo-terminal pair, so the real
 // serial code of vxflash (or of vxflash.exe under Wine) can talk to it through the slave.
+#include <arpa/inet.h>
 #include <fcntl.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/socket.h>
@@ -81,6 +84,8 @@ USB (instead of a pseudo-terminal):
                         transfer comes as a 4-byte little-endian length and its bytes; what
                         the printer sends on the IN pipe goes back as plain bytes. The host
                         side (the umockdev helper, the Wine test driver) connects to it.
+  --usb-tcp PORT        the same on TCP 127.0.0.1:PORT (0: any free port); the port in use
+                        is what --ready-file gets (Wine's Winsock has no Unix sockets)
   --usb-handshake ANSWER  answer to the session open 0x02: ack (0x06, default), nak (0x15),
                         none, or a hex byte
   --usb-stray HEX[,HEX...]  bytes sent after each bank's data, before its check bytes
@@ -143,6 +148,7 @@ struct Options {
     bool transcript_full = false;
     uint64_t exit_after_downloads = 0, exit_after_banks = 0, timeout_s = 120;
     std::string usb_socket;
+    int usb_tcp = -1;  // TCP port for the USB pipes; -1: not used
     vxsim::UsbConfig usb;
 };
 
@@ -374,6 +380,10 @@ int parse_args(int argc, char** argv, Options& o) {
         } else if (a == "--usb-socket") {
             if (!need(o.usb_socket))
                 return usage_error("--usb-socket needs a path");
+        } else if (a == "--usb-tcp") {
+            if (!need_uint(65535, n))
+                return usage_error("--usb-tcp needs a port (0 to 65535)");
+            o.usb_tcp = static_cast<int>(n);
         } else if (a == "--usb-handshake") {
             if (!need(s) || !vxsim::parse_handshake(s, o.usb.handshake_reply))
                 return usage_error("--usb-handshake needs ack, nak, none or a hex byte");
@@ -524,21 +534,53 @@ bool send_all(int fd, const uint8_t* data, size_t n) {
     return true;
 }
 
-int run_usb(const Options& o) {
-    Fd listener(socket(AF_UNIX, SOCK_STREAM, 0));
+// The listening socket for the USB pipes and the name the host side connects to: the socket
+// path, or the TCP port on 127.0.0.1.
+int usb_listen(const Options& o, std::string& name) {
+    if (o.usb_tcp >= 0) {
+        int fd = socket(AF_INET, SOCK_STREAM, 0);
+        sockaddr_in in{};
+        in.sin_family = AF_INET;
+        in.sin_port = htons(static_cast<uint16_t>(o.usb_tcp));
+        in.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t len = sizeof in;
+        const int on = 1;
+        if (fd < 0 || setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &on, sizeof on) != 0 ||
+            bind(fd, reinterpret_cast<sockaddr*>(&in), sizeof in) != 0 || listen(fd, 4) != 0 ||
+            getsockname(fd, reinterpret_cast<sockaddr*>(&in), &len) != 0) {
+            std::perror("printer-sim: usb tcp");
+            if (fd >= 0)
+                close(fd);
+            return -1;
+        }
+        name = std::to_string(ntohs(in.sin_port));
+        return fd;
+    }
+    int fd = socket(AF_UNIX, SOCK_STREAM, 0);
     sockaddr_un addr{};
     addr.sun_family = AF_UNIX;
-    if (listener.get() < 0 || o.usb_socket.size() >= sizeof addr.sun_path) {
+    if (fd < 0 || o.usb_socket.size() >= sizeof addr.sun_path) {
         std::fprintf(stderr, "printer-sim: bad socket path %s\n", o.usb_socket.c_str());
-        return 1;
+        if (fd >= 0)
+            close(fd);
+        return -1;
     }
     std::memcpy(addr.sun_path, o.usb_socket.c_str(), o.usb_socket.size() + 1);
     unlink(o.usb_socket.c_str());
-    if (bind(listener.get(), reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
-        listen(listener.get(), 4) != 0) {
+    if (bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 || listen(fd, 4) != 0) {
         std::perror("printer-sim: usb socket");
-        return 1;
+        close(fd);
+        return -1;
     }
+    name = o.usb_socket;
+    return fd;
+}
+
+int run_usb(const Options& o) {
+    std::string name;
+    Fd listener(usb_listen(o, name));
+    if (listener.get() < 0)
+        return 1;
 
     struct sigaction sa {};
     sa.sa_handler = on_signal;
@@ -556,9 +598,9 @@ int run_usb(const Options& o) {
         std::fprintf(stderr, "printer-sim: cannot write %s\n", o.transcript.c_str());
         return 1;
     }
-    std::printf("%s\n", o.usb_socket.c_str());
+    std::printf("%s\n", name.c_str());
     std::fflush(stdout);
-    if (!o.ready_file.empty() && !write_file_atomic(o.ready_file, o.usb_socket + "\n")) {
+    if (!o.ready_file.empty() && !write_file_atomic(o.ready_file, name + "\n")) {
         std::fprintf(stderr, "printer-sim: cannot write %s\n", o.ready_file.c_str());
         return 1;
     }
@@ -598,6 +640,9 @@ int run_usb(const Options& o) {
             continue;
         if (conn.get() < 0) {
             conn.reset(accept(listener.get(), nullptr, nullptr));
+            const int on = 1;  // the printer's short replies go out at once
+            if (o.usb_tcp >= 0 && conn.get() >= 0)
+                setsockopt(conn.get(), IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
             frame.clear();
             continue;
         }
@@ -629,7 +674,8 @@ int run_usb(const Options& o) {
         std::fprintf(stderr, "printer-sim: cannot write %s\n", o.stats.c_str());
         exit_code = 1;
     }
-    unlink(o.usb_socket.c_str());
+    if (o.usb_tcp < 0)
+        unlink(o.usb_socket.c_str());
     return exit_code;
 }
 
@@ -640,7 +686,7 @@ int main(int argc, char** argv) {
     int rc = parse_args(argc, argv, o);
     if (rc >= 0)
         return rc;
-    if (!o.usb_socket.empty())
+    if (!o.usb_socket.empty() || o.usb_tcp >= 0)
         return run_usb(o);
 
     int master = posix_openpt(O_RDWR | O_NOCTTY);

@@ -66,10 +66,10 @@ bool port_number(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& itf, uint32_t& number) 
         DWORD type = 0;
         const LONG r =
             RegEnumValueA(key.get(), i, name, &name_size, nullptr, &type, data, &data_size);
-        if (r == ERROR_NO_MORE_ITEMS)
-            break;
-        if (r != ERROR_SUCCESS)
+        if (r == ERROR_MORE_DATA)
             continue;  // a value too long for us is not the one we look for
+        if (r != ERROR_SUCCESS)
+            break;  // the end of the list, or a key we cannot read on: never spin on it
         if (type == REG_DWORD && data_size >= 1 && std::strcmp(name, PORT_NUMBER_VALUE) == 0) {
             number = data[0];
             found = true;
@@ -103,6 +103,7 @@ public:
     }
 
     uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written) override {
+        written = 0;
         Event done;  // each write has an event of its own
         if (done.get() == nullptr)
             return GetLastError();
