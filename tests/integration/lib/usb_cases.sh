@@ -1,0 +1,86 @@
+# The USB cases both builds run, each through its own usb_sim and usb_flash (usb_linux.sh,
+# usb_wine.sh). Source it, then call usb_cases linux|wine.
+
+expect_success() {  # sim, shift, page ranges
+    vx_expect_rc 1
+    vx_expect_file OK.txt
+    vx_expect_no_file KO.txt
+    rm -rf pages
+    cp -r "$1-pages" pages 2>/dev/null
+    vx_expect_pages image.bin "$2" "$3"
+}
+
+# The session was opened with the handshake and closed with the close byte.
+expect_usb_session() {  # sim
+    grep -q "EV usb open request; answer 0x06" "$1.txt" && grep -q "EV usb session closed" "$1.txt"
+    vx_check "session opened with 02/06 and closed with 03" $?
+}
+
+usb_cases() {  # linux|wine
+    model3_image() { vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF --seed "${1:-3}"; }
+    T=download_usb
+
+    vx_case "usb-$1-model3-fw"
+    model3_image
+    vx_ini FILENAME=image.bin SEND_FW=1
+    usb_sim p1 --model 3
+    usb_flash USB01 p1
+    expect_success p1 4 "4-7"
+    expect_usb_session p1
+    vx_expect_trace "[Cls_flash][$T] ##### START FW DOWNLOAD ######" "[Cls_flash][$T] Begin_Page=4 End_Page=7 !" \
+        "[Cls_flash][$T] FLUSHING..." "[Cls_flash][$T] ##### CRC1 CRC2 sended ######" \
+        "[Cls_flash][$T] read(n=1) SUCCESS (23)" "[Cls_flash][$T] END"
+
+    vx_case "usb-$1-model6-adf"
+    vx_image --model 6 --kind fw --pages 8 --fw-end 0x1FFFF --fpga-end 0x27FFF --seed 6
+    vx_ini FILENAME=image.bin SEND_FW=1 SEND_CG=1
+    usb_sim p1 --model 6
+    usb_flash USB01 p1
+    expect_success p1 4 "4-11"
+    expect_usb_session p1
+    vx_expect_trace "[Cls_flash][download_usb_adf] ##### START FW DOWNLOAD ######" \
+        "[Cls_flash][download_usb_adf] END"
+    # Image page 0 goes to flash page 4: nothing of the file is skipped.
+    ! grep -q "skip first" FlashTrace.dbg
+    vx_check "no skip line for a transfer from the image's first page" $?
+
+    vx_case "usb-$1-stray-bytes"
+    model3_image
+    vx_ini FILENAME=image.bin SEND_FW=1
+    usb_sim p1 --model 3 --usb-stray 41,00,07
+    usb_flash USB01 p1
+    expect_success p1 4 "4-7"
+    [ "$(grep -c "download_usb\] \*\*\*\*\*\*\* FLUSHED" FlashTrace.dbg)" -ge 1 ] &&
+        ! grep -q "check mismatch" p1.txt
+    vx_check "stray bytes flushed before the check bytes" $?
+
+    vx_case "usb-$1-handshake-refused"
+    model3_image
+    vx_ini FILENAME=image.bin SEND_FW=1
+    usb_sim p1 --model 3 --usb-handshake nak
+    usb_flash USB01 p1
+    expect_success p1 4 "4-7"
+    [ "$(grep -c "EV usb open request; answer 0x15" p1.txt)" = 5 ] && ! grep -q "usb session closed" p1.txt
+    vx_check "five refused attempts; no close byte" $?
+
+    # Reads that time out are cancelled (CancelIo on Windows); the run ends by itself.
+    vx_case "usb-$1-silent-printer"
+    model3_image
+    vx_ini FILENAME=image.bin SEND_FW=1
+    usb_sim p1 --model 3 --usb-handshake none --silent
+    usb_flash USB01 p1
+    vx_expect_rc 0
+    vx_expect_ko "[Error 9] Printer not answering."
+    grep -q "EV usb open without handshake (1b 6c)" p1.txt
+    vx_check "no answer to the handshake: 1b 6c sent" $?
+
+    vx_case "usb-$1-two-printers"
+    model3_image
+    vx_ini FILENAME=image.bin SEND_FW=1
+    usb_sim p1 --model 3
+    usb_sim p2 --model 3
+    usb_flash USB02 p1 p2
+    expect_success p2 4 "4-7"
+    ! grep -q "RX" p1.txt
+    vx_check "the printer with Port Number 1 received nothing" $?
+}
