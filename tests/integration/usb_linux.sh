@@ -5,6 +5,7 @@
 # drained before the check bytes; the handshake's refusal and silence; the choice of one of
 # two printers by the port name.
 . "$(dirname "$0")/lib/harness.sh"
+. "$(dirname "$0")/lib/usb_cases.sh"
 vx_require
 MOCK="$VX_BUILD_LINUX/usb-mock"
 if [ ! -x "$MOCK" ] || ! command -v umockdev-wrapper >/dev/null || [ ! -x "$VX_BUILD_LINUX/vxflash" ]; then
@@ -16,33 +17,10 @@ if [ "${VX_ONLY:-linux}" != linux ]; then
     exit 77
 fi
 
-SIM_PIDS=()
-usb_sims_stop() {
-    local p
-    for p in "${SIM_PIDS[@]}"; do kill -TERM "$p" 2>/dev/null; done
-    for p in "${SIM_PIDS[@]}"; do wait "$p" 2>/dev/null; done
-    SIM_PIDS=()
-}
 trap 'usb_sims_stop; vx_cleanup' EXIT
 
-# usb_sim NAME [printer-sim options]: a simulated printer serving $VX_RUN/NAME.sock; its
-# transcript and pages go to NAME.txt and NAME-pages/.
-usb_sim() {
-    local name=$1
-    shift
-    "$SIM" --usb-socket "$VX_RUN/$name.sock" --ready-file "$VX_RUN/$name.ready" \
-        --transcript "$VX_RUN/$name.txt" --pages-out "$VX_RUN/$name-pages" \
-        --timeout "${VX_SIM_TIMEOUT:-120}" "$@" >"$VX_RUN/$name.out" 2>&1 &
-    SIM_PIDS+=($!)
-    local i
-    for i in $(seq 100); do
-        [ -s "$VX_RUN/$name.ready" ] && return 0
-        sleep 0.05
-    done
-    echo "printer-sim $name did not start:"
-    cat "$VX_RUN/$name.out"
-    return 1
-}
+# The simulator serves $VX_RUN/NAME.sock, where the emulated device's pipes lead.
+usb_sim_listen() { echo --usb-socket "$VX_RUN/$1.sock" --ready-file "$VX_RUN/$1.ready"; }
 
 # usb_flash PORT SIM... : vxflash in silent mode with the printers emulated in that order.
 usb_flash() {
@@ -60,7 +38,6 @@ usb_flash() {
     usb_sims_stop
 }
 
-. "$(dirname "$0")/lib/usb_cases.sh"
 usb_cases linux
 
 vx_finish

@@ -8,6 +8,7 @@
 # Runs in a Wine prefix of its own (lib/usb_wine.sh): the fake printers and their driver stay
 # out of the prefix the other scripts share.
 . "$(dirname "$0")/lib/harness.sh"
+. "$(dirname "$0")/lib/usb_cases.sh"
 . "$(dirname "$0")/lib/usb_wine.sh"
 vx_require
 if ! command -v wine >/dev/null || ! command -v x86_64-w64-mingw32-gcc >/dev/null ||
@@ -20,37 +21,14 @@ if [ "${VX_ONLY:-wine}" != wine ]; then
     exit 77
 fi
 
-SIM_PIDS=()
-usb_sims_stop() {
-    local p
-    for p in "${SIM_PIDS[@]}"; do kill -TERM "$p" 2>/dev/null; done
-    for p in "${SIM_PIDS[@]}"; do wait "$p" 2>/dev/null; done
-    SIM_PIDS=()
-}
 usb_stop_all() {
     usb_sims_stop
     usb_wine_stop
 }
 trap 'usb_stop_all; vx_cleanup' EXIT
 
-# usb_sim NAME [printer-sim options]: a simulated printer on a free TCP port (written to
-# $VX_RUN/NAME.port); its transcript and pages go to NAME.txt and NAME-pages/.
-usb_sim() {
-    local name=$1
-    shift
-    "$SIM" --usb-tcp 0 --ready-file "$VX_RUN/$name.port" \
-        --transcript "$VX_RUN/$name.txt" --pages-out "$VX_RUN/$name-pages" \
-        --timeout "${VX_SIM_TIMEOUT:-120}" "$@" >"$VX_RUN/$name.out" 2>&1 &
-    SIM_PIDS+=($!)
-    local i
-    for i in $(seq 100); do
-        [ -s "$VX_RUN/$name.port" ] && return 0
-        sleep 0.05
-    done
-    echo "printer-sim $name did not start:"
-    cat "$VX_RUN/$name.out"
-    return 1
-}
+# The simulator listens on a free TCP port, written to its ready file for the driver.
+usb_sim_listen() { echo --usb-tcp 0 --ready-file "$VX_RUN/$1.ready"; }
 
 # usb_flash PORT [SIM1 [SIM2]]: vxflash.exe in silent mode; printer k (Port Number k) leads to
 # the k-th simulator ("-" or none: to nothing, so it cannot be opened).
@@ -58,7 +36,7 @@ usb_flash() {
     local port=$1 sim ports=(0 0) k=0
     shift
     for sim in "$@"; do
-        [ "$sim" != - ] && ports[k]=$(cat "$VX_RUN/$sim.port")
+        [ "$sim" != - ] && ports[k]=$(cat "$VX_RUN/$sim.ready")
         k=$((k + 1))
     done
     usb_wine_ports "${ports[@]}"
@@ -72,7 +50,6 @@ usb_flash() {
     usb_sims_stop
 }
 
-. "$(dirname "$0")/lib/usb_cases.sh"
 
 vx_case usb-wine-setup
 usb_wine_start

@@ -1,5 +1,34 @@
-# The USB cases both builds run, each through its own usb_sim and usb_flash (usb_linux.sh,
-# usb_wine.sh). Source it, then call usb_cases linux|wine.
+# The USB cases both builds run (usb_linux.sh, usb_wine.sh). Source it after defining
+# usb_sim_listen NAME (the simulator's listening options, with --ready-file $VX_RUN/NAME.ready)
+# and usb_flash PORT SIM...; then call usb_cases linux|wine.
+
+SIM_PIDS=()
+usb_sims_stop() {
+    local p
+    for p in "${SIM_PIDS[@]}"; do kill -TERM "$p" 2>/dev/null; done
+    for p in "${SIM_PIDS[@]}"; do wait "$p" 2>/dev/null; done
+    SIM_PIDS=()
+}
+
+# usb_sim NAME [printer-sim options]: a simulated printer; its transcript and pages go to
+# NAME.txt and NAME-pages/.
+usb_sim() {
+    local name=$1
+    shift
+    # shellcheck disable=SC2046  # the listening options are separate words
+    "$SIM" $(usb_sim_listen "$name") --transcript "$VX_RUN/$name.txt" \
+        --pages-out "$VX_RUN/$name-pages" --timeout "${VX_SIM_TIMEOUT:-120}" "$@" \
+        >"$VX_RUN/$name.out" 2>&1 &
+    SIM_PIDS+=($!)
+    local i
+    for i in $(seq 100); do
+        [ -s "$VX_RUN/$name.ready" ] && return 0
+        sleep 0.05
+    done
+    echo "printer-sim $name did not start:"
+    cat "$VX_RUN/$name.out"
+    return 1
+}
 
 expect_success() {  # sim, shift, page ranges
     vx_expect_rc 1
