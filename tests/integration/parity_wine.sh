@@ -6,7 +6,8 @@
 : "${VX_WINE_COM:=COM29}"
 . "$(dirname "$0")/lib/harness.sh"
 vx_require
-if [ "$(vx_platforms)" != "linux wine" ]; then
+if [ ! -x "$VX_BUILD_LINUX/vxflash" ] || [ ! -f "$VX_BUILD_WINDOWS/vxflash.exe" ] ||
+    ! command -v wine >/dev/null; then
     echo "SKIP: needs both the Linux build and the exe under Wine"
     exit 77
 fi
