@@ -38,11 +38,10 @@ Printer:
   --fault SCRIPT        reply script of a bank (repeatable). SCRIPT is BANK:LIST or BANK+:LIST
                         (that bank and every later one); banks count from 0 in sending order.
                         LIST: comma-separated hex bytes, "ok" (the sync character),
-                        "silence" (never answer again), BYTExN (N times). A script that ends
-                        without an acknowledgement ends with ok; after 06 the printer expects
-                        the same bank again (data and check bytes).
-                        "lost" (programmed and acknowledged, but the reply never
-                        reaches the host).
+                        "silence" (never answer again), "lost" (programmed and acknowledged,
+                        but the reply never reaches the host), BYTExN (N times). A script
+                        that ends without an acknowledgement ends with ok; after 06 the
+                        printer expects the same bank again (data and check bytes).
                         e.g. 2:06   1:00x3,ok   1:03,ok   0:07   0:01   3+:silence   1:lost
   --hang-up-in-bank BANK:BYTES  the line goes away once BYTES data bytes of bank BANK
                         arrived: the program ends there, as if unplugged (pages already

@@ -149,11 +149,11 @@ bool parse_bank_cut(const std::string& text, BankCut::Action action, BankCut& ou
     };
     const size_t colon = text.find(':');
     const size_t second = colon == std::string::npos ? colon : text.find(':', colon + 1);
-    const std::string bytes = colon == std::string::npos
-                                  ? ""
-                                  : text.substr(colon + 1, second == std::string::npos
-                                                               ? std::string::npos
-                                                               : second - colon - 1);
+    const std::string bytes =
+        colon == std::string::npos
+            ? ""
+            : text.substr(colon + 1,
+                          second == std::string::npos ? std::string::npos : second - colon - 1);
     if (colon == std::string::npos || !number(text.substr(0, colon), out.bank) ||
         !number(bytes, out.bytes) || out.bytes == 0) {
         error = "expected BANK:BYTES with BYTES at least 1, e.g. 1:5000";
@@ -416,8 +416,8 @@ bool Printer::cut_here(uint64_t now) {
     if (!cfg_.cut || cfg_.cut->bank != bank_index_ || bank_data_.size() != cfg_.cut->bytes)
         return false;
     const BankCut& cut = *cfg_.cut;
-    const std::string where = "in bank " + std::to_string(bank_index_) + " after " +
-                              std::to_string(cut.bytes) + " bytes";
+    const std::string where =
+        "in bank " + std::to_string(bank_index_) + " after " + std::to_string(cut.bytes) + " bytes";
     if (cut.action == BankCut::hang_up) {
         hung_up_ = true;
         event(now, "line hangs up " + where);

@@ -313,14 +313,14 @@ TEST(SimPrinter, CutsABankShortAfterItsBytes) {
     struct Case {
         const char* text;
         vxsim::BankCut::Action action;
-        Bytes sent;       // what the host reads after sending bank 1 whole
+        Bytes sent;  // what the host reads after sending bank 1 whole
         bool hung_up;
     };
     const Case cases[] = {
         {"1:5000", vxsim::BankCut::hang_up, {}, true},
         {"1:5000", vxsim::BankCut::reset, {0xFF, 0x00, 0x55, 0xAA}, false},
         {"1:1:41,0x42", vxsim::BankCut::reset, {0x41, 0x42}, false},
-        {"1:65536", vxsim::BankCut::hang_up, {}, true},  // the last data byte, before the check
+        {"1:65536", vxsim::BankCut::hang_up, {}, true},   // the last data byte, before the check
         {"2:1", vxsim::BankCut::hang_up, {0x17}, false},  // no bank 2 in this download
     };
     for (const Case& c : cases) {
@@ -344,8 +344,8 @@ TEST(SimPrinter, CutsABankShortAfterItsBytes) {
         EXPECT_EQ(h.wait(100).empty(), c.sent != Bytes{0x17}) << c.text;
     }
 
-    const char* refused[][2] = {{"1", "hang"}, {"1:0", "hang"}, {"x:5", "hang"},
-                                {"1:5:ff", "hang"}, {"1:5:", "reset"}, {"1:5:zz", "reset"},
+    const char* refused[][2] = {{"1", "hang"},       {"1:0", "hang"},   {"x:5", "hang"},
+                                {"1:5:ff", "hang"},  {"1:5:", "reset"}, {"1:5:zz", "reset"},
                                 {"1:5:100", "reset"}};
     for (auto [text, kind] : refused) {
         vxsim::BankCut cut;
