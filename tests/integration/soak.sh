@@ -59,9 +59,12 @@ draw_fault() {  # kind
     reply-garbage) SIM_OPTS=(--fault "$bank:00,$(printf '%02x' $((0x40 + $(pick 64))))") ;;
     resend-limit) SIM_OPTS=(--fault "$bank:06x12") ;;
     hang-up) SIM_OPTS=(--hang-up-in-bank "$bank:$((1 + $(pick $((BANKS[bank] * 16384)))))") ;;
-    image-changed) SIM_OPTS=(--on-header "printf x | dd of='$VX_RUN/image.bin' bs=1 seek=$(pick 100000) conv=notrunc 2>/dev/null") ;;
+    image-changed)
+        local at=$(pick 100000)
+        SIM_OPTS=(--on-header "printf x | dd of='$VX_RUN/image.bin' bs=1 seek=$at conv=notrunc 2>/dev/null") ;;
     esac
     FAULT_TEXT="$1 ${SIM_OPTS[*]}"
+    [ "$1" = image-changed ] && FAULT_TEXT="$1 (byte $at becomes 'x' when the header arrives)"
     [ "$MODEM_CTS_LOW" = 1 ] && FAULT_TEXT+=" (CTS held low)"
 }
 
