@@ -41,10 +41,19 @@ Printer:
   --fault SCRIPT        reply script of a bank (repeatable). SCRIPT is BANK:LIST or BANK+:LIST
                         (that bank and every later one); banks count from 0 in sending order.
                         LIST: comma-separated hex bytes, "ok" (the sync character),
-                        "silence" (never answer again), BYTExN (N times). A script that ends
-                        without an acknowledgement ends with ok; after 06 the printer expects
-                        the same bank again (data and check bytes).
-                        e.g. 2:06   1:00x3,ok   1:03,ok   0:07   0:01   3+:silence
+                        "silence" (never answer again), "lost" (programmed and acknowledged,
+                        but the reply never reaches the host), BYTExN (N times). A script
+                        that ends without an acknowledgement ends with ok; after 06 the
+                        printer expects the same bank again (data and check bytes).
+                        e.g. 2:06   1:00x3,ok   1:03,ok   0:07   0:01   3+:silence   1:lost
+  --hang-up-in-bank BANK:BYTES  the line goes away once BYTES data bytes of bank BANK
+                        arrived: the program ends there, as if unplugged (pages already
+                        acknowledged are still written to --pages-out)
+  --reset-in-bank BANK:BYTES[:HEX,...]  the printer restarts once BYTES data bytes of bank
+                        BANK arrived: it sends the bytes given (default ff,00,55,aa) and
+                        nothing after them
+  --on-header CMD       run CMD with /bin/sh each time a header is accepted, before the
+                        printer answers it (waits for CMD to end)
   --header-ack HEX|none byte sent right after the header (default: the sync character)
   --ready-ms MS|none    the sync character follows the header this late (default 2500)
   --program-ms MS       programming time of each bank before its reply (default 0)
@@ -150,6 +159,7 @@ struct Options {
     std::string usb_socket;
     int usb_tcp = -1;  // TCP port for the USB pipes; -1: not used
     vxsim::UsbConfig usb;
+    std::string on_header;
 };
 
 int usage_error(const std::string& msg) {
@@ -197,6 +207,25 @@ std::string parse_command_option(const std::string& a, Need& need, Options& o) {
         if (!need(o.modem_log))
             return "--modem-log needs a path";
     }
+    return "";
+}
+
+// Faults in the middle of a bank and the header hook; returns an error text, empty when fine.
+template <typename Need>
+std::string parse_cut_option(const std::string& a, Need& need, Options& o) {
+    std::string s, error;
+    if (a == "--on-header") {
+        if (!need(o.on_header) || o.on_header.empty())
+            return "--on-header needs a command";
+        return "";
+    }
+    const auto action = a == "--reset-in-bank" ? vxsim::BankCut::reset : vxsim::BankCut::hang_up;
+    vxsim::BankCut cut;
+    if (!need(s))
+        return a + " needs BANK:BYTES";
+    if (!vxsim::parse_bank_cut(s, action, cut, error))
+        return a + " " + s + ": " + error;
+    o.cfg.cut = cut;
     return "";
 }
 
@@ -341,6 +370,10 @@ int parse_args(int argc, char** argv, Options& o) {
             const std::string error = parse_command_option(a, need, o);
             if (!error.empty())
                 return usage_error(error);
+        } else if (a == "--hang-up-in-bank" || a == "--reset-in-bank" || a == "--on-header") {
+            const std::string error = parse_cut_option(a, need, o);
+            if (!error.empty())
+                return usage_error(error);
         } else if (a == "--line-rate") {
             if (!need_uint(100000000, n))
                 return usage_error("--line-rate needs bits per second");
@@ -462,6 +495,11 @@ private:
     size_t next_ = 0;
     bool full_ = false;
 };
+
+void run_on_header(const std::string& command, vxsim::Printer& printer, uint64_t now) {
+    const int status = std::system(command.c_str());
+    printer.note(now, "on-header command ended with status " + std::to_string(status));
+}
 
 bool write_pages(const std::string& dir, const vxsim::Printer& p) {
     if (mkdir(dir.c_str(), 0755) != 0 && errno != EEXIST)
@@ -819,7 +857,12 @@ int main(int argc, char** argv) {
             if (o.line_rate)
                 tokens -= static_cast<double>(r);
             rts_watch.update(printer);  // the host set its lines before it wrote these bytes
+            const size_t headers = printer.headers().size();
             printer.receive(buf.data(), static_cast<size_t>(r), now());
+            if (!o.on_header.empty() && printer.headers().size() > headers)
+                run_on_header(o.on_header, printer, now());
+            if (printer.hung_up())
+                break;  // the line goes away: closing the master hangs up the host's side
         } else if (r < 0 && errno != EAGAIN && errno != EINTR) {
             usleep(10000);  // EIO while no one holds the slave: wait for a reopen
         }

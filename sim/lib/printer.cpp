@@ -102,6 +102,10 @@ bool parse_fault(const std::string& fault_text, BankFault& out, std::string& err
             out.steps.push_back({ReplyStep::silence, 0});
             continue;
         }
+        if (item == "lost") {
+            out.steps.push_back({ReplyStep::lost, 0});
+            continue;
+        }
         uint32_t times = 1;
         size_t x = item.find('x', item.rfind("0x", 0) == 0 ? 2 : 0);
         std::string value = item;
@@ -119,7 +123,7 @@ bool parse_fault(const std::string& fault_text, BankFault& out, std::string& err
             value = value.substr(2);
         if (value.empty() || value.size() > 2 ||
             value.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-            error = "bad reply '" + item + "' (hex byte, ok or silence)";
+            error = "bad reply '" + item + "' (hex byte, ok, silence or lost)";
             return false;
         }
         uint8_t b = static_cast<uint8_t>(std::stoul(value, nullptr, 16));
@@ -128,6 +132,59 @@ bool parse_fault(const std::string& fault_text, BankFault& out, std::string& err
     }
     if (out.steps.empty()) {
         error = "no replies given";
+        return false;
+    }
+    return true;
+}
+
+bool parse_bank_cut(const std::string& text, BankCut::Action action, BankCut& out,
+                    std::string& error) {
+    out = BankCut{};
+    out.action = action;
+    auto number = [](const std::string& s, uint32_t& v) {
+        if (s.empty() || s.size() > 9 || s.find_first_not_of("0123456789") != std::string::npos)
+            return false;
+        v = static_cast<uint32_t>(std::stoul(s));
+        return true;
+    };
+    const size_t colon = text.find(':');
+    const size_t second = colon == std::string::npos ? colon : text.find(':', colon + 1);
+    const std::string bytes =
+        colon == std::string::npos
+            ? ""
+            : text.substr(colon + 1,
+                          second == std::string::npos ? std::string::npos : second - colon - 1);
+    if (colon == std::string::npos || !number(text.substr(0, colon), out.bank) ||
+        !number(bytes, out.bytes) || out.bytes == 0) {
+        error = "expected BANK:BYTES with BYTES at least 1, e.g. 1:5000";
+        return false;
+    }
+    if (second != std::string::npos && action == BankCut::hang_up) {
+        error = "no bytes after BANK:BYTES here";
+        return false;
+    }
+    if (action == BankCut::reset && second == std::string::npos) {
+        out.garbage = {0xFF, 0x00, 0x55, 0xAA};
+        return true;
+    }
+    const std::string list = second == std::string::npos ? "" : text.substr(second + 1);
+    size_t pos = 0;
+    while (pos <= list.size() && !list.empty()) {
+        const size_t comma = list.find(',', pos);
+        std::string item =
+            list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        pos = comma == std::string::npos ? list.size() + 1 : comma + 1;
+        if (item.rfind("0x", 0) == 0)
+            item = item.substr(2);
+        if (item.empty() || item.size() > 2 ||
+            item.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
+            error = "bad garbage byte '" + item + "'";
+            return false;
+        }
+        out.garbage.push_back(static_cast<uint8_t>(std::stoul(item, nullptr, 16)));
+    }
+    if (action == BankCut::reset && out.garbage.empty()) {
+        error = "no garbage bytes after BANK:BYTES:";
         return false;
     }
     return true;
@@ -250,6 +307,8 @@ void Printer::on_byte(uint8_t b, uint64_t now) {
                     stats_.back().first_data_ms = now;
             }
             bank_data_.push_back(b);
+            if (cut_here(now))
+                return;
             if (bank_data_.size() == bank_expected_)
                 bank_complete(now);
             return;
@@ -353,6 +412,24 @@ void Printer::plan_banks(uint32_t begin, uint32_t end) {
         banks_.push_back({0, rest});
 }
 
+bool Printer::cut_here(uint64_t now) {
+    if (!cfg_.cut || cfg_.cut->bank != bank_index_ || bank_data_.size() != cfg_.cut->bytes)
+        return false;
+    const BankCut& cut = *cfg_.cut;
+    const std::string where =
+        "in bank " + std::to_string(bank_index_) + " after " + std::to_string(cut.bytes) + " bytes";
+    if (cut.action == BankCut::hang_up) {
+        hung_up_ = true;
+        event(now, "line hangs up " + where);
+    } else {
+        for (uint8_t g : cut.garbage)
+            send(g, now);
+        event(now, "printer resets " + where + ": garbage, then silence");
+    }
+    state_ = State::silent;
+    return true;
+}
+
 const BankFault* Printer::fault_for(uint32_t bank) const {
     const BankFault* found = nullptr;
     for (const BankFault& f : cfg_.faults) {
@@ -409,7 +486,13 @@ void Printer::run_script(uint64_t now) {
         event(now, "falls silent at bank " + std::to_string(bank_index_));
         return;
     }
-    send(b, now);
+    const bool lost = step.kind == ReplyStep::lost;
+    if (lost) {
+        b = sync_;
+        event(now, "reply to bank " + std::to_string(bank_index_) + " lost on the line");
+    } else {
+        send(b, now);
+    }
     if (b == REPLY_STILL_WAITING || b == REPLY_PROGRAMMING) {
         script_at_ = now + cfg_.reply_gap_ms;
         return;

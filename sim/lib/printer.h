@@ -24,7 +24,8 @@ uint32_t speed_code_baud(uint8_t code);
 
 // One step of a bank's reply script.
 struct ReplyStep {
-    enum Kind { byte, ok, silence } kind = ok;
+    // lost: the bank is acknowledged and programmed, but the reply never reaches the host.
+    enum Kind { byte, ok, silence, lost } kind = ok;
     uint8_t value = 0;  // for `byte`
 };
 
@@ -37,7 +38,8 @@ struct BankFault {
 };
 
 // Parses "N:LIST" or "N+:LIST", LIST being comma-separated steps: a hex byte ("06", "0x03"),
-// "ok" (the sync character), "silence", or "BYTExK" (the byte K times). Examples: "2:06" (ask
+// "ok" (the sync character), "silence", "lost" (acknowledged without a reply reaching the
+// host), or "BYTExK" (the byte K times). Examples: "2:06" (ask
 // for bank 2 again, then ok), "1:00x3,ok", "0:07", "3+:silence". Returns false with `error` set.
 bool parse_fault(const std::string& fault_text, BankFault& out, std::string& error);
 
@@ -60,6 +62,20 @@ struct Emulation {
 };
 bool emulation_state_active(uint8_t state);
 
+// Something that happens in the middle of a bank, once `bytes` of its data have arrived:
+// the line goes away (the printer is switched off or unplugged), or the printer restarts,
+// sending `garbage` and nothing after it.
+struct BankCut {
+    enum Action { hang_up, reset } action = hang_up;
+    uint32_t bank = 0;  // counted from 0 in sending order, like BankFault
+    uint32_t bytes = 1;
+    std::vector<uint8_t> garbage;
+};
+// Parses "BANK:BYTES" (hang_up) or "BANK:BYTES[:HEX,HEX...]" (reset; without bytes the
+// garbage is ff 00 55 aa). Returns false with `error` set.
+bool parse_bank_cut(const std::string& text, BankCut::Action action, BankCut& out,
+                    std::string& error);
+
 struct Config {
     int model = 3;
     std::optional<uint8_t> sync_char;   // answer detection with this instead of the model's
@@ -74,6 +90,7 @@ struct Config {
     uint32_t max_bad_checks = 3;  // consecutive check failures of a bank before 0x07
     uint32_t stall_ms = 20000;    // a transfer idle this long is abandoned (back to idle)
     std::vector<BankFault> faults;
+    std::optional<BankCut> cut;
     ReleaseAnswer release;
     Emulation emulation;
 };
@@ -135,6 +152,8 @@ public:
     uint32_t banks_acked() const { return banks_acked_; }
     uint32_t check_failures() const { return check_failures_; }
     uint64_t bytes_received() const { return bytes_received_; }
+    // The line went away (a BankCut of kind hang_up happened): the caller closes it.
+    bool hung_up() const { return hung_up_; }
     // Commands outside the download: release requests, closing commands, emulation commands.
     uint32_t release_requests() const { return release_requests_; }
     uint32_t closing_commands() const { return closing_commands_; }
@@ -167,6 +186,7 @@ private:
     void parse_header(uint64_t now);
     void plan_banks(uint32_t begin, uint32_t end);
     void bank_complete(uint64_t now);
+    bool cut_here(uint64_t now);
     void run_script(uint64_t now);
     const BankFault* fault_for(uint32_t bank) const;
     void send(uint8_t b, uint64_t due);
@@ -208,6 +228,7 @@ private:
     uint32_t banks_acked_ = 0;
     uint32_t check_failures_ = 0;
     uint64_t bytes_received_ = 0;
+    bool hung_up_ = false;
     std::vector<DownloadStats> stats_;
 
     std::vector<uint8_t> command_;  // a command outside the download, as far as received

@@ -225,6 +225,7 @@ TEST(SimPrinter, PlaysTheReplyScriptOfABank) {
         {"1:07", {0x07}, false, 0},
         {"1:01", {0x01}, false, 0},
         {"1+:silence", {}, false, 0},
+        {"1:lost", {}, false, 1},    // programmed, but the host hears nothing
         {"5:07", {0x17}, false, 1},  // no bank 5 in this download
     };
     for (const ScriptCase& c : cases) {
@@ -292,7 +293,7 @@ TEST(SimPrinter, ParsesFaultRecipes) {
         {"2", false, 0, false, 0},          {"x:06", false, 0, false, 0},
         {"1:", false, 0, false, 0},         {"1:100", false, 0, false, 0},
         {"1:zz", false, 0, false, 0},       {"1:06x", false, 0, false, 0},
-        {"-1:06", false, 0, false, 0},
+        {"-1:06", false, 0, false, 0},      {"0:lost,ok", true, 0, false, 2},
     };
     for (const Case& c : cases) {
         vxsim::BankFault f;
@@ -305,6 +306,54 @@ TEST(SimPrinter, ParsesFaultRecipes) {
         EXPECT_EQ(f.bank, c.bank) << c.recipe;
         EXPECT_EQ(f.and_later, c.later) << c.recipe;
         EXPECT_EQ(f.steps.size(), c.steps) << c.recipe;
+    }
+}
+
+TEST(SimPrinter, CutsABankShortAfterItsBytes) {
+    struct Case {
+        const char* text;
+        vxsim::BankCut::Action action;
+        Bytes sent;  // what the host reads after sending bank 1 whole
+        bool hung_up;
+    };
+    const Case cases[] = {
+        {"1:5000", vxsim::BankCut::hang_up, {}, true},
+        {"1:5000", vxsim::BankCut::reset, {0xFF, 0x00, 0x55, 0xAA}, false},
+        {"1:1:41,0x42", vxsim::BankCut::reset, {0x41, 0x42}, false},
+        {"1:65536", vxsim::BankCut::hang_up, {}, true},   // the last data byte, before the check
+        {"2:1", vxsim::BankCut::hang_up, {0x17}, false},  // no bank 2 in this download
+    };
+    for (const Case& c : cases) {
+        vxsim::Config cfg;
+        vxsim::BankCut cut;
+        std::string err;
+        ASSERT_TRUE(vxsim::parse_bank_cut(c.text, c.action, cut, err)) << c.text << ": " << err;
+        cfg.cut = cut;
+        Host h(cfg);
+        h.send(CMD);
+        h.send(header_2to5(4, 11));
+        h.wait(3000);
+        h.send(bank_with_check(8, 4));
+        EXPECT_EQ(h.take(), Bytes{0x17}) << c.text;
+        h.send(bank_with_check(4, 4));
+        EXPECT_EQ(h.wait(1000), c.sent) << c.text;
+        EXPECT_EQ(h.printer.hung_up(), c.hung_up) << c.text;
+        // Only the first bank was programmed, and a cut printer stays quiet.
+        EXPECT_EQ(h.printer.flash().size(), c.sent == Bytes{0x17} ? 8u : 4u) << c.text;
+        h.send(CMD);
+        EXPECT_EQ(h.wait(100).empty(), c.sent != Bytes{0x17}) << c.text;
+    }
+
+    const char* refused[][2] = {{"1", "hang"},       {"1:0", "hang"},   {"x:5", "hang"},
+                                {"1:5:ff", "hang"},  {"1:5:", "reset"}, {"1:5:zz", "reset"},
+                                {"1:5:100", "reset"}};
+    for (auto [text, kind] : refused) {
+        vxsim::BankCut cut;
+        std::string err;
+        const auto action =
+            std::string(kind) == "reset" ? vxsim::BankCut::reset : vxsim::BankCut::hang_up;
+        EXPECT_FALSE(vxsim::parse_bank_cut(text, action, cut, err)) << text;
+        EXPECT_FALSE(err.empty()) << text;
     }
 }
 

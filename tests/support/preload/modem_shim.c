@@ -7,7 +7,10 @@
  * - TIOCMBIS, TIOCMBIC and TIOCMSET succeed and keep RTS and DTR, and each call appends the
  *   lines it set to the file $VX_MODEM_LOG when that is set ("RTS=1", "DTR=0"; written before
  *   the call returns, so a peer that reads the log when the next bytes arrive sees the lines
- *   under which they were written).
+ *   under which they were written);
+ * - TIOCOUTQ reports bytes still queued for sending while the file says "CTS=0" explicitly:
+ *   a printer holding CTS low keeps the program's output from leaving, so every wait for
+ *   it to drain runs into its bound (the bytes themselves still reach the pty's peer).
  * Every other call, and every call when $VX_MODEM_FILE is unset or unreadable, goes to the
  * real ioctl. */
 #define _GNU_SOURCE
@@ -61,6 +64,27 @@ static int read_lines(int* bits) {
     return 1;
 }
 
+/* Output said to wait behind CTS; any count above zero keeps a drain waiting. */
+#define HELD_OUTPUT_BYTES 64
+
+/* 1 when the modem file holds a line "CTS=0". */
+static int cts_held_low(void) {
+    const char* path = getenv("VX_MODEM_FILE");
+    if (!path || !*path)
+        return 0;
+    FILE* f = fopen(path, "r");
+    if (!f)
+        return 0;
+    char line[64];
+    int low = 0;
+    while (fgets(line, sizeof line, f)) {
+        if (strncmp(line, "CTS=0", 5) == 0 && (line[5] == '\n' || line[5] == '\0'))
+            low = 1;
+    }
+    fclose(f);
+    return low;
+}
+
 /* RTS and DTR as the program set them (one port is open at a time). */
 static int out_lines;
 
@@ -97,6 +121,10 @@ int ioctl(int fd, unsigned long request, ...) {
             *(int*)arg = (bits & ~(TIOCM_RTS | TIOCM_DTR)) | out_lines;
             return 0;
         }
+    }
+    if (request == TIOCOUTQ && arg && is_pty_slave(fd) && cts_held_low()) {
+        *(int*)arg = HELD_OUTPUT_BYTES;
+        return 0;
     }
     if ((request == TIOCMBIS || request == TIOCMBIC || request == TIOCMSET) && arg &&
         is_pty_slave(fd)) {

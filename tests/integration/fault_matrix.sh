@@ -1,0 +1,157 @@
+#!/usr/bin/env bash
+# Fault matrix: silent runs over a pty against printer-sim, for the Linux build and the exe
+# under Wine. Each row of the table below is one case with what the run must end with: the
+# exit code, the result line (OK.txt, or the KO.txt line), the flash pages the simulator holds
+# afterwards (each compared with the image) and a trace line that shows the path taken.
+#
+# Every case sends a model-3 image of 8 pages (flash pages 4-7 firmware, 8-11 CG) in two
+# banks: bank 0 is pages 8-11, bank 1 pages 4-7, unless its file action says otherwise.
+# Three cases wait for the program's own time-outs: twelve empty reply waits of 4 s (reset,
+# reply lost) and the 180 s limit of a bank that is never acknowledged. VX_MATRIX_CASES=REGEX
+# runs only the cases whose name matches.
+. "$(dirname "$0")/lib/harness.sh"
+vx_require
+
+OK_LINE=" OK - update firmware completed successfully "
+E7="[Error 7] Invalid firmware file format."
+E8="[Error 8] Download firmware Error."
+
+# Every case runs on both builds; a row limited to one names it in the platforms column, with
+# a comment line above it saying why. Lines starting with # are comments.
+# name | platforms | printer-sim options | flash.ini | file action | rc | result | pages | trace | limit (s)
+MATRIX=$(
+    cat <<'EOF'
+baseline              | all   | --exit-after-downloads 1            | -             | -            | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
+port-vanishes-mid-bank| all   | --hang-up-in-bank 1:5000            | -             | -            | 0 | E8 | 8-11 | FAILED FOR MAX_RETRY | 90
+printer-resets-mid-bank| all  | --reset-in-bank 1:5000              | -             | -            | 0 | E8 | 8-11 | FAILED FOR MAX_RETRY | 90
+bank-reply-lost       | all   | --fault 0:lost                      | -             | -            | 0 | E8 | 8-11 | FAILED FOR MAX_RETRY | 90
+cts-held-low          | all   | --exit-after-downloads 1            | -             | cts-low      | 1 | OK | 4-11 | [FLASH][purge_port] Output did not drain within | 90
+retry-last-bank       | all   | --fault 1:06 --exit-after-downloads 1 | -           | -            | 1 | OK | 4-11 | RESEND BANK (65538 bytes) | 60
+retry-partial-bank    | all   | --fault 1:06 --exit-after-downloads 1 | -           | pages6       | 1 | OK | 4-9  | RESEND BANK (32770 bytes) | 60
+retry-beyond-limit    | all   | --fault 1:06x12                     | -             | -            | 0 | E8 | 8-11 | FAILED FOR MAX_RETRY (resend) | 90
+waiting-past-limit    | all   | --fault 0:00x100,03x100 --reply-gap-ms 1000 --timeout 300 | - | -  | 0 | E8 | -    | NO BANK ACKNOWLEDGE WITHIN 180 s | 260
+image-shrinks         | all   | -                                   | -             | shrink@header | 0 | E8 | -   | changed since it was checked | 60
+image-changes         | all   | -                                   | -             | change@header | 0 | E8 | -   | changed since it was checked | 60
+# Refused on both builds: the Linux build does not load a file above 64 MiB, the exe loads it and finds its checksum wrong.
+image-256mib          | all   | -                                   | -             | grow256m     | 0 | E7 | -    | - | 90
+path-259-chars        | all   | --exit-after-downloads 1            | -             | path259      | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
+binary-flash-ini      | all   | --exit-after-downloads 1            | -             | binary-ini   | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
+binary-flash-mes      | all   | --exit-after-downloads 1            | -             | binary-mes   | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
+trace-unwritable      | all   | --exit-after-downloads 1            | TRACE=1       | trace-dir    | 1 | OK | 4-11 | - | 60
+EOF
+)
+
+trim() { sed -e 's/^[[:space:]]*//' -e 's/[[:space:]]*$//' <<<"$1"; }
+
+# The image path as the program under test spells it.
+program_path() {  # platform, unix path
+    if [ "$1" = wine ]; then printf 'Z:%s' "${2//\//\\}"; else printf '%s' "$2"; fi
+}
+
+# Binary noise that must neither crash the program nor be used as a format.
+noise() {  # seed, bytes
+    python3 - "$1" "$2" <<'PY'
+import random, sys
+r = random.Random(int(sys.argv[1]))
+# Text first: a file that starts with a byte order mark is read as another encoding.
+out = bytearray(b"; noise\n")
+out += bytearray(r.getrandbits(8) for _ in range(int(sys.argv[2])))
+out += b"%s%n%x%p%999999d\x00\xff\r\r\n" * 8 + b"x" * 5000 + b"\n"
+sys.stdout.buffer.write(bytes(out))
+PY
+}
+
+# File actions. "prep" runs before the simulator starts (and may add its options to SIM_EXTRA),
+# "armed" right after it.
+file_action() {  # action, phase, platform
+    local action=$1 phase=$2 platform=$3
+    case "$action:$phase" in
+    pages6:prep)  # pages 4-9: bank 0 is pages 6-9, bank 1 the partial bank of pages 4-5
+        vx_image --model 3 --kind fw --pages 6 --fw-end 0x1FFFF --seed 36 ;;
+    cts-low:armed)  # written after the simulator's own DSR line
+        printf 'DSR=1\nCTS=0\n' >modem ;;
+    shrink@header:prep)
+        SIM_EXTRA=(--on-header "truncate -s 65536 '$VX_RUN/image.bin'") ;;
+    change@header:prep)  # same size, one byte of the last page flipped
+        SIM_EXTRA=(--on-header "printf '\\377' | dd of='$VX_RUN/image.bin' bs=1 seek=131000 conv=notrunc 2>/dev/null") ;;
+    grow256m:prep)
+        truncate -s 256M image.bin ;;
+    path259:prep)
+        # A directory chain under the run directory, the whole path 259 characters as the
+        # program spells it (a Windows path under Wine: "Z:" and backslashes).
+        local extra=0 dir file spelled
+        [ "$platform" = wine ] && extra=2
+        dir="$VX_RUN/p"
+        while [ $((${#dir} + extra + 1 + 100)) -lt 259 ]; do dir="$dir/$(printf 'd%.0s' {1..60})"; done
+        mkdir -p "$dir"
+        file="$dir/$(printf 'i%.0s' $(seq $((259 - extra - ${#dir} - 1 - 4)))).bin"
+        mv image.bin "$file"
+        ln -s "$file" image.bin  # what the pages are compared with
+        spelled=$(program_path "$platform" "$file")
+        [ ${#spelled} -eq 259 ] || echo "   (path is ${#spelled} characters)"
+        sed -i "s|^FILENAME=.*|FILENAME=${spelled//\\/\\\\}|" flash.ini ;;
+    binary-ini:prep)
+        # Noise before the first section, inside [GENERAL] and as a last section.
+        { noise 1 3000; cat flash.ini; printf '[JUNK]\n'; noise 2 3000; } >flash.ini.new
+        sed -i "0,/^\[GENERAL\]$/s//[GENERAL]\n$(printf 'K%.0s' {1..3000})=%s%n/" flash.ini.new
+        mv flash.ini.new flash.ini ;;
+    binary-mes:prep)
+        { noise 3 4000; printf '14,%%s%%n%%s bank\n8,%%999999999d\n24,%%d%%d%%d%%d\n'; noise 4 4000; } >flash.mes ;;
+    trace-dir:prep)
+        mkdir FlashTrace.dbg ;;
+    esac
+}
+
+expect_result() {  # result
+    case "$1" in
+    OK)
+        vx_expect_no_file KO.txt
+        # one line, no line end: the time stamp, then the text
+        [ "$(sed -E 's/^\[[0-9]{2}:[0-9]{2}:[0-9]{2}\]//' OK.txt 2>/dev/null)" = "$OK_LINE" ]
+        vx_check "OK.txt holds the success line" $? "$(cat OK.txt 2>/dev/null)" ;;
+    E7) vx_expect_ko "$E7"; vx_expect_no_file OK.txt ;;
+    E8) vx_expect_ko "$E8"; vx_expect_no_file OK.txt ;;
+    esac
+}
+
+expect_pages() {  # ranges or -
+    if [ "$1" = - ]; then
+        [ ! -s pages/pages.txt ]
+        vx_check "the printer holds no page" $? "$(cat pages/pages.txt 2>/dev/null)"
+    else
+        vx_expect_pages image.bin 4 "$1"
+    fi
+}
+
+for pf in $(vx_platforms); do
+    # The table comes on descriptor 3: the programs under test inherit standard input.
+    while IFS='|' read -r name plats sim ini action rc result pages trace limit <&3; do
+        name=$(trim "$name")
+        [ -n "$name" ] && [ "${name:0:1}" != "#" ] || continue
+        [[ "$name" =~ ${VX_MATRIX_CASES:-.} ]] || continue
+        plats=$(trim "$plats")
+        [ "$plats" = all ] || [ "$plats" = "$pf" ] || continue
+        sim=$(trim "$sim") ini=$(trim "$ini") action=$(trim "$action") rc=$(trim "$rc")
+        result=$(trim "$result") pages=$(trim "$pages") trace=$(trim "$trace") limit=$(trim "$limit")
+        [ "$sim" = - ] && sim=""
+        [ "$ini" = - ] && ini=""
+
+        vx_case "$pf-$name"
+        vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF --seed 3
+        # shellcheck disable=SC2086
+        vx_ini FILENAME=image.bin SEND_FW=1 SEND_CG=1 $ini
+        SIM_EXTRA=()
+        file_action "$action" prep "$pf"
+        # shellcheck disable=SC2086
+        vx_sim_start --model 3 $sim "${SIM_EXTRA[@]}" || { vx_check "simulator started" 1; continue; }
+        file_action "$action" armed "$pf"
+        vx_flash "$pf" "$limit"
+        vx_sim_stop
+        vx_expect_rc "$rc"
+        expect_result "$result"
+        expect_pages "$pages"
+        [ "$trace" = - ] || vx_expect_trace "$trace"
+    done 3<<<"$MATRIX"
+done
+
+vx_finish
