@@ -157,7 +157,8 @@ vx_sim_stop() {
 # vx_flash linux|wine [TIMEOUT]: runs the program in the run directory against the simulator.
 vx_flash() {
     local platform=$1 limit=${2:-60} port
-    rm -f KO.txt OK.txt FlashTrace.dbg modem.log
+    rm -f KO.txt OK.txt modem.log
+    [ -d FlashTrace.dbg ] || rm -f FlashTrace.dbg  # a case may make it a directory
     if [ "$platform" = wine ]; then
         vx_wine_prefix
         port=$VX_WINE_COM
