@@ -35,12 +35,14 @@ static int is_pty_slave(int fd) {
     return major(st.st_rdev) >= 136 && major(st.st_rdev) <= 143;
 }
 
+static FILE* open_modem_file(void) {
+    const char* path = getenv("VX_MODEM_FILE");
+    return path && *path ? fopen(path, "r") : NULL;
+}
+
 /* Returns 1 and the TIOCM_* bits when the file names the lines, 0 otherwise. */
 static int read_lines(int* bits) {
-    const char* path = getenv("VX_MODEM_FILE");
-    if (!path || !*path)
-        return 0;
-    FILE* f = fopen(path, "r");
+    FILE* f = open_modem_file();
     if (!f)
         return 0;
     static const struct {
@@ -69,10 +71,7 @@ static int read_lines(int* bits) {
 
 /* 1 when the modem file holds a line "CTS=0". */
 static int cts_held_low(void) {
-    const char* path = getenv("VX_MODEM_FILE");
-    if (!path || !*path)
-        return 0;
-    FILE* f = fopen(path, "r");
+    FILE* f = open_modem_file();
     if (!f)
         return 0;
     char line[64];
