@@ -126,15 +126,8 @@ bool parse_uint(const std::string& s, uint64_t max, uint64_t& out) {
     return out <= max;
 }
 
-bool parse_hex_byte(std::string s, uint8_t& out) {
-    if (s.rfind("0x", 0) == 0 || s.rfind("0X", 0) == 0)
-        s = s.substr(2);
-    if (s.empty() || s.size() > 2 ||
-        s.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
-        return false;
-    out = static_cast<uint8_t>(std::stoul(s, nullptr, 16));
-    return true;
-}
+using vxsim::parse_hex_byte;
+using vxsim::parse_hex_list;
 
 bool write_file_atomic(const std::string& path, const std::string& text) {
     std::string tmp = path + ".tmp";
@@ -183,16 +176,8 @@ std::string parse_command_option(const std::string& a, Need& need, Options& o) {
             return "--release-raw needs bytes";
         o.cfg.release.kind = vxsim::ReleaseAnswer::raw;
         o.cfg.release.bytes.clear();
-        size_t pos = 0;
-        while (pos <= s.size()) {
-            size_t c = s.find(',', pos);
-            std::string item = s.substr(pos, c == std::string::npos ? std::string::npos : c - pos);
-            uint8_t b = 0;
-            if (!parse_hex_byte(item, b))
-                return "--release-raw: bad byte '" + item + "'";
-            o.cfg.release.bytes.push_back(b);
-            pos = c == std::string::npos ? s.size() + 1 : c + 1;
-        }
+        if (std::string bad; !parse_hex_list(s, o.cfg.release.bytes, bad))
+            return "--release-raw: bad byte '" + bad + "'";
     } else if (a == "--emulation") {
         size_t comma = 0;
         uint8_t state = 0, setting = 0;
@@ -312,17 +297,8 @@ int parse_args(int argc, char** argv, Options& o) {
         } else if (a == "--stray") {
             if (!need(s))
                 return usage_error("--stray needs bytes");
-            size_t pos = 0;
-            while (pos <= s.size()) {
-                size_t c = s.find(',', pos);
-                std::string item =
-                    s.substr(pos, c == std::string::npos ? std::string::npos : c - pos);
-                uint8_t b = 0;
-                if (!parse_hex_byte(item, b))
-                    return usage_error("--stray: bad byte '" + item + "'");
-                o.cfg.stray.push_back(b);
-                pos = c == std::string::npos ? s.size() + 1 : c + 1;
-            }
+            if (std::string bad; !parse_hex_list(s, o.cfg.stray, bad))
+                return usage_error("--stray: bad byte '" + bad + "'");
         } else if (a == "--fault") {
             vxsim::BankFault f;
             std::string err;
@@ -423,17 +399,8 @@ int parse_args(int argc, char** argv, Options& o) {
         } else if (a == "--usb-stray") {
             if (!need(s))
                 return usage_error("--usb-stray needs bytes");
-            size_t pos = 0;
-            while (pos <= s.size()) {
-                size_t c = s.find(',', pos);
-                std::string item =
-                    s.substr(pos, c == std::string::npos ? std::string::npos : c - pos);
-                uint8_t b = 0;
-                if (!parse_hex_byte(item, b))
-                    return usage_error("--usb-stray: bad byte '" + item + "'");
-                o.usb.stray_after_bank.push_back(b);
-                pos = c == std::string::npos ? s.size() + 1 : c + 1;
-            }
+            if (std::string bad; !parse_hex_list(s, o.usb.stray_after_bank, bad))
+                return usage_error("--usb-stray: bad byte '" + bad + "'");
         } else if (a == "--timeout") {
             if (!need_uint(86400, n) || n == 0)
                 return usage_error("--timeout needs 1 to 86400 seconds");

@@ -137,6 +137,33 @@ bool parse_fault(const std::string& fault_text, BankFault& out, std::string& err
     return true;
 }
 
+bool parse_hex_byte(std::string text, uint8_t& out) {
+    if (text.rfind("0x", 0) == 0 || text.rfind("0X", 0) == 0)
+        text = text.substr(2);
+    if (text.empty() || text.size() > 2 ||
+        text.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos)
+        return false;
+    out = static_cast<uint8_t>(std::stoul(text, nullptr, 16));
+    return true;
+}
+
+bool parse_hex_list(const std::string& text, std::vector<uint8_t>& out, std::string& bad) {
+    size_t pos = 0;
+    while (pos <= text.size()) {
+        const size_t comma = text.find(',', pos);
+        const std::string item =
+            text.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
+        uint8_t b = 0;
+        if (!parse_hex_byte(item, b)) {
+            bad = item;
+            return false;
+        }
+        out.push_back(b);
+        pos = comma == std::string::npos ? text.size() + 1 : comma + 1;
+    }
+    return true;
+}
+
 bool parse_bank_cut(const std::string& text, BankCut::Action action, BankCut& out,
                     std::string& error) {
     out = BankCut{};
@@ -168,20 +195,10 @@ bool parse_bank_cut(const std::string& text, BankCut::Action action, BankCut& ou
         return true;
     }
     const std::string list = second == std::string::npos ? "" : text.substr(second + 1);
-    size_t pos = 0;
-    while (pos <= list.size() && !list.empty()) {
-        const size_t comma = list.find(',', pos);
-        std::string item =
-            list.substr(pos, comma == std::string::npos ? std::string::npos : comma - pos);
-        pos = comma == std::string::npos ? list.size() + 1 : comma + 1;
-        if (item.rfind("0x", 0) == 0)
-            item = item.substr(2);
-        if (item.empty() || item.size() > 2 ||
-            item.find_first_not_of("0123456789abcdefABCDEF") != std::string::npos) {
-            error = "bad garbage byte '" + item + "'";
-            return false;
-        }
-        out.garbage.push_back(static_cast<uint8_t>(std::stoul(item, nullptr, 16)));
+    std::string bad;
+    if (!list.empty() && !parse_hex_list(list, out.garbage, bad)) {
+        error = "bad garbage byte '" + bad + "'";
+        return false;
     }
     if (action == BankCut::reset && out.garbage.empty()) {
         error = "no garbage bytes after BANK:BYTES:";

@@ -43,6 +43,11 @@ struct BankFault {
 // for bank 2 again, then ok), "1:00x3,ok", "0:07", "3+:silence". Returns false with `error` set.
 bool parse_fault(const std::string& fault_text, BankFault& out, std::string& error);
 
+// "41", "0x41": one byte. A comma-separated list of them appends to `out`; on a bad item it
+// returns false with that item in `bad`.
+bool parse_hex_byte(std::string text, uint8_t& out);
+bool parse_hex_list(const std::string& text, std::vector<uint8_t>& out, std::string& bad);
+
 // The printer's answer to the firmware release request (ESC SP b).
 struct ReleaseAnswer {
     enum Kind { text, raw, silence } kind = text;
