@@ -122,4 +122,12 @@ const char* MessageCatalogue::get_message(uint16_t id) const {
     return NO_MESSAGE;
 }
 
+bool MessageCatalogue::has(uint16_t id) const {
+    for (const Entry& e : entries_) {
+        if (e.id == id)
+            return true;
+    }
+    return false;
+}
+
 }  // namespace vx

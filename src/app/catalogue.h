@@ -18,6 +18,8 @@ public:
     void parse(const uint8_t* data, size_t size);
     // Text of the first entry with this id, or "no message available".
     const char* get_message(uint16_t id) const;
+    // True when some entry has this id.
+    bool has(uint16_t id) const;
     size_t size() const { return entries_.size(); }
 
 private:

@@ -46,4 +46,34 @@ constexpr uint16_t IMAGE_INVALID = 45;
 constexpr uint16_t SENDING_BOOT = 46;
 constexpr uint16_t LPT_REFUSED = 47;
 
+// Every id the program looks up, with what it formats the text with, in order: "d" a
+// number, "s" a text; "" for a text shown as it stands. A trailing "?": the text is also
+// shown as it stands, so it may leave its argument out.
+struct MessageUse {
+    uint16_t id;
+    const char* args;
+};
+constexpr MessageUse USED_MESSAGES[] = {
+    {ERROR_CAPTION, ""},     {SPEED_UNSUPPORTED, ""},
+    {NO_ANSWER, ""},         {TOO_FEW_PAGES, ""},
+    {BANK_RETRY, "d"},       {BANK_WAITING, "d"},
+    {UNRECOVERABLE, ""},     {BANK_PROGRAMMING_REPLY, "d"},
+    {BANK_NUMBER, "d"},      {SENDING_DATA, ""},
+    {BANK_PROGRAMMING, "d"}, {WAITING_CONFIRM, ""},
+    {BANK_ACCEPTED, "d?"},   {READY, ""},
+    {SENDING_FILE, "s"},     {LINE_SPEED, "d"},
+    {FIRST_PAGE, "d"},       {LAST_PAGE, "d"},
+    {DOWNLOAD_SPEED, "d"},   {DOWNLOAD_FINISHED, ""},
+    {PRINTER_RESTARTS, ""},  {MAIN_PAGE_TITLE, ""},
+    {OPEN_BUTTON, ""},       {START_BUTTON, ""},
+    {SHEET_CAPTION, "s?"},   {OPEN_TOOLTIP, ""},
+    {START_TOOLTIP, ""},     {SETUP_PAGE_TITLE, ""},
+    {FILE_SENT, ""},         {ABOUT_PAGE_TITLE, ""},
+    {MODEL_UNKNOWN, ""},     {LEAVE_CAPTION, ""},
+    {LEAVE_QUESTION, ""},    {PORT_HAS_PRINTER, "sss"},
+    {SENDING_FIRMWARE, ""},  {SENDING_CG, ""},
+    {NOT_FOR_MODEL, ""},     {IMAGE_INVALID, ""},
+    {SENDING_BOOT, ""},      {LPT_REFUSED, ""},
+};
+
 }  // namespace vx::msg

@@ -9,6 +9,7 @@
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
 #include "app/toolkit.h"
+#include "protocol/run_timing.h"
 
 namespace vx {
 namespace {
@@ -39,7 +40,7 @@ void stop_spooler(Cls_flash& flash) {
             flash.trace_line("[FLASH][Winmain] Spooler Service fail\n");
             break;
         case SpoolerStop::stopped:
-            flash.platform.clock.sleep_ms(5000);
+            flash.platform.clock.sleep_ms(wait_ms::SPOOLER_STOP);
             flash.spooler_stopped = true;
             flash.trace_line("[FLASH][Winmain] Spooler Service Stopped\n");
             break;

@@ -5,13 +5,13 @@
 
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
+#include "flash/transfer_plan.h"
+#include "protocol/run_timing.h"
 
 namespace vx {
 
 namespace {
 
-constexpr uint32_t STEP_PAUSE_MS = 1000;
-constexpr uint32_t RESYNC_WAIT_MS = 500;
 constexpr int PAGES_BAR_STEP = 4;
 // Tag that blanks the image's own tag text in the first step of the three-step sequence.
 constexpr const char NULL_TAG[6] = "     ";
@@ -41,28 +41,6 @@ constexpr SequenceRow kSequences[8] = {
     {nullptr, Sequence::fw_and_cg, msg::SENDING_FIRMWARE},
     {"SEND_FW + SEND_FPGA\n", Sequence::one_transfer, msg::SENDING_FIRMWARE},
     {"SEND_FW + SEND_FPGA + SEND_CG \n", Sequence::one_transfer, msg::SENDING_FIRMWARE},
-};
-
-// Selections a model cannot take, refused before anything is sent.
-struct RefusedSelection {
-    bool (*applies)(int model, uint16_t flags);
-    const char* trace;
-};
-
-constexpr RefusedSelection kRefused[] = {
-    {[](int model, uint16_t flags) {
-         return (model == VX3PLUS_CR_MODEL || model == VX3PLUS_SC_MODEL) && flags == SEND_FREE;
-     },
-     "[FLASH][send_thread] SEND FREE PAGES Invalid operation !\n"},
-};
-
-constexpr RefusedSelection kRefusedAfterBoxes[] = {
-    {[](int model, uint16_t flags) { return model == VX3E_MODE && flags == SEND_BOOT; },
-     "[FLASH][send_thread] SEND_BOOT Invalid operation !\n"},
-    {[](int model, uint16_t flags) {
-         return model != KD5_ADF_L2_MODEL && (flags & SEND_FPGA) != 0;
-     },
-     "[FLASH][send_thread] SEND_FPGA Invalid operation !\n"},
 };
 
 // Where an ending writes its text on the main page.
@@ -226,7 +204,7 @@ int Procedure::reopen() {
     }
     f_.purge_port();
     uint8_t receive[REPLY_BUFFER_SIZE] = {};
-    if (f_.read_port_block(receive, 1, RESYNC_WAIT_MS) != 0) {
+    if (f_.read_port_block(receive, 1, wait_ms::RESYNC_PROBE) != 0) {
         f_.sync_state = 2;
     }
     return 1;
@@ -241,17 +219,18 @@ int Procedure::three_steps() {
         const char* tag;
     };
     static constexpr Step kSteps[] = {
-        {"[FLASH][send_thread] Step 1 : SEND_FW with tag null\n", SEND_FW | KEEP_SETTINGS,
+        {"[FLASH][send_thread] Step 1 : SEND_FW with tag null\n", THREE_STEP_FLAGS[0],
          msg::SENDING_FIRMWARE, true, NULL_TAG},
-        {"[FLASH][send_thread] Step 2 : SEND_CG \n", SEND_CG, msg::SENDING_CG, false, nullptr},
-        {"[FLASH][send_thread] Step 3 : SEND_FW 1st page\n", SEND_FW_1STPAGE, msg::SENDING_FIRMWARE,
-         false, nullptr},
+        {"[FLASH][send_thread] Step 2 : SEND_CG \n", THREE_STEP_FLAGS[1], msg::SENDING_CG, false,
+         nullptr},
+        {"[FLASH][send_thread] Step 3 : SEND_FW 1st page\n", THREE_STEP_FLAGS[2],
+         msg::SENDING_FIRMWARE, false, nullptr},
     };
     bool first = true;
     for (const Step& step : kSteps) {
         if (!first) {
             f_.sync_state = 1;
-            f_.platform.clock.sleep_ms(STEP_PAUSE_MS);
+            f_.platform.clock.sleep_ms(wait_ms::STEP_PAUSE);
         }
         f_.trace_line("%s", step.trace);
         // The first step follows the download command already sent; the others reconnect.
@@ -335,11 +314,9 @@ int Procedure::run() {
 
     step_flags_ = f_.send_mode;
     const int model = f_.printer_model;
-    for (const RefusedSelection& r : kRefused) {
-        if (r.applies(model, step_flags_)) {
-            f_.trace_line("%s", r.trace);
-            return refused();
-        }
+    if (const char* refusal = refused_selection(model, step_flags_, false)) {
+        f_.trace_line("%s", refusal);
+        return refused();
     }
     if (step_flags_ & SEND_FREE) {
         return free_pages_run();
@@ -347,15 +324,10 @@ int Procedure::run() {
     if (f_.flash_mode == INTERACTIVE_MODE && view_.visible()) {
         read_check_boxes(model);
     }
-    // The second-level ADF takes its FPGA with every full firmware update.
-    if (model == KD5_ADF_L2_MODEL && (step_flags_ & SEND_FW) && (step_flags_ & SEND_CG)) {
-        step_flags_ |= SEND_FPGA;
-    }
-    for (const RefusedSelection& r : kRefusedAfterBoxes) {
-        if (r.applies(model, step_flags_)) {
-            f_.trace_line("%s", r.trace);
-            return refused();
-        }
+    step_flags_ = with_implied_sections(model, step_flags_);
+    if (const char* refusal = refused_selection(model, step_flags_, true)) {
+        f_.trace_line("%s", refusal);
+        return refused();
     }
 
     if (step_flags_ & SEND_BOOT) {

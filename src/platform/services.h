@@ -16,6 +16,8 @@ public:
     virtual SpoolerStop stop_spooler() = 0;
     // Starts the spooler again; does nothing where there is none.
     virtual void start_spooler() = 0;
+    // True where a print spooler service exists for stop_spooler to stop.
+    virtual bool has_spooler() const { return false; }
 };
 
 }  // namespace vx

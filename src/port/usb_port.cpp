@@ -73,6 +73,27 @@ std::string usb_port_name(const UsbPrinterInfo& printer) {
     return name;
 }
 
+const UsbPrinterInfo* usb_choose_printer(const std::vector<UsbPrinterInfo>& devices,
+                                         const char* port_name) {
+    // Only a printer with a port number can be named, so only such a printer is opened: the
+    // one whose number the name gives (the last of several), else the first numbered one.
+    const UsbPrinterInfo* chosen = nullptr;
+    for (const UsbPrinterInfo& p : devices) {
+        if (p.has_port_number) {
+            chosen = &p;
+            break;
+        }
+    }
+    if (devices.size() > 1 && usb_port_name_ok(port_name)) {
+        const unsigned long wanted = std::strtoul(port_name + 3, nullptr, 10);
+        for (const UsbPrinterInfo& p : devices) {
+            if (p.has_port_number && p.port_number == wanted)
+                chosen = &p;
+        }
+    }
+    return chosen;
+}
+
 PortCapabilities usb_port::capabilities() const {
     PortCapabilities caps;
     caps.transfer = TransferKind::usb_pages;
@@ -96,9 +117,13 @@ int usb_port::usb_list_devices(std::vector<UsbPrinterInfo>& list) {
     return usb_find_devices(f_.platform.usb, list);
 }
 
+bool usb_port_name_ok(const char* port_name) {
+    return port_name != nullptr && std::strlen(port_name) <= MAX_PORT_NAME &&
+           std::strncmp(port_name, "USB", 3) == 0;
+}
+
 int usb_port::usb_open(const char* port_name) {
-    if (port_name == nullptr || std::strlen(port_name) > MAX_PORT_NAME ||
-        std::strncmp(port_name, "USB", 3) != 0) {
+    if (!usb_port_name_ok(port_name)) {
         return 0;
     }
     if (!f_.platform.usb.available()) {
@@ -112,22 +137,7 @@ int usb_port::usb_open(const char* port_name) {
         return 0;
     }
 
-    // Only a printer with a port number can be named, so only such a printer is opened: the
-    // one whose number the name gives (the last of several), else the first numbered one.
-    const UsbPrinterInfo* chosen = nullptr;
-    for (const UsbPrinterInfo& p : devices_) {
-        if (p.has_port_number) {
-            chosen = &p;
-            break;
-        }
-    }
-    if (devices_.size() > 1) {
-        const unsigned long wanted = std::strtoul(port_name + 3, nullptr, 10);
-        for (const UsbPrinterInfo& p : devices_) {
-            if (p.has_port_number && p.port_number == wanted)
-                chosen = &p;
-        }
-    }
+    const UsbPrinterInfo* chosen = usb_choose_printer(devices_, port_name);
     if (chosen == nullptr)
         return 0;
 

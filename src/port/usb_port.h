@@ -26,6 +26,15 @@ int usb_find_devices(UsbPrinters& usb, std::vector<UsbPrinterInfo>& list);
 // without a port number.
 std::string usb_port_name(const UsbPrinterInfo& printer);
 
+// "USB" and at most two more characters: the only names a USB port opens.
+bool usb_port_name_ok(const char* port_name);
+
+// The printer a port name opens among the accepted ones: only a printer with a port number
+// can be named, the one whose number the name gives (the last of several), else the first
+// numbered one. Null when none has a number.
+const UsbPrinterInfo* usb_choose_printer(const std::vector<UsbPrinterInfo>& devices,
+                                         const char* port_name);
+
 class usb_port final : public PortBackend {
 public:
     explicit usb_port(Cls_flash& flash) : f_(flash) {}

@@ -4,13 +4,13 @@
 
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
+#include "protocol/run_timing.h"
 
 namespace vx {
 
 namespace {
 
 constexpr uint8_t DOWNLOAD_CMD[3] = {0x1B, 0x7D, 0x7B};  // ESC } {
-constexpr uint32_t FORCED_SYNC_WAIT_MS = 500;
 constexpr uint32_t SYNC_REPLY_TIMEOUT_MS = 10000;
 
 int model_of_sync_char(uint8_t c) {
@@ -63,7 +63,7 @@ int Cls_flash::DetectPrinterModel() {
     int received = 0;
     if (caps.forced_sync_probe) {
         purge_port();
-        received = read_port_block(reply, 1, FORCED_SYNC_WAIT_MS);
+        received = read_port_block(reply, 1, wait_ms::FORCED_SYNC_PROBE);
         trace_line("[FLASH][DetectPrinterModel] received %d bytes.\n", received);
     }
 

@@ -9,6 +9,7 @@
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
 #include "protocol/bank_transfer.h"
+#include "protocol/run_timing.h"
 #include "protocol/transfer_steps.h"
 
 namespace vx {
@@ -123,7 +124,7 @@ int BankTransfer::run(const char* tag_text) {
         view_.reply_line("");
     }
 
-    f_.platform.clock.sleep_ms(500);
+    f_.platform.clock.sleep_ms(wait_ms::AFTER_LAST_BANK);
     view_.computer_status(f_.get_message(msg::READY));
     f_.close_port();
     image.clear();
@@ -315,7 +316,7 @@ void Cls_flash::show_download_end(MainPageView& view) {
         view.connection_line(get_message(msg::DOWNLOAD_FINISHED));
     view.pages_bar().set_position(0);
     view.printer_status(get_message(msg::PRINTER_RESTARTS));
-    platform.clock.sleep_ms(3000);
+    platform.clock.sleep_ms(wait_ms::PRINTER_RESTART);
     view.printer_status(get_message(msg::READY));
     view.reply_line("");
 }

@@ -9,6 +9,7 @@
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
 #include "protocol/bank_transfer.h"
+#include "protocol/run_timing.h"
 #include "protocol/transfer_steps.h"
 
 namespace vx {
@@ -101,7 +102,7 @@ int UsbBankTransfer::run(const char* tag_text) {
         view_.reply_line("");
     }
 
-    f_.platform.clock.sleep_ms(500);
+    f_.platform.clock.sleep_ms(wait_ms::AFTER_LAST_BANK);
     view_.computer_status(f_.get_message(msg::READY));
     f_.close_port();
     image.clear();

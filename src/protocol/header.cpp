@@ -4,46 +4,9 @@
 
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
+#include "protocol/run_timing.h"
 
 namespace vx {
-
-namespace {
-
-struct SpeedCode {
-    uint32_t baud;
-    uint8_t code;
-};
-
-constexpr SpeedCode kSpeedCodes[] = {
-    {9600, 0x90}, {19200, 0x80}, {38400, 0x70}, {57600, 0x66}, {115200, 0x56},
-};
-
-bool speed_code(uint32_t baud, uint8_t& code) {
-    for (const auto& s : kSpeedCodes) {
-        if (s.baud == baud) {
-            code = s.code;
-            return true;
-        }
-    }
-    return false;
-}
-
-// Only these exact maximum-baud reports let the download run at the configured speed;
-// everything else (the 57600 and 115200 flags included) falls back to 9600.
-bool keeps_download_speed(uint32_t max_baud_flag) {
-    switch (max_baud_flag) {
-        case MAXBAUD_19200:
-        case MAXBAUD_38400:
-        case MAXBAUD_56K:
-        case MAXBAUD_128K:
-        case MAXBAUD_USER:
-            return true;
-        default:
-            return false;
-    }
-}
-
-}  // namespace
 
 int Cls_flash::send_header(MainPageView& view) {
     view.printer_status(get_message(msg::READY));
@@ -123,7 +86,7 @@ int Cls_flash::send_header(MainPageView& view) {
     }
 
     show_speed();
-    platform.clock.sleep_ms(2000);
+    platform.clock.sleep_ms(wait_ms::SPEED_SWITCH);
 
     line_baud = send_baud;
     data_bits = 8;

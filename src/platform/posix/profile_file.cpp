@@ -6,85 +6,19 @@
 #include <filesystem>
 #include <vector>
 
+#include "app/profile_lines.h"
+
 namespace vx {
 namespace {
 
 // Larger files are treated as unreadable rather than read into memory on every call.
 constexpr uintmax_t MAX_PROFILE_BYTES = 16u * 1024 * 1024;
 
-bool is_blank(char c) {
-    return c == ' ' || c == '\t';
-}
-
-std::string trim(const std::string& s) {
-    size_t b = 0, e = s.size();
-    while (b < e && is_blank(s[b]))
-        ++b;
-    while (e > b && is_blank(s[e - 1]))
-        --e;
-    return s.substr(b, e - b);
-}
-
-char fold(char c) {
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
-
-bool same_name(const std::string& a, const std::string& b) {
-    if (a.size() != b.size())
-        return false;
-    for (size_t i = 0; i < a.size(); ++i) {
-        if (fold(a[i]) != fold(b[i]))
-            return false;
-    }
-    return true;
-}
-
-enum class Kind { blank, section, entry };
-
-// One physical line: content [begin, end), the next line starts at `next` (after one CR LF,
-// CR or LF; equal to end for a last line without a line end).
-struct Line {
-    size_t begin = 0, end = 0, next = 0;
-    Kind kind = Kind::blank;
-    std::string name;
-    bool has_value = false;
-    std::string value;
-};
-
-std::vector<Line> parse(const std::string& s) {
-    std::vector<Line> lines;
-    size_t pos = 0;
-    while (pos < s.size()) {
-        Line l;
-        l.begin = pos;
-        l.end = pos;
-        while (l.end < s.size() && s[l.end] != '\r' && s[l.end] != '\n')
-            ++l.end;
-        l.next = l.end;
-        if (l.next < s.size()) {
-            l.next += (s[l.next] == '\r' && l.next + 1 < s.size() && s[l.next + 1] == '\n') ? 2 : 1;
-        }
-        std::string t = trim(s.substr(l.begin, l.end - l.begin));
-        size_t close = t.rfind(']');
-        if (t.empty()) {
-            l.kind = Kind::blank;
-        } else if (t[0] == '[' && close != std::string::npos && close > 0) {
-            l.kind = Kind::section;
-            l.name = trim(t.substr(1, close - 1));
-        } else {
-            l.kind = Kind::entry;
-            size_t eq = t.find('=');
-            l.name = trim(t.substr(0, eq));
-            if (eq != std::string::npos) {
-                l.has_value = true;
-                l.value = trim(t.substr(eq + 1));
-            }
-        }
-        lines.push_back(std::move(l));
-        pos = lines.back().next;
-    }
-    return lines;
-}
+using profile_lines::Kind;
+using profile_lines::Line;
+using profile_lines::parse;
+using profile_lines::same_name;
+using profile_lines::trim;
 
 constexpr size_t npos = static_cast<size_t>(-1);
 

@@ -23,6 +23,7 @@ DWORD current_state(SC_HANDLE service) {
 
 class Win32Services final : public Services {
 public:
+    bool has_spooler() const override { return true; }
     SpoolerStop stop_spooler() override {
         UniqueServiceHandle manager(OpenSCManagerA(nullptr, nullptr, SC_MANAGER_ALL_ACCESS));
         if (!manager) {

@@ -6,6 +6,7 @@
 
 #include "image/image_check.h"
 #include "image/image_format.h"
+#include "image/image_refusal.h"
 
 namespace vximage {
 
@@ -13,43 +14,28 @@ namespace L = vx::layout;
 
 namespace {
 
-const char* model_name(int model) {
-    static const char* names[] = {"?",
-                                  "VX3E_MODE",
-                                  "VX3PLUS_MODEL",
-                                  "VX3PLUS_CR_MODEL",
-                                  "VX3PLUS_SC_MODEL",
-                                  "KD5_ADF_L1_MODEL",
-                                  "KD5_ADF_L2_MODEL"};
-    return model >= 1 && model <= 6 ? names[model] : names[0];
-}
-
-// Every format here takes only %lld conversions, at most two.
-std::string format(const char* fmt, long long a = 0, long long b = 0) {
-    char text[256];
-    std::snprintf(text, sizeof text, fmt, a, b);
-    return text;
-}
+using vx::format_numbers;
+using vx::model_name;
 
 std::string range(const char* name, long long first, long long last) {
-    return std::string(name) + format(" pages %lld-%lld", first, last);
+    return std::string(name) + format_numbers(" pages %lld-%lld", first, last);
 }
 
 std::string fw_sections(const vx::FwLayout& f, int model) {
     const vx::SectionPages& s = f.sections;
     switch (model) {
         case 1:
-            return format("whole flash image, flash pages 0-%lld (FW 0-31, CG 32-63)",
-                          f.pages - 1LL);
+            return format_numbers("whole flash image, flash pages 0-%lld (FW 0-31, CG 32-63)",
+                                  f.pages - 1LL);
         case 2:
-            return format("whole flash image, flash pages 0-%lld (FW 16-55, CG 64-%lld)",
-                          f.pages - 1LL, s.end_cg);
+            return format_numbers("whole flash image, flash pages 0-%lld (FW 16-55, CG 64-%lld)",
+                                  f.pages - 1LL, s.end_cg);
         case 3:
         case 4:
             return range("FW", s.start_fw, s.end_fw) + ", " + range("CG", s.start_cg, s.end_cg) +
-                   format(", highest end page %lld", f.max_page);
+                   format_numbers(", highest end page %lld", f.max_page);
         case 5:
-            return format(
+            return format_numbers(
                 "image holds flash pages 4-%lld; fixed ranges FW 4-155, CG 160-36; "
                 "highest end page %lld",
                 f.pages + 3LL, f.max_page);
@@ -57,7 +43,7 @@ std::string fw_sections(const vx::FwLayout& f, int model) {
             return range("FW", s.start_fw, s.end_fw) + ", " +
                    range("FPGA", s.start_FPGA, s.end_FPGA) + ", " +
                    range("CG", s.start_cg, s.end_cg) +
-                   format(", highest end page %lld", f.max_page);
+                   format_numbers(", highest end page %lld", f.max_page);
     }
 }
 
@@ -67,64 +53,9 @@ std::string boot_sections(const vx::BootLayout& b, int model) {
     if (model == 2)
         return "boot pages 0-15 (fixed), " + texts;
     return range("boot", b.begin_page, b.last_page) +
-           format(" from image page %lld, highest end page %lld, ", b.offset_page, b.max_page) +
+           format_numbers(" from image page %lld, highest end page %lld, ", b.offset_page,
+                          b.max_page) +
            texts;
-}
-
-std::string reason(const ModelResult& r, size_t size) {
-    const vx::CheckOutcome& o = r.outcome;
-    const bool adf = r.model >= 5;
-    switch (o.fault) {
-        case vx::ImageFault::none:
-            return "valid";
-        case vx::ImageFault::empty_file:
-            return "the file is empty";
-        case vx::ImageFault::size_not_pages:
-            return format("its size, %lld bytes, is not a whole number of 16384-byte pages",
-                          (long long)size);
-        case vx::ImageFault::unknown_model:
-            return r.boot ? "there are no boot images for this model" : "unknown printer model";
-        case vx::ImageFault::too_short:
-            if (!r.boot) {
-                return format(
-                    "the file has %lld pages; the tag lies in page 16, so at least 17 "
-                    "pages are needed",
-                    (long long)(size / 16384));
-            }
-            return format("the file has %lld bytes; the boot header needs at least %lld",
-                          (long long)size, o.count) +
-                   format(" (0x%llX)", o.count);
-        case vx::ImageFault::missing_tag:
-            if (r.boot)
-                return "bytes 0xFF00-0xFF0C do not hold \"BOOT_VX3EPLUS\"";
-            return r.model == 1 ? "bytes 0x70-0x74 do not hold \"FLASH\""
-                                : "bytes 0x40000-0x4000A do not hold \"FW_VX3EPLUS\"";
-        case vx::ImageFault::crc_text:
-            return r.boot && adf ? "no checksum trailer: bytes 0xFFC8-0xFFCF hold no \"CRC:\""
-                                 : "no checksum trailer: the last 8 bytes hold no \"CRC:\"";
-        case vx::ImageFault::crc_value:
-            return format("checksum mismatch: computed 0x%04llX, stored 0x%04llX", o.computed,
-                          o.stored);
-        case vx::ImageFault::tag:
-            if (r.boot) {
-                return std::string("the boot header at 0xFF00 does not start with \"") +
-                       L::boot_tag(r.model) + "\" and a zero byte";
-            }
-            return std::string("the file does not start with the tag \"") + L::fw_tag(r.model) +
-                   "\" and a zero byte";
-        case vx::ImageFault::table:
-            return r.boot ? "\"SECTION TBL:\" is missing at byte 0xFF30"
-                          : "\"SECTION TBL:\" is missing at byte 40";
-        case vx::ImageFault::section_strings:
-            return r.boot ? "\"Boot i: \" at 0xFF40 or \"Boot e: \" at 0xFF4C is missing"
-                          : "\"FW i: \" at byte 56 or \"FW e: \" at byte 66 is missing";
-        case vx::ImageFault::gc_string:
-            return "\"GC i: \" is missing at byte 76";
-        case vx::ImageFault::trailer_count:
-            return format("it holds %lld \"  CRC:\" trailers; a model-6 image has exactly 3",
-                          o.count);
-    }
-    return "not valid";
 }
 
 void checksum_line(std::ostream& out, const std::vector<uint8_t>& bytes, size_t trailer,
@@ -158,12 +89,14 @@ std::vector<ModelResult> check_all(const std::vector<uint8_t>& bytes, int model)
                 const vx::BootLayout layout = vx::check_boot_image(bytes.data(), bytes.size(), m);
                 r.outcome = layout.outcome;
                 r.valid = r.outcome.fault == vx::ImageFault::none;
-                r.detail = r.valid ? boot_sections(layout, m) : reason(r, bytes.size());
+                r.detail = r.valid ? boot_sections(layout, m)
+                                   : vx::describe_refusal(r.outcome, r.model, r.boot, bytes.size());
             } else {
                 const vx::FwLayout layout = vx::check_fw_image(bytes.data(), bytes.size(), m);
                 r.outcome = layout.outcome;
                 r.valid = r.outcome.fault == vx::ImageFault::none;
-                r.detail = r.valid ? fw_sections(layout, m) : reason(r, bytes.size());
+                r.detail = r.valid ? fw_sections(layout, m)
+                                   : vx::describe_refusal(r.outcome, r.model, r.boot, bytes.size());
             }
             results.push_back(std::move(r));
         }

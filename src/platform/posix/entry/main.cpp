@@ -7,6 +7,7 @@
 #include "app/about.h"
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
+#include "app/preflight.h"
 #include "app/startup.h"
 #include "platform/posix/posix_platform.h"
 #include "platform/system_info.h"
@@ -17,7 +18,7 @@ namespace {
 void print_usage() {
     std::fputs(
         "Usage: vxflash [/tb]\n"
-        "       vxflash --help | --version | --list-ports\n"
+        "       vxflash --help | --version | --list-ports | --check\n"
         "\n"
         "Downloads a firmware, FPGA, character-generator or boot image into a VX3E, VX3plus or\n"
         "KD5 printer. Everything is read from flash.ini and flash.mes in the current\n"
@@ -41,6 +42,9 @@ void print_usage() {
         "  interactive 1\n"
         "  0 also when start-up fails (flash.ini or flash.mes missing, a parallel port).\n"
         "\n"
+        "--check examines flash.ini, flash.mes, the images and the port without a printer\n"
+        "and without writing anything; exit code 0 when a run could succeed for some model.\n"
+        "\n"
         "PORT in [PORT SETTING] names the printer's port: COM1..COM10 (/dev/ttyS0..9), a\n"
         "device path such as /dev/ttyUSB0, or USB01. The README lists every flash.ini key.\n",
         stdout);
@@ -62,6 +66,14 @@ int print_version() {
     return 0;
 }
 
+// The preflight check of the current folder, printed; writes nothing.
+int check_folder() {
+    std::string report;
+    const int code = vx::preflight_check(vx::native_platform(), report);
+    std::fputs(report.c_str(), stdout);
+    return code;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -75,6 +87,8 @@ int main(int argc, char** argv) {
     }
     if (argc == 2 && std::string(argv[1]) == "--list-ports")
         return vx::list_ports(vx::native_platform());
+    if (argc == 2 && std::string(argv[1]) == "--check")
+        return check_folder();
     std::string line;
     for (int i = 0; i < argc; ++i) {
         std::string arg = argv[i];
