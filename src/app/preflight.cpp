@@ -269,13 +269,15 @@ void report_keys(Report& r, const RecordingProfile& profile, const std::vector<L
         const auto& reads = by_key[id];
         std::string values;
         for (const auto* read : reads) {
+            if (read->value.empty() && !read->in_file && reads.size() > 1)
+                continue;  // missing, then written by the run: the written value is what counts
             const std::string v = read->number ? read->value : "\"" + shown(read->value) + "\"";
             if (values.find(v) == std::string::npos)
                 values += (values.empty() ? "" : " / ") + v;
         }
         const RecordingProfile::Read& first = *reads.front();
         const size_t at = line_of(lines, first.section, key);
-        std::string source = at ? strf("line %zu", at) : "default";
+        std::string source = at ? strf("line %u", unsigned(at)) : "default";
         if (std::any_of(reads.begin(), reads.end(), [](auto* x) { return x->written; }))
             source += "; a run writes it into flash.ini";
         r.line(strf("[%s] %s = %s  (%s)", first.section.c_str(), key.c_str(), values.c_str(),
@@ -287,21 +289,21 @@ void report_keys(Report& r, const RecordingProfile& profile, const std::vector<L
         for (size_t i : entries_of(lines, section)) {
             const std::string& name = lines[i].name;
             if (!known_key(section, name)) {
-                r.warning(strf("line %zu: [%s] %s is not a key vxflash reads; it is ignored%s",
-                               i + 1, section, shown(name).c_str(),
+                r.warning(strf("line %u: [%s] %s is not a key vxflash reads; it is ignored%s",
+                               unsigned(i + 1), section, shown(name).c_str(),
                                suggestion(section, name).c_str()));
             } else if (std::any_of(seen.begin(), seen.end(),
                                    [&](const std::string& s) { return same_name(s, name); })) {
-                r.warning(strf("line %zu: [%s] %s appears again; only its first line is read",
-                               i + 1, section, shown(name).c_str()));
+                r.warning(strf("line %u: [%s] %s appears again; only its first line is read",
+                               unsigned(i + 1), section, shown(name).c_str()));
             }
             seen.push_back(name);
         }
         const size_t first = first_section(lines, section);
         for (size_t i = first + 1; i < lines.size(); ++i) {
             if (lines[i].kind == Kind::section && same_name(lines[i].name, section))
-                r.warning(strf("line %zu: a second [%s] is never read (the first is at line %zu)",
-                               i + 1, section, first + 1));
+                r.warning(strf("line %u: a second [%s] is never read (the first is at line %u)",
+                               unsigned(i + 1), section, unsigned(first + 1)));
         }
     }
 }
@@ -452,8 +454,8 @@ void report_catalogue(Report& r, Platform& platform, const std::string& path,
         }
     }
     if (missing == 0 && mismatched == 0)
-        r.line(strf("all %zu texts the program uses are present, their conversions as expected",
-                    std::size(msg::USED_MESSAGES)));
+        r.line(strf("all %u texts the program uses are present, their conversions as expected",
+                    unsigned(std::size(msg::USED_MESSAGES))));
 }
 
 // ---- images ----
@@ -610,6 +612,22 @@ void check_image(Report& r, Platform& walled, MessageCatalogue& catalogue, const
         const std::string text = title + ": the selection sends nothing to any model it is for";
         file.needed ? r.problem(text) : r.warning(text);
     }
+    // The other kind of image, selected by SEND_BOOT: a likely mix-up.
+    std::string other;
+    for (int m = 1; m <= MODELS && std::none_of(std::begin(file.models), std::end(file.models),
+                                                [](const ModelPlan& p) { return p.ok; });
+         ++m) {
+        const bool fits =
+            boot
+                ? check_fw_image(bytes.data(), bytes.size(), m).outcome.fault == ImageFault::none
+                : check_boot_image(bytes.data(), bytes.size(), m).outcome.fault == ImageFault::none;
+        if (fits)
+            other += (other.empty() ? "" : ", ") + strf("%d", m);
+    }
+    if (!other.empty())
+        r.line(strf("  it is a %s image for model%s %s; SEND_BOOT=%d selects that kind",
+                    boot ? "firmware" : "boot", other.find(',') != std::string::npos ? "s" : "",
+                    other.c_str(), boot ? 0 : 1));
 }
 
 // The [CONDITIONAL_TABLE] entries, as the update decision reads them.
@@ -628,12 +646,12 @@ std::vector<ImageFile> table_files(Report& r, Platform& platform, const char* in
         const std::string k = upper(key);
         if (k.rfind("REL", 0) != 0 || k.find("VER", 3) == std::string::npos || k.size() > 20)
             r.warning(
-                strf("line %zu: [%s] %s can never match a printer's release (keys look "
+                strf("line %u: [%s] %s can never match a printer's release (keys look "
                      "like Rel105VerA01)",
-                     i + 1, TABLE, shown(key).c_str()));
+                     unsigned(i + 1), TABLE, shown(key).c_str()));
         if (n == 0) {
-            r.problem(strf("line %zu: [%s] %s has no file: that printer stops with [Error 13]",
-                           i + 1, TABLE, shown(key).c_str()));
+            r.problem(strf("line %u: [%s] %s has no file: that printer stops with [Error 13]",
+                           unsigned(i + 1), TABLE, shown(key).c_str()));
             continue;
         }
         ImageFile f;
