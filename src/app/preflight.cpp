@@ -747,7 +747,11 @@ PortState check_port(Report& r, Platform& platform, const Cls_flash& cfg) {
 void report_estimate(Report& r, const Cls_flash& cfg, const PortState& port, bool has_spooler,
                      const std::vector<ImageFile>& files) {
     const bool serial = cfg.port_type == COM_PORT;
-    for (const ImageFile& file : files) {
+    for (size_t i = 0; i < files.size(); ++i) {
+        const ImageFile& file = files[i];
+        if (std::any_of(files.begin(), files.begin() + long(i),
+                        [&](const ImageFile& f) { return f.needed && f.name == file.name; }))
+            continue;  // one estimate per file, however many entries name it
         for (int m = 1; m <= MODELS; ++m) {
             const ModelPlan& p = file.models[m];
             if (!file.needed || !p.ok)
@@ -913,24 +917,30 @@ int preflight_check(Platform& platform, std::string& text) {
                                           "byte; the protocol's fixed waits apart)");
     report_estimate(r, cfg, port, services.has_spooler(), images);
 
-    if (ready.empty() && images.size() > 1) {
-        std::string fits;
-        bool each_fits = true;
-        for (const ImageFile& f : images) {
-            std::string models;
-            for (int m = 1; m <= MODELS; ++m) {
-                if (f.models[m].ok)
-                    models += (models.empty() ? "" : ", ") + strf("%d", m);
-            }
-            each_fits = each_fits && !models.empty();
-            fits += "\n           " + shown(f.name) + ": " + (models.empty() ? "none" : models);
-        }
-        if (each_fits)
-            r.problem(
-                "the files a run may send are for different models; each printer "
-                "model must take every one of them:" +
-                fits);
+    // Files that each fit some model, but no model in common: a mix-up in the table.
+    std::string fits;
+    bool each_fits = true, common = false;
+    for (int m = 1; m <= MODELS; ++m) {
+        common = common || std::all_of(images.begin(), images.end(), [m](const ImageFile& f) {
+                     return !f.needed || f.models[m].ok;
+                 });
     }
+    for (const ImageFile& f : images) {
+        std::string models;
+        for (int m = 1; m <= MODELS; ++m) {
+            if (f.models[m].ok)
+                models += (models.empty() ? "" : ", ") + strf("%d", m);
+        }
+        each_fits = each_fits && (!f.needed || !models.empty());
+        const std::string entry = "\n           " + shown(f.name) + ": ";
+        if (f.needed && fits.find(entry) == std::string::npos)
+            fits += entry + (models.empty() ? "none" : models);
+    }
+    if (each_fits && !common)
+        r.problem(
+            "the files a run may send are for different models; each printer model must "
+            "take every one of them:" +
+            fits);
 
     r.text += "\n";
     const std::string counts =

@@ -15,7 +15,7 @@ vx_require
 # name | flash.ini (keys by name, as vx_ini takes them) | folder action | port | rc | report lines (;; between)
 TABLE=$(
     cat <<'EOF'
-good              | FILENAME=image.bin SEND_FW=1 SEND_CG=1    | -            | free | 0 | [GENERAL] SEND_CG = 1  (line 4);;pages 4-11 from image page 0, 8 pages in 2 banks;;data 131076 bytes at 115200 bit/s: 11.4 s; fixed waits;;a run can succeed for model 3 (VX3PLUS_CR_MODEL); 0 problems, 0 warnings
+good              | FILENAME=image.bin SEND_FW=1 SEND_CG=1    | -            | free | 0 | [GENERAL] SEND_CG = 1  (line 4);;pages 4-11 from image page 0, 8 pages in 2 banks;;data 131076 bytes at ;;about ;;a run can succeed for model 3 (VX3PLUS_CR_MODEL); 0 problems, 0 warnings
 table-missing-file| FILENAME=image.bin CONDITIONAL_TABLE=1    | table-missing| free | 1 | problem: [CONDITIONAL_TABLE] Rel106VerA01 gone.bin cannot be opened;;NO model can run
 table-other-model | FILENAME=image.bin CONDITIONAL_TABLE=1    | table-model4 | free | 1 | other.bin: 131072 bytes; a valid firmware image for models 4, 5;;problem: the files a run may send are for different models;;NO model can run
 misspelt-key      | FILENAME=image.bin SEND_CGG=1             | -            | free | 0 | warning: line 3: [GENERAL] SEND_CGG is not a key vxflash reads; it is ignored (did you mean SEND_CG?);;a run can succeed for model 3

@@ -173,6 +173,7 @@ OpenFailure classify(DWORD error) {
             return OpenFailure::not_found;
         case ERROR_ACCESS_DENIED:  // what CreateFile says of a COM port another program holds
         case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:  // Wine, for a device another process holds exclusively
             return OpenFailure::busy;
         default:
             return OpenFailure::other;
