@@ -732,6 +732,13 @@ PortState check_port(Report& r, Platform& platform, const Cls_flash& cfg) {
                 : (status & DSR_ON) ? "DSR on (a printer is attached and on)"
                                     : "DSR off (no printer on, or not attached)"));
     s.ok = true;
+    if (!s.max_baud_known) {
+        r.problem(
+            strf("PORT=%s: the port's properties cannot be read; a run stops at the "
+                 "download header",
+                 name.c_str()));
+        s.ok = false;
+    }
     std::string queue;
     if (cfg.flash_mode == INTERACTIVE_MODE &&
         !port_used_by_printer(platform, cfg.port_name, queue)) {
@@ -803,8 +810,9 @@ void report_estimate(Report& r, const Cls_flash& cfg, const PortState& port, boo
     }
     if (serial && !keeps_download_speed(port.max_baud_flag))
         r.line(
-            "the port does not report a speed that keeps BAUD_SEND: downloads run at 9600 "
-            "bit/s");
+            strf("the port reports maximum-speed flag 0x%08x, which does not keep BAUD_SEND: "
+                 "downloads run at 9600 bit/s",
+                 unsigned(port.max_baud_flag)));
 }
 
 }  // namespace

@@ -43,7 +43,7 @@ std::string image(int model, int seed = 3, vximage::Kind kind = vximage::Kind::f
     return std::string(bytes.begin(), bytes.end());
 }
 
-enum class Port { free, busy, missing };
+enum class Port { free, busy, missing, max_115200 };
 
 struct CheckCase {
     const char* name;
@@ -121,6 +121,13 @@ const CheckCase cases[] = {
      Port::free,
      0,
      {"warning: id 47 is missing"}},
+    {"a port whose speed report falls back to 9600",
+     A + COM,
+     {{"a.bin", image(3)}},
+     Port::max_115200,
+     0,
+     {"data 65538 bytes at 9600 bit/s: 68.3 s",
+      "maximum-speed flag 0x00020000, which does not keep BAUD_SEND"}},
     {"busy port",
      (A + COM),
      {{"a.bin", image(3)}},
@@ -225,7 +232,11 @@ TEST_P(PreflightCheck, ReportsAndLeavesTheFolderAsItWas) {
         else
             app.dir.write(name, bytes);
     }
-    app.fake.serial.open_fails = c.port != Port::free;
+    app.fake.serial.open_fails = c.port == Port::busy || c.port == Port::missing;
+    app.fake.serial.configure = [&c](FakeSerialDevice& d) {
+        if (c.port == Port::max_115200)
+            d.max_baud_flag = MAXBAUD_115200;
+    };
     app.fake.serial.failure = c.port == Port::busy ? OpenFailure::busy : OpenFailure::not_found;
     app.fake.printers.queues = {{"Office", "COM2:"}};
     const auto before = snapshot(app.dir);
