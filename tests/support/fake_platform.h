@@ -46,8 +46,9 @@ public:
 private:
     void check() {
         if (now > LIMIT_MS || ++looks > LIMIT_LOOKS)
-            throw RunawayWait("the fake clock ran past a week or 50 million looks: a wait "
-                              "under test does not end");
+            throw RunawayWait(
+                "the fake clock ran past a week or 50 million looks: a wait "
+                "under test does not end");
     }
 };
 
