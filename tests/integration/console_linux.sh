@@ -88,7 +88,8 @@ if command -v script >/dev/null; then
     vx_case "interactive-terminal"
     vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF --seed 4
     vx_ini FILENAME=image.bin SEND_FW=1 FLASHMODE=0
-    vx_sim_start --model 3 --exit-after-downloads 1
+    # At the line rate of a real line, so that the rate and the time left show.
+    vx_sim_start --model 3 --exit-after-downloads 1 --line-rate 115200
     # Enter after the prompt; the input stays open until the run ends.
     rm -f run.done
     {
