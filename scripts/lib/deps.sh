@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Installs the Debian packages the builds and tests need, only those that are missing.
 
 # The Linux build (its unit tests included), enough for scripts/demo.
