@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # The Linux console front-end over a pty against printer-sim: unattended runs show their
 # progress as plain lines when the output is a file, and interactive runs redraw one live line
-# that fits an 80-column terminal and start on Enter. Exit codes as on Windows: unattended 0 after success and
-# 1 after failure, interactive 1.
+# that fits an 80-column terminal and start on Enter. Exit codes as on Windows: unattended 0
+# after success and 1 after failure, interactive 1; 2 for an unknown option.
 . "$(dirname "$0")/lib/harness.sh"
 vx_require
 if [ "${VX_ONLY:-}" = wine ]; then
