@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <memory>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -15,17 +16,40 @@
 
 namespace vx::test {
 
+// Thrown by the fake clock when a wait under test never ends: the test fails at once
+// instead of spinning for ever on time that costs nothing.
+struct RunawayWait : std::runtime_error {
+    using std::runtime_error::runtime_error;
+};
+
 class FakeClock : public Clock {
 public:
+    // Far beyond any run the tests drive (a whole 4 MiB download at 9600 bit/s is 75 min).
+    static constexpr uint64_t LIMIT_MS = 7ull * 24 * 3600 * 1000;
+    static constexpr uint64_t LIMIT_LOOKS = 50'000'000;
+
     LocalTime time{12, 34, 56};
     uint64_t now = 0;
     uint64_t slept = 0;
+    uint64_t looks = 0;
     LocalTime local_time() override { return time; }
     void sleep_ms(uint32_t ms) override {
         now += ms;
         slept += ms;
+        check();
     }
-    uint64_t now_ms() override { return now; }
+    uint64_t now_ms() override {
+        check();
+        return now;
+    }
+
+private:
+    void check() {
+        if (now > LIMIT_MS || ++looks > LIMIT_LOOKS)
+            throw RunawayWait(
+                "the fake clock ran past a week or 50 million looks: a wait "
+                "under test does not end");
+    }
 };
 
 class FakeErrors : public SystemErrors {

@@ -1,6 +1,9 @@
 // The console's main page: the progress line's figures, and what a whole transfer writes on
 // a terminal and into a plain file.
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/ioctl.h>
 
 #include <cstdio>
 #include <string>
@@ -9,6 +12,8 @@
 #include "fake_platform.h"
 #include "platform/posix/console/console_view.h"
 #include "platform/posix/console/progress_line.h"
+#include "platform/posix/console/terminal_width.h"
+#include "platform/posix/posix_fd.h"
 
 namespace vx::test {
 namespace {
@@ -36,6 +41,66 @@ TEST(ProgressLine, Figures) {
     }
 }
 
+// A line wider than the terminal wraps and leaves a copy at every redraw in place.
+TEST(ProgressLine, FitsTheTerminal) {
+    const ProgressFigures f{65536, 262144, 5614};  // 25%, 11.4 KiB/s, 0:17 left
+    const std::string status = "Bank 0: Waiting for the printer to confirm..";
+    struct Case {
+        int columns;
+        std::string status_shown;  // the end of the line; "" when the status gave way
+        bool bytes_shown;
+    };
+    const Case cases[] = {
+        {0, status, true},  // not a terminal: the whole line
+        {150, status, true}, {100, "Bank 0: Waiting f...", true}, {80, "", true}, {40, "", false},
+    };
+    for (const Case& c : cases) {
+        const std::string line = fitted_progress_line(f, status, c.columns);
+        SCOPED_TRACE(line);
+        if (c.columns > 0) {
+            EXPECT_LT(line.size(), static_cast<size_t>(c.columns));
+        }
+        EXPECT_EQ(line.rfind("[##", 0), 0u);
+        for (const char* kept : {"]  25%", "  11.4 KiB/s  0:17 left"})
+            EXPECT_NE(line.find(kept), std::string::npos) << kept;
+        EXPECT_EQ(line.find("64.0 KiB of 256.0 KiB") != std::string::npos, c.bytes_shown);
+        if (c.status_shown.empty()) {
+            EXPECT_EQ(line.find("Bank"), std::string::npos);
+        } else {
+            EXPECT_EQ(line.substr(line.size() - c.status_shown.size()), c.status_shown);
+        }
+    }
+    // Narrower than any terminal in use, and texts with control characters: never wider.
+    for (int columns = 1; columns <= 200; ++columns) {
+        const std::string line = fitted_progress_line({100, 4194304, 1000}, "a\tb\nc", columns);
+        ASSERT_LT(line.size(), static_cast<size_t>(columns));
+        ASSERT_EQ(line.find_first_of("\t\n"), std::string::npos);
+    }
+}
+
+TEST(TerminalWidth, ReadAgainAfterAResize) {
+    FileDescriptor pty(posix_openpt(O_RDWR | O_NOCTTY));
+    ASSERT_GE(pty.get(), 0);
+    auto resize = [&pty](unsigned short columns) {
+        winsize size{};
+        size.ws_row = 24;
+        size.ws_col = columns;
+        ASSERT_EQ(ioctl(pty.get(), TIOCSWINSZ, &size), 0);
+    };
+    resize(100);
+    {
+        TerminalWidth width(pty.get());
+        EXPECT_EQ(width.columns(), 100);
+        resize(60);
+        raise(SIGWINCH);
+        EXPECT_EQ(width.columns(), 60);
+    }
+    std::FILE* file = std::tmpfile();
+    ASSERT_NE(file, nullptr);
+    EXPECT_EQ(TerminalWidth(fileno(file)).columns(), 0);
+    std::fclose(file);
+}
+
 // Plays the bar calls of one transfer of `pages` pages: four pages a bank, 32 bank-bar steps
 // each, one second a bank.
 void play_transfer(ConsoleMainView& view, FakeClock& clock, int pages) {
@@ -58,11 +123,12 @@ void play_transfer(ConsoleMainView& view, FakeClock& clock, int pages) {
     view.printer_status("The printer restarts with the new firmware");
 }
 
-std::string run_view(bool terminal, int pages) {
+std::string run_view(bool terminal, int pages, int columns = 0) {
     FakeClock clock;
     std::FILE* out = std::tmpfile();
     {
         ConsoleMainView view(out, terminal, clock, SEND_FW);
+        view.terminal_columns = [columns] { return columns; };
         view.connection_line("Download speed 115200 bit/s");
         view.model_label("VX3Plus:");
         play_transfer(view, clock, pages);
@@ -105,8 +171,14 @@ TEST(ConsoleView, PlainOutputIsOccasionalLinesWithoutEscapes) {
 }
 
 TEST(ConsoleView, TerminalRedrawsOneLineInPlace) {
-    const std::string text = run_view(true, 8);
+    const std::string text = run_view(true, 8, 80);
     EXPECT_GT(count(text, "\r\033[K"), 50u);
+    // Every redraw fits in the 80 columns.
+    for (size_t at = text.find("\r\033[K"); at != std::string::npos;
+         at = text.find("\r\033[K", at + 1)) {
+        const size_t start = at + 4;
+        EXPECT_LT(text.find_first_of("\r\n", start) - start, 80u) << text.substr(start, 120);
+    }
     // The finished transfer keeps its line; what follows starts on a line of its own.
     const size_t after = text.find("KiB/s\nPrinter    Bank 1 accepted\n");
     ASSERT_NE(after, std::string::npos) << text;

@@ -3,6 +3,7 @@
 // pty has no output queue, so a stuck one cannot be made with a real device).
 #include <gtest/gtest.h>
 
+#include <stdexcept>
 #include <vector>
 
 #include "platform/serial_drain.h"
@@ -57,6 +58,9 @@ struct ScriptedQueue {
             },
             [this] { return now; },
             [this](uint32_t ms) {
+                // A wait that never ends fails here rather than hanging the suite.
+                if (pauses.size() >= 100000)
+                    throw std::runtime_error("the drain wait does not end");
                 pauses.push_back(ms);
                 now += ms;
             },

@@ -18,6 +18,7 @@
 #include "app/cls_flash.h"
 #include "flash/main_page.h"
 #include "platform/posix/console/console_view.h"
+#include "platform/posix/console/terminal_width.h"
 
 namespace vx {
 namespace {
@@ -173,6 +174,8 @@ int run_console_sheet(const SheetRequest& request, SystemInfo& system) {
 
     SigintGuard sigint;
     ConsoleMainView view(stdout, isatty(STDOUT_FILENO) == 1, flash.platform.clock, flash.send_mode);
+    TerminalWidth width(STDOUT_FILENO);
+    view.terminal_columns = [&width] { return width.columns(); };
     std::atomic<int> result{-1};
     view.on_ended = [&result](int r) { result = r; };
     ConsoleWindow window(view);

@@ -8,7 +8,6 @@
 namespace vx {
 
 namespace {
-constexpr int BAR_CELLS = 24;
 constexpr uint64_t BANK_BYTES = 4 * PAGE_SIZE;
 }  // namespace
 
@@ -172,11 +171,12 @@ void ConsoleMainView::draw_progress(bool force) {
     figures.done_bytes = shown_done_;
     figures.total_bytes = total_bytes();
     figures.elapsed_ms = now - start_ms_;
-    std::string line = progress_line(figures, BAR_CELLS);
-    if (!bank_text_.empty())
-        line += "  " + bank_text_;
+    std::string status = bank_text_;
     if (!live_text_.empty() && figures.done_bytes < figures.total_bytes)
-        line += ": " + live_text_;
+        status += (status.empty() ? "" : ": ") + live_text_;
+    // Only a line redrawn in place must fit; a file keeps it whole.
+    const int columns = terminal_ && terminal_columns ? terminal_columns() : 0;
+    const std::string line = fitted_progress_line(figures, status, columns);
     const bool complete = figures.done_bytes == figures.total_bytes;
     if (terminal_) {
         // A finished transfer's line stays as it was left.

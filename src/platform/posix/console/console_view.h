@@ -37,6 +37,8 @@ public:
     void finish();
     // Told the procedure's result outside interactive mode (from the procedure's thread).
     std::function<void(int)> on_ended;
+    // The terminal's width in columns, asked at each redraw; unset or 0: no limit.
+    std::function<int()> terminal_columns;
     // Plain mode writes a progress line at most this often.
     static constexpr uint64_t PLAIN_INTERVAL_MS = 5000;
 

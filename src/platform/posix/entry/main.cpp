@@ -1,5 +1,7 @@
 // Console entry: the command line is rebuilt whole (program path included) from argv, as
-// start-up expects it. `--list-ports` alone lists the ports instead of running.
+// start-up expects it. The front-end's own options (--help, --list-ports, ...) do their job
+// instead of a run; any other argument starting with '-' is refused before a file is touched,
+// so a mistyped option never starts a download.
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -14,8 +16,11 @@
 
 namespace {
 
+// An option the front-end does not know.
+constexpr int USAGE_EXIT_CODE = 2;
+
 // Touches no file: a user asking for help must not find a KO.txt afterwards.
-void print_usage() {
+void print_usage(std::FILE* out) {
     std::fputs(
         "Usage: vxflash [/tb]\n"
         "       vxflash --help | --version | --list-ports | --check\n"
@@ -41,13 +46,19 @@ void print_usage() {
         "  unattended  0 success, 1 failure\n"
         "  interactive 1\n"
         "  0 also when start-up fails (flash.ini or flash.mes missing, a parallel port).\n"
+        "  2 an unknown option: nothing is read, written or sent.\n"
         "\n"
         "--check examines flash.ini, flash.mes, the images and the port without a printer\n"
         "and without writing anything; exit code 0 when a run could succeed for some model.\n"
         "\n"
         "PORT in [PORT SETTING] names the printer's port: COM1..COM10 (/dev/ttyS0..9), a\n"
         "device path such as /dev/ttyUSB0, or USB01. The README lists every flash.ini key.\n",
-        stdout);
+        out);
+}
+
+int show_help() {
+    print_usage(stdout);
+    return 0;
 }
 
 // The version line and the system report, as they open the trace. Touches no file.
@@ -66,6 +77,10 @@ int print_version() {
     return 0;
 }
 
+int list_native_ports() {
+    return vx::list_ports(vx::native_platform());
+}
+
 // The preflight check of the current folder, printed; writes nothing.
 int check_folder() {
     std::string report;
@@ -74,21 +89,46 @@ int check_folder() {
     return code;
 }
 
+struct FrontEndOption {
+    const char* name;
+    int (*run)();
+};
+
+// The first of these on the command line runs instead of a download.
+constexpr FrontEndOption OPTIONS[] = {
+    {"--help", show_help},
+    {"-h", show_help},
+    {"--version", print_version},
+    {"--list-ports", list_native_ports},
+    {"--check", check_folder},
+};
+
+const FrontEndOption* find_option(const char* arg) {
+    for (const FrontEndOption& option : OPTIONS) {
+        if (std::strcmp(arg, option.name) == 0)
+            return &option;
+    }
+    return nullptr;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+    const FrontEndOption* chosen = nullptr;
     for (int i = 1; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--help") == 0 || std::strcmp(argv[i], "-h") == 0) {
-            print_usage();
-            return 0;
+        if (argv[i][0] != '-')
+            continue;  // /tb and the like are start-up's
+        const FrontEndOption* option = find_option(argv[i]);
+        if (option == nullptr) {
+            std::fprintf(stderr, "vxflash: unknown option %s\n\n", argv[i]);
+            print_usage(stderr);
+            return USAGE_EXIT_CODE;
         }
-        if (std::strcmp(argv[i], "--version") == 0)
-            return print_version();
+        if (chosen == nullptr)
+            chosen = option;
     }
-    if (argc == 2 && std::string(argv[1]) == "--list-ports")
-        return vx::list_ports(vx::native_platform());
-    if (argc == 2 && std::string(argv[1]) == "--check")
-        return check_folder();
+    if (chosen != nullptr)
+        return chosen->run();
     std::string line;
     for (int i = 0; i < argc; ++i) {
         std::string arg = argv[i];
