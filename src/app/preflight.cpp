@@ -672,6 +672,40 @@ struct PortState {
     bool max_baud_known = false;
 };
 
+// The printer a USB port name reaches: present and openable (pipes only, no session).
+bool check_usb_port(Report& r, Platform& platform, const char* port_name) {
+    const std::string name = shown(port_name);
+    std::vector<UsbPrinterInfo> printers;
+    if (!usb_port_name_ok(port_name)) {
+        r.problem(
+            strf("PORT=%s: a USB port is named USB and two digits, such as USB01", name.c_str()));
+        return false;
+    }
+    if (!platform.usb.available()) {
+        r.problem(strf("PORT=%s: the system's USB access could not be started", name.c_str()));
+        return false;
+    }
+    usb_find_devices(platform.usb, printers);
+    if (printers.empty()) {
+        r.problem(
+            strf("PORT=%s (USB): no printer with USB vendor id 0x7A1E is attached", name.c_str()));
+        return false;
+    }
+    const UsbPrinterInfo* p = usb_choose_printer(printers, port_name);
+    if (p == nullptr) {
+        r.problem(strf("PORT=%s (USB): no attached printer has a port number", name.c_str()));
+        return false;
+    }
+    if (platform.usb.open(*p) == nullptr) {
+        r.problem(strf("PORT=%s (USB): %s is busy or cannot be opened", name.c_str(),
+                       shown(p->hardware_id).c_str()));
+        return false;
+    }
+    r.line(strf("PORT=%s: USB printer %s, present and free", name.c_str(),
+                shown(p->hardware_id).c_str()));
+    return true;
+}
+
 PortState check_port(Report& r, Platform& platform, const Cls_flash& cfg) {
     PortState s;
     const std::string name = shown(cfg.port_name);
@@ -681,25 +715,7 @@ PortState check_port(Report& r, Platform& platform, const Cls_flash& cfg) {
         return s;
     }
     if (cfg.port_type == USB_PORT) {
-        std::vector<UsbPrinterInfo> printers;
-        if (!usb_port_name_ok(cfg.port_name)) {
-            r.problem(strf("PORT=%s: a USB port is named USB and two digits, such as USB01",
-                           name.c_str()));
-        } else if (!platform.usb.available()) {
-            r.problem(strf("PORT=%s: the system's USB access could not be started", name.c_str()));
-        } else if (usb_find_devices(platform.usb, printers), printers.empty()) {
-            r.problem(strf("PORT=%s (USB): no printer with USB vendor id 0x7A1E is attached",
-                           name.c_str()));
-        } else if (const UsbPrinterInfo* p = usb_choose_printer(printers, cfg.port_name); !p) {
-            r.problem(strf("PORT=%s (USB): no attached printer has a port number", name.c_str()));
-        } else if (platform.usb.open(*p) == nullptr) {
-            r.problem(strf("PORT=%s (USB): %s is busy or cannot be opened", name.c_str(),
-                           shown(p->hardware_id).c_str()));
-        } else {
-            r.line(strf("PORT=%s: USB printer %s, present and free", name.c_str(),
-                        shown(p->hardware_id).c_str()));
-            s.ok = true;
-        }
+        s.ok = check_usb_port(r, platform, cfg.port_name);
         return s;
     }
     std::unique_ptr<SerialDevice> device = platform.serial.open(cfg.port_name);

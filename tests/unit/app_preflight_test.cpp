@@ -43,7 +43,7 @@ std::string image(int model, int seed = 3, vximage::Kind kind = vximage::Kind::f
     return std::string(bytes.begin(), bytes.end());
 }
 
-enum class Port { free, busy, missing, max_115200 };
+enum class Port { free, busy, missing, max_115200, usb_printer };
 
 struct CheckCase {
     const char* name;
@@ -128,6 +128,13 @@ const CheckCase cases[] = {
      0,
      {"data 65538 bytes at 9600 bit/s: 68.3 s",
       "maximum-speed flag 0x00020000, which does not keep BAUD_SEND"}},
+    {"USB printer present",
+     A + "[PORT SETTING]\r\nPORT=USB01\r\n",
+     {{"a.bin", image(3)}},
+     Port::usb_printer,
+     0,
+     {"PORT=USB01: USB printer USB\\VID_7A1E&PID_0030&REV_0100, present and free",
+      "65538 bytes over USB", "a run can succeed for model 3"}},
     {"busy port",
      (A + COM),
      {{"a.bin", image(3)}},
@@ -239,6 +246,8 @@ TEST_P(PreflightCheck, ReportsAndLeavesTheFolderAsItWas) {
     };
     app.fake.serial.failure = c.port == Port::busy ? OpenFailure::busy : OpenFailure::not_found;
     app.fake.printers.queues = {{"Office", "COM2:"}};
+    if (c.port == Port::usb_printer)
+        app.fake.usb.devices = {{"usb-1", "USB\\VID_7A1E&PID_0030&REV_0100", true, 1}};
     const auto before = snapshot(app.dir);
 
     std::string report;
