@@ -367,7 +367,8 @@ void report_run_mode(Report& r, const Cls_flash& cfg, bool uses_table, bool has_
            (cfg.end_page != 0 ? " (END_PAGE forces it)" : ""));
     switch (cfg.flash_mode) {
         case INTERACTIVE_MODE:
-            r.line("  the user starts the download and sees every message; exit code 1");
+            r.line("  the user starts the download and sees every message; exit code 1; the");
+            r.line("  selection and the file below are what the main page offers first");
             break;
         case SILENT_MODE:
             r.line("  no window; exit code 1 after success, 0 after a failure;");
@@ -476,10 +477,10 @@ struct ImageFile {
     std::string label, name;
     bool needed = false;  // a run may send it
     bool readable = false;
-    uint64_t size = 0;
     ModelPlan models[MODELS + 1];
 };
 
+// A refusal in the words of the procedure's trace line, without its tag.
 std::string refusal_of(const char* trace) {
     std::string t = trace;
     const size_t tag = t.find("] ", t.find("]["));
@@ -573,7 +574,6 @@ void check_image(Report& r, Platform& walled, MessageCatalogue& catalogue, const
         return;
     }
     file.readable = true;
-    file.size = bytes.size();
     std::string valid;
     for (int m = 1; m <= MODELS; ++m) {
         file.models[m] = plan_for(walled, catalogue, cfg, file.name, bytes, m);
