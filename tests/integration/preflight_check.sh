@@ -83,6 +83,8 @@ for pf in $(vx_platforms); do
         folder_action "$action"
         run_check "$pf" "$(pty_of "$port")"
         vx_expect_rc "$rc"
+        ! grep -qE 'ERROR: AddressSanitizer|runtime error:|LeakSanitizer' "$VX_TMP/$VX_CASE.err"
+        vx_check "no sanitizer report" $? "$(head -5 "$VX_TMP/$VX_CASE.err")"
         report=report.out
         if [ "$pf" = wine ]; then
             # The report file holds what was shown, in Windows line ends.
