@@ -1,7 +1,10 @@
 // Our profile-file rules (the Linux build's flash.ini access); Windows uses its own.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -174,6 +177,60 @@ TEST(FileProfile, FilesOnDisk) {
     dir.write("u.ini", std::string("\xFF\xFE[\0s\0]\0", 8));
     EXPECT_FALSE(profile.write_string(dir.file("u.ini").c_str(), "s", "k", "v"));
     EXPECT_EQ(dir.read("u.ini").size(), 8u);  // left alone
+}
+
+// A rewrite goes to a new file that replaces the old one: a disk that fills up (here: a file
+// size limit) leaves the old file whole, and nothing else behind; a kept file keeps its
+// permissions; a link named like the file is replaced, not written through.
+TEST(FileProfile, RewriteReplacesTheFileWhole) {
+    namespace fs = std::filesystem;
+    const std::string old_text =
+        "[GENERAL]\r\nFILENAME=a.bin\r\n" + std::string(20000, ';') + "\r\n";
+    for (const char* kind : {"kept", "disk full", "link"}) {
+        SCOPED_TRACE(kind);
+        TempDir dir;
+        FakeErrors errors;
+        FileProfile profile(errors);
+        const std::string path = dir.file("flash.ini");
+        dir.write(kind == std::string("link") ? "elsewhere.ini" : "flash.ini", old_text);
+        if (kind == std::string("link"))
+            fs::create_symlink("elsewhere.ini", path);
+        else
+            ::chmod(path.c_str(), 0640);
+
+        bool ok;
+        if (kind == std::string("disk full")) {
+            rlimit before{}, small{};
+            ::getrlimit(RLIMIT_FSIZE, &before);
+            small = before;
+            small.rlim_cur = 8192;
+            auto* old_handler = std::signal(SIGXFSZ, SIG_IGN);
+            ::setrlimit(RLIMIT_FSIZE, &small);
+            ok = profile.write_string(path.c_str(), "PORT SETTING", "PORT", "USB01");
+            ::setrlimit(RLIMIT_FSIZE, &before);
+            std::signal(SIGXFSZ, old_handler);
+            EXPECT_FALSE(ok);
+            EXPECT_EQ(errors.code, static_cast<uint32_t>(EFBIG));
+            EXPECT_EQ(dir.read("flash.ini"), old_text);
+        } else {
+            ok = profile.write_string(path.c_str(), "PORT SETTING", "PORT", "USB01");
+            EXPECT_TRUE(ok);
+            EXPECT_EQ(dir.read("flash.ini"), old_text + "[PORT SETTING]\r\nPORT=USB01\r\n");
+        }
+        if (kind == std::string("kept")) {
+            struct stat st;
+            ASSERT_EQ(::stat(path.c_str(), &st), 0);
+            EXPECT_EQ(st.st_mode & 07777, 0640u);
+        }
+        if (kind == std::string("link")) {
+            EXPECT_FALSE(fs::is_symlink(path));
+            EXPECT_EQ(dir.read("elsewhere.ini"), old_text);
+        }
+        size_t files = 0;
+        for ([[maybe_unused]] const auto& e : fs::directory_iterator(dir.path()))
+            ++files;
+        EXPECT_EQ(files, kind == std::string("link") ? 2u : 1u);  // no temporary file left
+    }
 }
 
 }  // namespace

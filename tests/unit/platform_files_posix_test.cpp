@@ -1,10 +1,12 @@
 // The POSIX file layer's opens for writing: a pipe or device named like the trace or a result
-// file is refused at once instead of blocking the program, and the trace then stays off.
+// file is refused at once instead of blocking the program, and the trace then stays off; a
+// link, symbolic or hard, is refused and the file it leads to left as it was.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <filesystem>
@@ -55,19 +57,33 @@ private:
 };
 
 TEST(PosixOpenForWriting, RegularFilesOnly) {
-    enum Kind { absent, regular, link_to_regular, pipe, pipe_with_reader, directory, device };
+    enum Kind {
+        absent,
+        regular,
+        link_to_regular,
+        dangling_link,
+        hard_link,
+        pipe,
+        pipe_with_reader,
+        directory,
+        device
+    };
     const struct {
         const char* name;
         Kind kind;
         bool append;
-        bool opens;
-        const char* after;  // the target's bytes after writing "new\n" (regular files)
+        bool opens;         // otherwise refused
+        const char* after;  // the regular file's bytes after writing "new\n"
     } cases[] = {
         {"absent", absent, false, true, "new\n"},
         {"absent_append", absent, true, true, "new\n"},
         {"emptied", regular, false, true, "new\n"},
         {"appended", regular, true, true, "old\nnew\n"},
-        {"link", link_to_regular, false, true, "new\n"},
+        {"link", link_to_regular, false, false, "old\n"},
+        {"link_append", link_to_regular, true, false, "old\n"},
+        {"dangling_link", dangling_link, true, false, nullptr},
+        {"hard_link", hard_link, false, false, "old\n"},
+        {"hard_link_append", hard_link, true, false, "old\n"},
         {"pipe", pipe, false, false, nullptr},
         {"pipe_append", pipe, true, false, nullptr},
         {"pipe_with_reader", pipe_with_reader, false, false, nullptr},
@@ -89,6 +105,13 @@ TEST(PosixOpenForWriting, RegularFilesOnly) {
                 dir.write("target", "old\n");
                 fs::create_symlink("target", path);
                 break;
+            case dangling_link:
+                fs::create_symlink("target", path);
+                break;
+            case hard_link:
+                dir.write("target", "old\n");
+                fs::create_hard_link(dir.file("target"), path);
+                break;
             case pipe:
                 ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
                 break;
@@ -105,13 +128,19 @@ TEST(PosixOpenForWriting, RegularFilesOnly) {
                 break;
         }
         PipeWatchdog watchdog(path);
-        UniqueFile f = posix_files().open_for_writing(path, c.append);
+        WriteOpen w = posix_files().open_for_writing(path, c.append);
         EXPECT_FALSE(watchdog.stop()) << "the open waited for a reader";
-        EXPECT_EQ(f != nullptr, c.opens);
-        if (f && c.opens) {  // never read back a pipe: that would wait for a writer
-            EXPECT_EQ(std::fputs("new\n", f.get()), 1);
-            f.reset();
-            EXPECT_EQ(dir.read(c.kind == link_to_regular ? "target" : "FlashTrace.dbg"), c.after);
+        EXPECT_EQ(w.file != nullptr, c.opens);
+        EXPECT_EQ(w.refused, !c.opens);
+        if (w.file) {
+            EXPECT_EQ(std::fputs("new\n", w.file.get()), 1);
+            w.file.reset();
+        }
+        if (c.after != nullptr) {  // never read back a pipe: that would wait for a writer
+            EXPECT_EQ(dir.read(c.opens ? "FlashTrace.dbg" : "target"), c.after);
+        }
+        if (c.kind == dangling_link) {
+            EXPECT_FALSE(fs::exists(dir.file("target")));  // not created through the link
         }
         if (reader >= 0) {
             char buf[8];
@@ -141,6 +170,55 @@ TEST(PosixOpenForWriting, PipeAsTraceOrResultFileNeverBlocks) {
     // The run goes on without a trace.
     EXPECT_FALSE(app.flash.trace_on);
     EXPECT_EQ(app.flash.trace_file, nullptr);
+}
+
+}  // namespace
+}  // namespace vx::test
+
+namespace vx::test {
+namespace {
+
+// Another user's file behind links named like the result and trace files: a run as root
+// must leave it as it is, go on, and say on the console (and in the trace) what it refused.
+TEST(PosixOpenForWriting, LinkedTraceAndResultFilesAreLeftAloneAndReported) {
+    const std::string victim = "someone else's\n";
+    for (const bool hard : {false, true}) {
+        for (const bool trace_linked : {false, true}) {
+            SCOPED_TRACE(std::string(hard ? "hard" : "symbolic") +
+                         (trace_linked ? ", trace linked" : ""));
+            AppFixture app;
+            app.dir.write("victim", victim);
+            std::vector<std::string> linked = {"KO.txt", "OK.txt"};
+            if (trace_linked)
+                linked.push_back("FlashTrace.dbg");
+            for (const std::string& name : linked) {
+                if (hard)
+                    fs::create_hard_link(app.dir.file("victim"), app.dir.file(name));
+                else
+                    fs::create_symlink("victim", app.dir.file(name));
+            }
+            app.flash.flash_mode = SILENT_MODE;
+            app.flash.trace_on = true;
+            app.flash.trace_line("[FLASH][x] one\n");
+            app.flash.ko_report("[Error 8] Download firmware Error.\n");
+            app.flash.ok_report(" OK - update firmware completed successfully ");
+
+            EXPECT_EQ(app.dir.read("victim"), victim);
+            std::vector<std::string> want;
+            for (const std::string& name : linked)
+                want.push_back(name +
+                               " is a link or not a plain file: left as it is and not "
+                               "written to");
+            std::rotate(want.begin(), want.begin() + (trace_linked ? 2 : 0), want.end());
+            EXPECT_EQ(app.fake.ui.failure_lines, want);
+            if (!trace_linked) {
+                std::fflush(app.flash.trace_file);
+                const std::string trace = app.dir.read("FlashTrace.dbg");
+                EXPECT_NE(trace.find("][FLASH][report] KO.txt is a link"), std::string::npos);
+                EXPECT_NE(trace.find("][FLASH][report] OK.txt is a link"), std::string::npos);
+            }
+        }
+    }
 }
 
 }  // namespace
