@@ -43,6 +43,20 @@ bool keeps_download_speed(uint32_t max_baud_flag) {
     }
 }
 
+// The widest page numbers the model's header carries: one byte each for model 1, a one-byte
+// begin page (its high byte is always sent as 0) and a 16-bit end page for models 2 to 5.
+// Model 6 sends its section table, 16 bits a page, in place of the range.
+bool header_can_say(int model, uint32_t begin, uint32_t end) {
+    switch (model) {
+        case VX3E_MODE:
+            return begin <= 0xFF && end <= 0xFF;
+        case KD5_ADF_L2_MODEL:
+            return begin <= 0xFFFF && end <= 0xFFFF;
+        default:
+            return begin <= 0xFF && end <= 0xFFFF;
+    }
+}
+
 }  // namespace
 
 int Cls_flash::send_header(MainPageView& view) {
@@ -54,6 +68,15 @@ int Cls_flash::send_header(MainPageView& view) {
     if (end_page > max_page) {
         trace_line("[FLASH][send_header] Invalid endpage=%d  number ( Max %d ) !\n",
                    static_cast<int>(end_page), static_cast<int>(max_page));
+        return 0;
+    }
+    // A page the header cannot name would be announced as another one, and the printer would
+    // write the data there.
+    if (!header_can_say(printer_model, begin_page, end_page)) {
+        trace_line(
+            "[FLASH][send_header] Invalid page range begin_page=%u end_page=%u: model %d cannot "
+            "address it !\n",
+            static_cast<unsigned>(begin_page), static_cast<unsigned>(end_page), printer_model);
         return 0;
     }
 
