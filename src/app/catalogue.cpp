@@ -13,6 +13,7 @@ namespace {
 constexpr size_t TEXT_LIMIT = 258;      // longer texts are cut, the rest of the line skipped
 constexpr size_t ID_FIELD_LIMIT = 259;  // likewise for the id field
 constexpr const char* NO_MESSAGE = "no message available";
+// A catalogue larger than this is refused rather than read into memory.
 
 bool is_space(uint8_t c) {
     return c == ' ' || (c >= '\t' && c <= '\r');
@@ -56,7 +57,7 @@ int MessageCatalogue::load_catalogue(const char* path) {
     const char* shown = path ? path : "";
     entries_.clear();  // a new load replaces what an earlier one read
     std::vector<uint8_t> bytes;
-    FileReadResult r = platform_.files.read_whole(shown, bytes);
+    FileReadResult r = platform_.files.read_whole(shown, bytes, MAX_CATALOGUE_BYTES);
     switch (r.failed_at) {
         case FileStage::ok:
             break;
@@ -69,6 +70,7 @@ int MessageCatalogue::load_catalogue(const char* path) {
             system_error_box(platform_, with_path("GetFileSize : %s", shown).c_str());
             return 0;
         case FileStage::alloc:
+        case FileStage::too_large:
             platform_.errors.set_last_error(r.error);
             system_error_box(platform_, "VirtualAlloc FAILED !");
             return 0;

@@ -8,6 +8,9 @@ namespace vx {
 
 struct Platform;
 
+// Larger catalogues are refused unread.
+constexpr uint64_t MAX_CATALOGUE_BYTES = 64u * 1024 * 1024;
+
 class MessageCatalogue {
 public:
     explicit MessageCatalogue(Platform& platform) : platform_(platform) {}

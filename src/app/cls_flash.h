@@ -172,6 +172,8 @@ public:
 
 private:
     void vtrace(const char* format, va_list args);
+    // Appends a line to a result file; a refused file is reported on the console and traced.
+    void report_result(const char* file_name, const std::string& message);
     std::mutex trace_mutex_;
     std::unique_ptr<PortBackend> port_;
     uint16_t port_kind_ = 0;

@@ -5,6 +5,7 @@
 #pragma once
 #include <initializer_list>
 #include <string>
+#include <string_view>
 
 namespace vx {
 
@@ -32,5 +33,10 @@ bool format_accepts(const char* format, std::initializer_list<FormatArgKind> kin
 // gives "". Integers follow the conversion's length: h and hh cut to 16 and 8 bits, none
 // and l to 32 bits (as on Windows), ll keeps 64 bits. A null string prints "(null)".
 std::string format_catalogue(const char* text, std::initializer_list<FormatArg> args);
+
+// Bytes from the printer made safe for a log line: control bytes (C0, DEL, C1) and the
+// backslash become "\xNN", so what a printer sends can neither end a line of ours nor start
+// one that looks like ours.
+std::string escape_control_bytes(std::string_view bytes);
 
 }  // namespace vx

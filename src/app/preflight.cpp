@@ -91,10 +91,11 @@ public:
     void remove(const std::string&) override {}
     std::string startup_directory() override { return inner_.startup_directory(); }
     char path_separator() override { return inner_.path_separator(); }
-    FileReadResult read_whole(const std::string& path, std::vector<uint8_t>& out) override {
-        return inner_.read_whole(path, out);
+    FileReadResult read_whole(const std::string& path, std::vector<uint8_t>& out,
+                              uint64_t max_size) override {
+        return inner_.read_whole(path, out, max_size);
     }
-    UniqueFile open_for_writing(const std::string&, bool) override { return nullptr; }
+    WriteOpen open_for_writing(const std::string&, bool) override { return {}; }
 
 private:
     FileSystem& inner_;
@@ -405,7 +406,7 @@ void report_catalogue(Report& r, Platform& platform, const std::string& path,
         r.problem("flash.mes is missing: every run stops with [Error 2]");
         return;
     }
-    const FileReadResult read = platform.files.read_whole(path, bytes);
+    const FileReadResult read = platform.files.read_whole(path, bytes, MAX_CATALOGUE_BYTES);
     if (read.failed_at != FileStage::ok || bytes.empty()) {
         r.warning(
             "flash.mes cannot be read or is empty: a run shows \"no message available\" "
@@ -511,7 +512,9 @@ ModelPlan plan_for(Platform& walled, MessageCatalogue& catalogue, const Cls_flas
     if (!p.valid) {
         const CheckOutcome o = boot ? check_boot_image(bytes.data(), bytes.size(), model).outcome
                                     : check_fw_image(bytes.data(), bytes.size(), model).outcome;
-        p.why_not = describe_refusal(o, model, boot, bytes.size());
+        p.why_not = o.fault == ImageFault::none
+                        ? "the file is larger than this model's images can be"
+                        : describe_refusal(o, model, boot, bytes.size());
         return p;
     }
     if (const char* refusal = refused_selection(model, flags, false)) {
@@ -534,6 +537,11 @@ ModelPlan plan_for(Platform& walled, MessageCatalogue& catalogue, const Cls_flas
         if (f.end_page > f.max_page) {
             p.why_not = strf("end page %u lies beyond page %u, the highest the printer takes",
                              unsigned(f.end_page), unsigned(f.max_page));
+            return p;
+        }
+        if (!header_can_say(model, f.begin_page, f.end_page)) {
+            p.why_not = strf("the download header of this model cannot name pages %u-%u",
+                             unsigned(f.begin_page), unsigned(f.end_page));
             return p;
         }
         if (f.end_page < f.begin_page ||
@@ -563,11 +571,15 @@ ModelPlan plan_for(Platform& walled, MessageCatalogue& catalogue, const Cls_flas
 void check_image(Report& r, Platform& walled, MessageCatalogue& catalogue, const Cls_flash& cfg,
                  ImageFile& file) {
     std::vector<uint8_t> bytes;
-    const FileReadResult read = walled.files.read_whole(file.name, bytes);
+    // The widest bound any model has; each model's own check applies its own.
+    const FileReadResult read =
+        walled.files.read_whole(file.name, bytes, layout::max_image_size(0));
     const std::string title = file.label + " " + shown(file.name);
     if (read.failed_at != FileStage::ok) {
-        const std::string why =
-            read.failed_at == FileStage::open ? "cannot be opened" : "cannot be read";
+        const std::string why = read.failed_at == FileStage::open ? "cannot be opened"
+                                : read.failed_at == FileStage::too_large
+                                    ? "is larger than any printer's image"
+                                    : "cannot be read";
         const std::string text = strf("%s %s: %s", title.c_str(), why.c_str(),
                                       shown(walled.errors.error_text(read.error)).c_str());
         file.needed ? r.problem(text) : r.warning(text);
@@ -854,7 +866,7 @@ int preflight_check(Platform& platform, std::string& text) {
         return 1;
     }
     std::vector<uint8_t> ini_bytes;
-    files.read_whole(ini, ini_bytes);
+    files.read_whole(ini, ini_bytes, MAX_CATALOGUE_BYTES);
     const std::vector<Line> lines =
         profile_lines::parse(std::string(ini_bytes.begin(), ini_bytes.end()));
 
@@ -983,7 +995,8 @@ int preflight_check(Platform& platform, std::string& text) {
 }
 
 bool save_check_report(FileSystem& files, const std::string& report) {
-    UniqueFile f = files.open_for_writing(CHECK_REPORT_FILE, false);
+    WriteOpen opened = files.open_for_writing(CHECK_REPORT_FILE, false);
+    UniqueFile& f = opened.file;
     if (!f)
         return false;
     const bool written = std::fwrite(report.data(), 1, report.size(), f.get()) == report.size();

@@ -38,15 +38,24 @@ std::string time_stamp(Platform& platform) {
 }
 
 // One line appended to a result file, opened and closed here so the file is complete
-// whenever the process ends. Text mode: "\n" is written as CR LF on Windows.
-void append_line(FileSystem& files, const char* file_name, const std::string& stamp,
+// whenever the process ends. Text mode: "\n" is written as CR LF on Windows. False when the
+// file was refused (a link, or not a plain file of ours): it is left as it was.
+bool append_line(FileSystem& files, const char* file_name, const std::string& stamp,
                  const std::string& message) {
-    UniqueFile f = files.open_for_writing(file_name, true);
-    if (!f)
-        return;  // the line is lost; there is nowhere else to report it
-    std::fputs(stamp.c_str(), f.get());
-    std::fwrite(message.data(), 1, message.size(), f.get());
-    std::fflush(f.get());
+    WriteOpen f = files.open_for_writing(file_name, true);
+    if (!f.file)
+        return !f.refused;  // otherwise the line is lost; there is nowhere else to report it
+    std::fputs(stamp.c_str(), f.file.get());
+    std::fwrite(message.data(), 1, message.size(), f.file.get());
+    std::fflush(f.file.get());
+    return true;
+}
+
+constexpr const char* TRACE_FILE = "FlashTrace.dbg";
+
+std::string refusal_text(const char* file_name) {
+    return std::string(file_name) +
+           " is a link or not a plain file: left as it is and not written to";
 }
 
 std::string error_caption(const char* name) {
@@ -62,12 +71,15 @@ void Cls_flash::vtrace(const char* format, va_list args) {
     if (!trace_on)
         return;
     if (trace_file == nullptr) {
-        // Not a regular file (a pipe, a device): the run goes on without a trace.
-        trace_file = platform.files.open_for_writing("FlashTrace.dbg", false).release();
-        if (trace_file == nullptr) {
+        // Not a plain file of ours (a link, a pipe, a device): the run goes on without a trace.
+        WriteOpen f = platform.files.open_for_writing(TRACE_FILE, false);
+        if (!f.file) {
             trace_on = false;
+            if (f.refused)
+                platform.ui.failure_line(refusal_text(TRACE_FILE).c_str());
             return;
         }
+        trace_file = f.file.release();
     }
     std::string stamp = time_stamp(platform);
     std::string message = vformat(format, args);
@@ -83,13 +95,25 @@ void Cls_flash::trace_line(const char* format, ...) {
     va_end(args);
 }
 
+void Cls_flash::report_result(const char* file_name, const std::string& message) {
+    bool written;
+    {
+        std::lock_guard<std::mutex> lock(trace_mutex_);
+        written = append_line(platform.files, file_name, time_stamp(platform), message);
+    }
+    if (!written) {
+        const std::string text = refusal_text(file_name);
+        platform.ui.failure_line(text.c_str());
+        trace_line("[FLASH][report] %s\n", text.c_str());
+    }
+}
+
 void Cls_flash::ko_report(const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::string message = vformat(format, args);
     va_end(args);
-    std::lock_guard<std::mutex> lock(trace_mutex_);
-    append_line(platform.files, "KO.txt", time_stamp(platform), message);
+    report_result("KO.txt", message);
     // Someone may be watching: tell them why the run failed. Silent callers read KO.txt.
     if (flash_mode != SILENT_MODE)
         platform.ui.failure_line(message.c_str());
@@ -100,8 +124,7 @@ void Cls_flash::ok_report(const char* format, ...) {
     va_start(args, format);
     std::string message = vformat(format, args);
     va_end(args);
-    std::lock_guard<std::mutex> lock(trace_mutex_);
-    append_line(platform.files, "OK.txt", time_stamp(platform), message);
+    report_result("OK.txt", message);
 }
 
 int Cls_flash::user_message(WindowHandle owner, const char* caption, const char* text,

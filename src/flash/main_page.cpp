@@ -87,6 +87,10 @@ void MainPage::show_title() {
 }
 
 void MainPage::on_choose_file() {
+    // The running procedure reads the file name; its button is off, and a command sent
+    // around it changes nothing either.
+    if (thread_.state() == ProcedureThread::State::running)
+        return;
     std::string dir;
     if (!window_.current_directory(dir)) {
         system_error_box(flash_.platform, "GetCurrentDirectory");
@@ -155,7 +159,11 @@ void MainPage::start_procedure() {
     args.flash = &flash_;
     flash_.stop_requested = false;
     flash_.trace_line("[FLASH][main_page] Create Send_Thread\n");
+    if (interactive())
+        window_.enable_open(false);
     if (!thread_.start(send_thread, args)) {
+        if (interactive())
+            window_.enable_open(true);
         flash_.flash_last_error_msg("CreateThread");
         // Nobody else would end an unattended run that never started.
         if (!interactive())
@@ -229,6 +237,17 @@ bool MainPage::set_busy_cursor() {
         return false;
     flash_.platform.ui.set_cursor(flash_.wait_cursor);
     return true;
+}
+
+void MainPage::on_close_request() {
+    flash_.trace_line("[FLASH][main_page] WM_CLOSE without a result: close request\n");
+    if (may_cancel())
+        window_.close_sheet();
+}
+
+void MainPage::refresh_open() {
+    if (thread_.state() != ProcedureThread::State::running)
+        window_.enable_open(true);
 }
 
 void MainPage::on_close(int result) {

@@ -37,6 +37,11 @@ public:
     bool set_busy_cursor();
     // The procedure's result outside interactive mode: ends the process.
     void on_close(int result);
+    // A close message that is not the procedure's result (any program can post one): a
+    // request to close the sheet, which the leave guard answers.
+    void on_close_request();
+    // Turns the open button back on once the procedure has ended.
+    void refresh_open();
 
 private:
     bool interactive() const;

@@ -152,7 +152,8 @@ int apply_fw_image(Cls_flash& f, const uint8_t* data, size_t size) {
 
 FileReadResult read_image_file(Cls_flash& flash, const char* operation, const std::string& name,
                                std::vector<uint8_t>& image) {
-    const FileReadResult read = flash.platform.files.read_whole(name, image);
+    const FileReadResult read =
+        flash.platform.files.read_whole(name, image, layout::max_image_size(flash.printer_model));
     switch (read.failed_at) {
         case FileStage::ok:
         case FileStage::open:
@@ -165,6 +166,9 @@ FileReadResult read_image_file(Cls_flash& flash, const char* operation, const st
             break;
         case FileStage::read:
             flash.trace_line("[FLASH][%s] ReadFile Error !\n", operation);
+            break;
+        case FileStage::too_large:  // larger than any image the printer can take
+            flash.trace_line("[FLASH][%s] Invalid FileSize !\n", operation);
             break;
     }
     return read;

@@ -100,6 +100,21 @@ uint32_t boot_min_size(int model) {
     }
 }
 
+uint64_t max_image_size(int model) {
+    constexpr uint64_t PAGE = 16384;
+    switch (model) {
+        case 1:
+            return 256 * PAGE;
+        case 3:
+        case 4:
+        case 5:
+        case 6:
+            return (65536 - IMAGE_FIRST_FLASH_PAGE) * PAGE;
+        default:
+            return 65536 * PAGE;
+    }
+}
+
 }  // namespace layout
 uint64_t image_digest(const uint8_t* data, size_t size) {
     uint64_t h = 0xcbf29ce484222325ull;

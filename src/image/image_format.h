@@ -128,6 +128,12 @@ const char* boot_tag(int model);
 // Smallest boot file the model's check can read, 0 for a model without boot images.
 uint32_t boot_min_size(int model);
 
+// Largest image of either kind for a model: as many 16 KiB pages as its header's page numbers
+// can name (8 bits for model 1, 16 bits for the others, whose images begin at flash page 4
+// from model 3 on). A model not yet known gets the widest bound. Larger files are refused
+// before they are read.
+uint64_t max_image_size(int model);
+
 }  // namespace layout
 // FNV-1a over the bytes: tells a file changed since its check from the one that was checked.
 uint64_t image_digest(const uint8_t* data, size_t size);

@@ -95,7 +95,8 @@ uint32_t Cls_flash::load_file2send(const char* file_name, std::vector<uint8_t>& 
     image.clear();
     const std::string name = bounded_text(file_name ? file_name : "", PATH_CHARS);
     trace_line("[FLASH][load_file2send] Firmware FileName = %s\n", name.c_str());
-    const FileReadResult read = platform.files.read_whole(name, image);
+    const FileReadResult read =
+        platform.files.read_whole(name, image, layout::max_image_size(printer_model));
     if (read.failed_at == FileStage::ok && checked_image.valid) {
         const uint64_t digest = image_digest(image.data(), image.size());
         if (name != checked_image.name || image.size() != checked_image.size ||
@@ -112,10 +113,9 @@ uint32_t Cls_flash::load_file2send(const char* file_name, std::vector<uint8_t>& 
     }
     // Pages are sent whole: a partial last page (a boot image may end anywhere) is filled up
     // as erased flash, so its bytes are sent and not silently left out.
+    // (The size bound of the read keeps this far below 4 GiB.)
     const uint64_t whole = pages_rounded_up(image.size()) * PAGE_SIZE;
-    // A file too large for a 32-bit size cannot be sent; report it as a size failure.
-    const bool too_large = read.failed_at == FileStage::ok && whole > UINT32_MAX;
-    if (read.failed_at == FileStage::ok && !too_large) {
+    if (read.failed_at == FileStage::ok) {
         image.resize(size_t(whole), layout::ERASED_BYTE);
         return uint32_t(image.size());
     }
@@ -123,12 +123,13 @@ uint32_t Cls_flash::load_file2send(const char* file_name, std::vector<uint8_t>& 
     image.clear();
     image.shrink_to_fit();
     char text[PATH_CHARS + 32];
-    switch (too_large ? FileStage::size : read.failed_at) {
-        case FileStage::open:
-            std::snprintf(text, sizeof text, "CreateFile : %s", name.c_str());
-            break;
+    switch (read.failed_at) {
+        case FileStage::too_large:  // grew past any valid image since its check
         case FileStage::size:
             std::snprintf(text, sizeof text, "GetFileSize : %s", name.c_str());
+            break;
+        case FileStage::open:
+            std::snprintf(text, sizeof text, "CreateFile : %s", name.c_str());
             break;
         case FileStage::alloc:
             std::snprintf(text, sizeof text, "VirtualAlloc FAILED !");
@@ -137,8 +138,7 @@ uint32_t Cls_flash::load_file2send(const char* file_name, std::vector<uint8_t>& 
             std::snprintf(text, sizeof text, "ReadFile : %s", name.c_str());
             break;
     }
-    if (!too_large)
-        platform.errors.set_last_error(read.error);
+    platform.errors.set_last_error(read.error);
     flash_last_error_msg(text);
     return 0;
 }

@@ -37,6 +37,13 @@ public:
     // The open-file dialog for image files, starting in `dir`; false when the user cancels.
     virtual bool choose_file(const std::string& dir, std::string& path) = 0;
 
+    // The toolbar's open button: off while a procedure runs, which reads the file name it
+    // sets; the window then asks MainPage::refresh_open now and then. Without a toolbar
+    // there is nothing to do.
+    virtual void enable_open(bool enabled) { (void)enabled; }
+    // Closes the sheet as its Cancel button would.
+    virtual void close_sheet() {}
+
     virtual void beep() = 0;
     // Ends the process at once with this exit code. Never returns on a real system; a fake
     // records the code and returns.

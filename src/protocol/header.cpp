@@ -19,6 +19,15 @@ int Cls_flash::send_header(MainPageView& view) {
                    static_cast<int>(end_page), static_cast<int>(max_page));
         return 0;
     }
+    // A page the header cannot name would be announced as another one, and the printer would
+    // write the data there.
+    if (!header_can_say(printer_model, begin_page, end_page)) {
+        trace_line(
+            "[FLASH][send_header] Invalid page range begin_page=%u end_page=%u: model %d cannot "
+            "address it !\n",
+            static_cast<unsigned>(begin_page), static_cast<unsigned>(end_page), printer_model);
+        return 0;
+    }
 
     line_baud = config_baud;
     const PortCapabilities caps = port_caps();

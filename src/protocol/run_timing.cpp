@@ -1,5 +1,6 @@
 #include "protocol/run_timing.h"
 
+#include "app/constants.h"
 #include "platform/serial.h"
 
 namespace vx {
@@ -37,6 +38,17 @@ bool keeps_download_speed(uint32_t max_baud_flag) {
             return true;
         default:
             return false;
+    }
+}
+
+bool header_can_say(int model, uint32_t begin, uint32_t end) {
+    switch (model) {
+        case VX3E_MODE:
+            return begin <= 0xFF && end <= 0xFF;
+        case KD5_ADF_L2_MODEL:
+            return begin <= 0xFFFF && end <= 0xFFFF;
+        default:
+            return begin <= 0xFF && end <= 0xFFFF;
     }
 }
 

@@ -1,5 +1,5 @@
-// The fixed waits of a run and the speeds the download header can announce: one place for
-// the protocol that waits and for the preflight check that estimates a run's duration.
+// The fixed waits of a run, and the speeds and pages the download header can announce: one
+// place for the protocol and for the preflight check that plans and estimates a run.
 #pragma once
 #include <cstdint>
 
@@ -21,5 +21,10 @@ bool speed_code(uint32_t baud, uint8_t& code);
 // Only these exact maximum-baud reports let the download run at the configured speed;
 // everything else (the 57600 and 115200 flags included) falls back to 9600.
 bool keeps_download_speed(uint32_t max_baud_flag);
+
+// The widest page numbers the model's header carries: one byte each for model 1, a one-byte
+// begin page (its high byte is always sent as 0) and a 16-bit end page for models 2 to 5.
+// Model 6 sends its section table, 16 bits a page, in place of the range.
+bool header_can_say(int model, uint32_t begin, uint32_t end);
 
 }  // namespace vx

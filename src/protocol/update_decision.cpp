@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "app/cls_flash.h"
+#include "app/message_format.h"
 
 namespace vx {
 
@@ -71,9 +72,12 @@ int Cls_flash::UpdateMustBeDone() {
         write_read_port(CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
         return 0;
     }
-    trace_line("[FLASH][UpdateMustBeDone] Found Printer with  release fw %s.\n", release.c_str());
+    // The release and its key are the printer's bytes: logged escaped, looked up as they are.
+    trace_line("[FLASH][UpdateMustBeDone] Found Printer with  release fw %s.\n",
+               escape_control_bytes(release).c_str());
 
     const std::string key = release_key(release);
+    const std::string shown_key = escape_control_bytes(key);
     std::memset(fw_filename, 0, sizeof fw_filename);
     ProfileFile& ini = platform.profile;
     // Without the section every printer would be told "no firmware found": say what is wrong.
@@ -88,9 +92,9 @@ int Cls_flash::UpdateMustBeDone() {
     }
     if (std::strcmp(fw_filename, NOT_FOUND) == 0) {
         trace_line("[FLASH][UpdateMustBeDone] The printer with fw %s should not be updated .\n",
-                   key.c_str());
+                   shown_key.c_str());
         ko_report("[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
-                  key.c_str());
+                  shown_key.c_str());
         write_read_port(CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
         return 0;
     }

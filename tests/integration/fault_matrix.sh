@@ -32,12 +32,19 @@ retry-beyond-limit    | all   | --fault 1:06x12                     | -         
 waiting-past-limit    | all   | --fault 0:00x100,03x100 --reply-gap-ms 1000 --timeout 300 | - | -  | 0 | E8 | -    | NO BANK ACKNOWLEDGE WITHIN 180 s | 260
 image-shrinks         | all   | -                                   | -             | shrink@header | 0 | E8 | -   | changed since it was checked | 60
 image-changes         | all   | -                                   | -             | change@header | 0 | E8 | -   | changed since it was checked | 60
-# Refused on both builds: the Linux build does not load a file above 64 MiB, the exe loads it and finds its checksum wrong.
-image-256mib          | all   | -                                   | -             | grow256m     | 0 | E7 | -    | - | 90
+image-256mib          | all   | -                                   | -             | grow256m     | 0 | E7 | -    | [FLASH][CheckFwFile] Invalid file CRC str ! | 90
+image-past-largest    | all   | -                                   | -             | grow1g       | 0 | E7 | -    | [FLASH][CheckFwFile] Invalid FileSize ! | 60
 path-259-chars        | all   | --exit-after-downloads 1            | -             | path259      | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
 binary-flash-ini      | all   | --exit-after-downloads 1            | -             | binary-ini   | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
 binary-flash-mes      | all   | --exit-after-downloads 1            | -             | binary-mes   | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
 trace-unwritable      | all   | --exit-after-downloads 1            | TRACE=1       | trace-dir    | 1 | OK | 4-11 | - | 60
+# Another user's file behind the trace, KO.txt and OK.txt (the result files planted after
+# start-up deleted them): left as it was, the run goes on. Wine follows a Unix symbolic link
+# as a plain file, so the symbolic rows run on Linux only.
+links-symbolic-ok     | linux | --exit-after-downloads 1            | -             | symlinks     | 1 | refused | 4-11 | - | 60
+links-symbolic-ko     | linux | -                                   | -             | symlinks+change | 0 | refused | - | - | 60
+links-hard-ok         | all   | --exit-after-downloads 1            | -             | hardlinks    | 1 | refused | 4-11 | - | 60
+links-hard-ko         | all   | -                                   | -             | hardlinks+change | 0 | refused | - | - | 60
 EOF
 )
 
@@ -76,6 +83,17 @@ file_action() {  # action, phase, platform
         SIM_EXTRA=(--on-header "printf '\\377' | dd of='$VX_RUN/image.bin' bs=1 seek=131000 conv=notrunc 2>/dev/null") ;;
     grow256m:prep)
         truncate -s 256M image.bin ;;
+    grow1g:prep)  # sparse: one page more than model 3 can be sent
+        truncate -s $(((65532 + 1) * 16384)) image.bin ;;
+    symlinks:prep | hardlinks:prep | symlinks+change:prep | hardlinks+change:prep)
+        local ln=ln plant
+        [ "${action#sym}" != "$action" ] && ln="ln -s"
+        printf "someone else's\n" >victim
+        $ln "$VX_RUN/victim" FlashTrace.dbg
+        plant="$ln '$VX_RUN/victim' '$VX_RUN/KO.txt'; $ln '$VX_RUN/victim' '$VX_RUN/OK.txt'"
+        [ "${action%+change}" != "$action" ] &&
+            plant="$plant; printf '\\377' | dd of='$VX_RUN/image.bin' bs=1 seek=131000 conv=notrunc 2>/dev/null"
+        SIM_EXTRA=(--on-header "$plant") ;;
     path259:prep)
         # A directory chain under the run directory, the whole path 259 characters as the
         # program spells it (a Windows path under Wine: "Z:" and backslashes).
@@ -111,6 +129,14 @@ expect_result() {  # result
         vx_check "OK.txt holds the success line" $? "$(cat OK.txt 2>/dev/null)" ;;
     E7) vx_expect_ko "$E7"; vx_expect_no_file OK.txt ;;
     E8) vx_expect_ko "$E8"; vx_expect_no_file OK.txt ;;
+    refused)
+        [ "$(cat victim)" = "someone else's" ]
+        vx_check "the file behind the links is unchanged" $? "$(head -3 victim)"
+        local want=OK.txt
+        [ "$VX_RC" = 1 ] || want=KO.txt
+        # The console names the refused file (the exe has no console).
+        [ "$pf" = wine ] || grep -q "^$want is a link or not a plain file" run.out
+        vx_check "$want is named as refused" $? "$(head -5 run.out)" ;;
     esac
 }
 

@@ -1,9 +1,10 @@
 #!/usr/bin/env bash
 # The property sheet of vxflash.exe under Wine and Xvfb, driven from another process by
 # guidriver.exe, against printer-sim on a pty linked as a COM port: an interactive download
-# started from the toolbar; unattended runs that succeed and fail; leaving the page during a
-# download, answered No (the download goes on) and Yes (the procedure stops, the port is
-# released, no further bank reaches the printer). Screenshots of the pages are saved in
+# started from the toolbar, by a copy of the exe with DLLs planted beside it that must not
+# load; unattended runs that succeed (past a forged WM_CLOSE) and fail; leaving the page
+# during a download, answered No (the download goes on) and Yes (the procedure stops, the port
+# is released, no further bank reaches the printer). Screenshots of the pages are saved in
 # the Windows build folder (screenshots/).
 . "$(dirname "$0")/lib/harness.sh"
 vx_require
@@ -63,13 +64,22 @@ VX_WINE_LINK="$WINEPREFIX/dosdevices/$(echo "$VX_WINE_COM" | tr 'A-Z' 'a-z')"
 
 # ---- helpers ----
 
-# gui_start [SECS]: vxflash.exe in the run directory, in the background, on the simulator.
+# gui_start [SECS]: vxflash.exe (or GUI_EXE, with GUI_DLL_OVERRIDES) in the run directory, in
+# the background, on the simulator.
 gui_start() {
     sed -i "s|@PORT@|$VX_WINE_COM|" flash.ini
     ln -sfn "$SIM_PTY" "$VX_WINE_LINK"
-    VX_MODEM_FILE="$VX_RUN/modem" LD_PRELOAD="$SHIM" timeout -k 5 "${1:-120}" \
-        wine "$EXE" >run.out 2>&1 &
+    WINEDLLOVERRIDES=${GUI_DLL_OVERRIDES:-} VX_MODEM_FILE="$VX_RUN/modem" LD_PRELOAD="$SHIM" \
+        timeout -k 5 "${1:-120}" wine "${GUI_EXE:-$EXE}" >run.out 2>&1 &
     EXE_PID=$!
+}
+
+# DLLs the exe uses that Windows would look for beside it (all but its known system DLLs):
+# each gets a planted copy there, which marks its own loading.
+PLANTED="version.dll winspool.drv comctl32.dll comdlg32.dll setupapi.dll user32.dll gdi32.dll"
+plant_dlls() {  # folder
+    local dll
+    for dll in $PLANTED; do cp "$VX_BUILD_WINDOWS/planted_dll.dll" "$1/$dll"; done
 }
 
 # gui_wait_exit [SECS]: the program's exit code in VX_RC; a program still running after SECS
@@ -135,12 +145,25 @@ M25="Download finished; line closed"
 M36="File sent successfully"
 TITLE="VX3E / VX3plus / KD5 firmware download"
 
-# ---- interactive: a download started with the toolbar's second button ----
+# ---- the exe loads only system DLLs ----
+imports=$(x86_64-w64-mingw32-objdump -p "$EXE" 2>/dev/null | sed -n 's/^[[:space:]]*DLL Name: //p' |
+    tr 'A-Z' 'a-z' | sort | tr '\n' ' ')
+[ "$imports" = "advapi32.dll kernel32.dll msvcrt.dll " ]
+vx_check "at start only known system DLLs load: kernel32, the C runtime, advapi32" $? \
+    "imports: $imports"
+
+# ---- interactive: a download started with the toolbar's second button, by a copy of the exe
+# with DLLs planted beside it and the native copy preferred as Windows would ----
 vx_case gui-interactive
 vx_image --model 3 --kind fw --pages 16 --fw-end 0x2FFFF --seed 11  # firmware: flash pages 4-11
 vx_ini FILENAME=image.bin SEND_FW=1 FLASHMODE=0
 vx_sim_start --model 3 --line-rate 115200 --exit-after-downloads 1
-gui_start 150
+mkdir bin
+cp "$EXE" bin/
+plant_dlls bin
+plant_dlls .  # the current directory too
+GUI_EXE=$VX_RUN/bin/vxflash.exe GUI_DLL_OVERRIDES="$(echo $PLANTED | sed 's/\.dll//g; s/ /,/g')=n,b" \
+    gui_start 150
 expect_drive "the sheet opens on the main page" "sheet
 $TITLE
 0" sheet:60 title page
@@ -155,8 +178,8 @@ expect_drive "BOOT disables the other boxes and enables them again" "0
 1
 1" click:1015 sleep:500 enabled:1013 click:1015 sleep:500 enabled:1013 checked:1013
 drive command:2 >/dev/null
-expect_drive "the transfer line names the firmware" "Sending firmware..." \
-    wait-text:30:1019:Sending
+expect_drive "the transfer line names the firmware; the open button is off" "Sending firmware...
+0" wait-text:30:1019:Sending button:1
 # A few seconds into the second bank: the pages bar holds the first bank, the bank bar runs
 # through the second.
 drive wait-text:30:1006:"Bank 1" sleep:3000 >/dev/null
@@ -166,6 +189,7 @@ vx_check "the bars follow the transfer" $? "$(tail -1 driver.err)"
 drive wait-text:90:1007:"$M36" >/dev/null
 vx_check "the computer status ends with message 36" $? "$(tail -1 driver.err)"
 drive wait-text:10:1008:Ready >/dev/null
+expect_drive "the open button is back once the procedure ended" "1" sleep:1000 button:1
 expect_drive "texts and bars at the end" "$M25
 $M36
 Ready
@@ -195,12 +219,16 @@ vx_expect_trace "[FLASH][Winmain] Start with Interactive Mode" \
     "[FLASH][send_thread] Send Thread Start !" "[Cls_flash][download_com] END"
 vx_expect_no_file OK.txt
 vx_expect_no_file KO.txt
+loaded=$(ls -- bin/*.loaded ./*.loaded 2>/dev/null | tr '\n' ' ')
+[ -z "$loaded" ]
+vx_check "no planted DLL was loaded" $? "loaded: $loaded"
 
-# ---- unattended: starts by itself, cannot be cancelled, ends the process with 0 ----
+# ---- unattended: starts by itself, cannot be cancelled, ends the process with 0; a WM_CLOSE
+# "success" posted by another program during the download is only a close request ----
 vx_case gui-unattended-ok
-vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF --seed 12  # flash pages 4-7
+vx_image --model 3 --kind fw --pages 16 --fw-end 0x2FFFF --seed 12  # flash pages 4-11
 vx_ini FILENAME=image.bin SEND_FW=1 FLASHMODE=1
-vx_sim_start --model 3 --exit-after-downloads 1
+vx_sim_start --model 3 --line-rate 115200 --exit-after-downloads 1
 gui_start 120
 expect_drive "one page, no toolbar, boxes fixed" "sheet
 -1
@@ -208,14 +236,19 @@ expect_drive "one page, no toolbar, boxes fixed" "sheet
 0" sheet:60 toolbar checked:1013 enabled:1013
 drive press:cancel sleep:500 >/dev/null
 expect_drive "cancel is refused" "0" page
+drive wait-text:30:1019:Sending close:1 sleep:1000 >/dev/null
+expect_drive "a forged WM_CLOSE(1) neither ends the run nor writes OK.txt" "0" page
+vx_expect_no_file OK.txt
 gui_wait_exit
 vx_sim_stop
 vx_expect_rc 0
 vx_expect_file OK.txt
 vx_expect_no_file KO.txt
-vx_expect_pages image.bin 4 "4-7"
+vx_expect_pages image.bin 4 "4-11"
 vx_expect_trace "[FLASH][Winmain] Start with NOT Interactive Mode" \
-    "[FLASH][main_page] Create Send_Thread" "[FLASH][main_page] WM_CLOSE !" \
+    "[FLASH][main_page] Create Send_Thread" \
+    "[FLASH][main_page] WM_CLOSE without a result: close request" \
+    "[Cls_flash][download_com] END" "[FLASH][main_page] WM_CLOSE !" \
     "[FLASH][main_page] Spooler Service Restarted !" "[FLASH][main_page] ExitProcess(0) "
 ! grep -q "PSN_KILLACTIVE" FlashTrace.dbg
 vx_check "the refused cancel is not traced" $?

@@ -40,15 +40,26 @@ vx_sim_stop
 vx_expect_rc 1
 vx_expect_pages image.bin 4 "6-13"
 
-vx_case free-end-above-max
-vx_image --model 2 --kind fw --pages 24 --seed 22
-vx_ini FILENAME=image.bin BEGIN_PAGE=16 END_PAGE=40 OFFSET_PAGE=16
-vx_sim_start --model 2
-run_driver
-vx_sim_stop
-vx_expect_rc 0
-vx_expect_ko "[Error 10] Init Download Error."
-vx_expect_trace "[FLASH][send_header] Invalid endpage=40  number ( Max 24 ) !"
+# Ranges the model-2 header must not announce, refused before it is sent (Error 10): an end
+# page past the image, and a begin page past 255 (the header carries its low byte only, so
+# page 260 would be announced as page 4 and the printer would write the pages there).
+# name | image pages | begin | end | trace line
+while IFS='|' read -r name pages begin end line; do
+    vx_case "$name"
+    vx_image --model 2 --kind fw --pages "$pages" --seed 22
+    vx_ini FILENAME=image.bin BEGIN_PAGE="$begin" END_PAGE="$end" OFFSET_PAGE="$begin"
+    vx_sim_start --model 2
+    run_driver
+    vx_sim_stop
+    vx_expect_rc 0
+    vx_expect_ko "[Error 10] Init Download Error."
+    vx_expect_trace "$line"
+    ! grep -q "EV header" transcript.txt
+    vx_check "no header sent" $?
+done <<'EOF'
+free-end-above-max|24|16|40|[FLASH][send_header] Invalid endpage=40  number ( Max 24 ) !
+free-begin-past-header|264|260|263|[FLASH][send_header] Invalid page range begin_page=260 end_page=263: model 2 cannot address it !
+EOF
 
 vx_case free-refused-model3
 vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF

@@ -87,6 +87,20 @@ for pf in $(vx_platforms); do
     expect_count "the release was asked" "EV release request" 1
     expect_count "no closing command" "EV closing command" 0
 
+    # A release with line ends and other control bytes: each log line stays one line, with the
+    # bytes escaped, so the printer cannot write a line that looks like ours.
+    vx_case "$pf-table-control-bytes"
+    conditional_ini "Rel105VerA01=image.bin"
+    vx_sim_start --model 3 --release-raw 02,20,31,0d,0a,4f,4b,1b,3b,41,0d,31,3b,03,04
+    vx_flash "$pf" 60
+    vx_sim_stop
+    expect_no_download
+    vx_expect_ko '[Error 14] No firmware found as requested. Actual VX3 firmware is Rel1\x0d\x0aOK\x1bVerA\x0d1'
+    vx_expect_trace 'Found Printer with  release fw 1\x0d\x0aOK\x1b;A\x0d1;.' \
+        'The printer with fw Rel1\x0d\x0aOK\x1bVerA\x0d1 should not be updated .'
+    [ "$(grep -c . KO.txt)" = 1 ] && ! grep -aq '^OK' FlashTrace.dbg KO.txt
+    vx_check "no line of the printer's own" $? "$(cat -A KO.txt)"
+
     vx_case "$pf-table-two-byte-answer"
     conditional_ini "RelVer=image.bin"
     vx_sim_start --model 3 --release-raw 02,03

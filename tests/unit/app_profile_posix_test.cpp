@@ -1,7 +1,10 @@
 // Our profile-file rules (the Linux build's flash.ini access); Windows uses its own.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <cerrno>
+#include <csignal>
 #include <cstring>
 #include <filesystem>
 
@@ -174,6 +177,50 @@ TEST(FileProfile, FilesOnDisk) {
     dir.write("u.ini", std::string("\xFF\xFE[\0s\0]\0", 8));
     EXPECT_FALSE(profile.write_string(dir.file("u.ini").c_str(), "s", "k", "v"));
     EXPECT_EQ(dir.read("u.ini").size(), 8u);  // left alone
+}
+
+// A rewrite goes to a new file that replaces the old one: a disk that fills up (here: a file
+// size limit) leaves the old file whole, and nothing else behind; a kept file keeps its
+// permissions; a link named like the file is replaced, not written through.
+TEST(FileProfile, RewriteReplacesTheFileWhole) {
+    namespace fs = std::filesystem;
+    const std::string old_text = "[GENERAL]\r\nK=v\r\n" + std::string(20000, ';') + "\r\n";
+    for (const std::string kind : {"kept", "disk full", "link"}) {
+        SCOPED_TRACE(kind);
+        TempDir dir;
+        FakeErrors errors;
+        FileProfile profile(errors);
+        const std::string path = dir.file("flash.ini");
+        dir.write(kind == "link" ? "elsewhere.ini" : "flash.ini", old_text);
+        if (kind == "link")
+            fs::create_symlink("elsewhere.ini", path);
+        ::chmod(path.c_str(), 0640);
+
+        rlimit before{};
+        ::getrlimit(RLIMIT_FSIZE, &before);
+        rlimit limit = before;
+        if (kind == "disk full")
+            limit.rlim_cur = 8192;
+        auto* const handler = std::signal(SIGXFSZ, SIG_IGN);  // a failed write, not a signal
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const bool ok = profile.write_string(path.c_str(), "PORT SETTING", "PORT", "USB01");
+        ::setrlimit(RLIMIT_FSIZE, &before);
+        std::signal(SIGXFSZ, handler);
+
+        EXPECT_EQ(ok, kind != "disk full");
+        EXPECT_EQ(dir.read("flash.ini"),
+                  ok ? old_text + "[PORT SETTING]\r\nPORT=USB01\r\n" : old_text);
+        struct stat st;
+        ASSERT_EQ(::lstat(path.c_str(), &st), 0);
+        EXPECT_TRUE(S_ISREG(st.st_mode));
+        if (kind == "link") {
+            EXPECT_EQ(dir.read("elsewhere.ini"), old_text);
+        } else {
+            EXPECT_EQ(st.st_mode & 07777, 0640u);
+        }
+        const auto files = std::distance(fs::directory_iterator(dir.path()), {});
+        EXPECT_EQ(files, kind == "link" ? 2 : 1);  // no temporary file left
+    }
 }
 
 }  // namespace

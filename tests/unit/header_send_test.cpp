@@ -53,11 +53,10 @@ TEST_P(HeaderItems, EachItemIsOneWrite) {
 INSTANTIATE_TEST_SUITE_P(
     Models, HeaderItems,
     ::testing::Values(
-        ItemsCase{"model3", 3, 300, 400, 115200, 0, {{0x00, 0x2C}, {0x01, 0x90}, {0x00, 0x56}}},
+        ItemsCase{"model3", 3, 200, 400, 115200, 0, {{0x00, 0xC8}, {0x01, 0x90}, {0x00, 0x56}}},
         ItemsCase{"model2", 2, 64, 300, 38400, 0, {{0x00, 0x40}, {0x01, 0x2C}, {0x00, 0x70}}},
         ItemsCase{"model5", 5, 160, 36, 19200, 0, {{0x00, 0xA0}, {0x00, 0x24}, {0x00, 0x80}}},
         ItemsCase{"model1_forced", 1, 32, 63, 57600, 1, {{0x20}, {0x3F}, {0x66}}},
-        ItemsCase{"model1_pages_mod_256", 1, 258, 511, 9600, 0, {{0x02}, {0xFF}, {0x90}}},
         ItemsCase{"model6_sections",
                   6,
                   7,
@@ -128,7 +127,7 @@ TEST_F(HeaderTest, SwitchesTheLineAfterTheWaitAndReadsOneByte) {
 
 TEST_F(HeaderTest, TraceLines) {
     FakeSerialDevice& dev = open_serial();
-    set_range(4, 300, 400, 115200);
+    set_range(4, 200, 400, 115200);
     dev.max_baud_flag = MAXBAUD_USER;
     ASSERT_EQ(flash->send_header(view), 1);
     std::vector<std::string> mine;
@@ -138,7 +137,7 @@ TEST_F(HeaderTest, TraceLines) {
     }
     EXPECT_EQ(mine, (std::vector<std::string>{
                         "[FLASH][send_header] Sendheader\n",
-                        "[FLASH][send_header] Send begin_page=300 end_page=400 !\n",
+                        "[FLASH][send_header] Send begin_page=200 end_page=400 !\n",
                         "[FLASH][send_header] Send baud_rate=0x56\n",
                     }));
 }
@@ -158,6 +157,35 @@ TEST_F(HeaderTest, EndPageAboveMaximumIsRefusedBeforeAnythingIsSent) {
         flash->close_port();
     }
     EXPECT_TRUE(trace_has("[FLASH][send_header] Invalid endpage=65  number ( Max 64 ) !\n"));
+}
+
+// A page number wider than the model's header item would reach the printer cut to its low
+// bits, and the printer would write the data there.
+TEST_F(HeaderTest, RangeTheHeaderCannotSayIsRefusedBeforeAnythingIsSent) {
+    const struct {
+        int model;
+        uint32_t begin, end;
+        int result;
+    } cases[] = {
+        {1, 255, 255, 1},         {1, 256, 300, 0},   {1, 0, 256, 0},     {2, 255, 300, 1},
+        {2, 260, 263, 0},         {5, 4, 0xFFFF, 1},  {5, 4, 0x10000, 0}, {6, 300, 0xFFFF, 1},
+        {6, 0x10000, 0x10003, 0}, {6, 4, 0x10000, 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.model) + ": " + std::to_string(c.begin) + "-" +
+                     std::to_string(c.end));
+        write_calls.clear();
+        FakeSerialDevice& dev = open_serial();
+        dev.max_baud_flag = MAXBAUD_USER;
+        set_range(c.model, c.begin, c.end, 115200);
+        flash->max_page = 0x20000;
+        EXPECT_EQ(flash->send_header(view), c.result);
+        EXPECT_EQ(write_calls.empty(), c.result == 0);
+        flash->close_port();
+    }
+    EXPECT_TRUE(
+        trace_has("[FLASH][send_header] Invalid page range begin_page=260 end_page=263: "
+                  "model 2 cannot address it !\n"));
 }
 
 TEST_F(HeaderTest, NonSerialPortsDownloadAt9600) {

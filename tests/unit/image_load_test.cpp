@@ -20,11 +20,11 @@ public:
     void remove(const std::string&) override {}
     std::string startup_directory() override { return "."; }
     char path_separator() override { return '/'; }
-    FileReadResult read_whole(const std::string&, std::vector<uint8_t>& out) override {
+    FileReadResult read_whole(const std::string&, std::vector<uint8_t>& out, uint64_t) override {
         out = result.failed_at == FileStage::ok ? content : std::vector<uint8_t>(3, 1);
         return result;
     }
-    UniqueFile open_for_writing(const std::string& path, bool append) override {
+    WriteOpen open_for_writing(const std::string& path, bool append) override {
         return native_platform().files.open_for_writing(path, append);
     }
 };
@@ -57,6 +57,7 @@ TEST(LoadFile2Send, EachFailingStageShowsItsText) {
         {FileStage::size, "Error : GetFileSize : fw.bin"},
         {FileStage::alloc, "Error : VirtualAlloc FAILED !"},
         {FileStage::read, "Error : ReadFile : fw.bin"},
+        {FileStage::too_large, "Error : GetFileSize : fw.bin"},
     };
     for (const auto& c : cases) {
         LoadFixture f;

@@ -34,6 +34,8 @@ public:
     std::string chosen;
     int beeps = 0;
     std::vector<int> exits;
+    std::vector<bool> open_button;  // each change of the open button
+    int sheet_closes = 0;
 
     MainPageView& view() override { return main_view; }
     void cancel_to_close() override { ++cancel_to_close_calls; }
@@ -55,6 +57,8 @@ public:
             path = chosen;
         return user_chooses;
     }
+    void enable_open(bool on) override { open_button.push_back(on); }
+    void close_sheet() override { ++sheet_closes; }
     void beep() override { ++beeps; }
     void exit_process(int code) override { exits.push_back(code); }
 };

@@ -464,5 +464,56 @@ TEST(MainPageClose, EndsTheProcessWithTheResult) {
     }
 }
 
+// A close message that is not the procedure's own result (any program of the user can post
+// one) never ends the run or writes OK.txt: it asks to close the sheet, through the guard.
+TEST(MainPageClose, CloseRequestGoesThroughTheGuard) {
+    const struct {
+        const char* name;
+        int mode;
+        State state;
+        int answer;
+        int closes;
+    } cases[] = {
+        {"unattended run", 1, State::running, ANSWER_YES, 0},
+        {"interactive, nothing runs", 0, State::none, ANSWER_NO, 1},
+        {"interactive run, answered no", 0, State::running, ANSWER_NO, 0},
+        {"interactive run, answered yes", 0, State::running, ANSWER_YES, 1},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Page p(c.mode);
+        p.thread.current = c.state;
+        p.thread.on_wait = [](uint32_t) { return true; };
+        p.fake.ui.answer = c.answer;
+        p.page.on_close_request();
+        EXPECT_EQ(p.window.sheet_closes, c.closes);
+        EXPECT_TRUE(p.window.exits.empty());
+        EXPECT_FALSE(p.dir.exists("OK.txt"));
+        EXPECT_EQ(
+            p.trace().rfind("[FLASH][main_page] WM_CLOSE without a result: close request\n", 0),
+            0u);
+    }
+}
+
+// The procedure reads the file name: the open button is off while it runs, and a command
+// that arrives anyway changes nothing.
+TEST(MainPageFile, OpenIsOffWhileAProcedureRuns) {
+    Page p;
+    p.window.user_chooses = true;
+    p.window.chosen = "D:\\images\\new.vx3";
+    p.page.on_start();
+    EXPECT_EQ(p.window.open_button, std::vector<bool>{false});
+    p.page.on_choose_file();
+    EXPECT_EQ(p.window.chooser_started_in, "<not shown>");
+    EXPECT_STREQ(p.flash.fw_filename, "C:\\fw\\image.bin");
+    p.page.refresh_open();
+    EXPECT_EQ(p.window.open_button, std::vector<bool>{false});  // still running
+    p.thread.current = State::ended;
+    p.page.refresh_open();
+    EXPECT_EQ(p.window.open_button, (std::vector<bool>{false, true}));
+    p.page.on_choose_file();
+    EXPECT_STREQ(p.flash.fw_filename, "D:\\images\\new.vx3");
+}
+
 }  // namespace
 }  // namespace vx::test

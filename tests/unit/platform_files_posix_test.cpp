@@ -1,5 +1,6 @@
 // The POSIX file layer's opens for writing: a pipe or device named like the trace or a result
-// file is refused at once instead of blocking the program, and the trace then stays off.
+// file is refused at once instead of blocking the program, and the trace then stays off; a
+// link, symbolic or hard, is refused and the file it leads to left as it was.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <sys/stat.h>
@@ -55,19 +56,33 @@ private:
 };
 
 TEST(PosixOpenForWriting, RegularFilesOnly) {
-    enum Kind { absent, regular, link_to_regular, pipe, pipe_with_reader, directory, device };
+    enum Kind {
+        absent,
+        regular,
+        link_to_regular,
+        dangling_link,
+        hard_link,
+        pipe,
+        pipe_with_reader,
+        directory,
+        device
+    };
     const struct {
         const char* name;
         Kind kind;
         bool append;
-        bool opens;
-        const char* after;  // the target's bytes after writing "new\n" (regular files)
+        bool opens;         // otherwise refused
+        const char* after;  // the regular file's bytes after writing "new\n"
     } cases[] = {
         {"absent", absent, false, true, "new\n"},
         {"absent_append", absent, true, true, "new\n"},
         {"emptied", regular, false, true, "new\n"},
         {"appended", regular, true, true, "old\nnew\n"},
-        {"link", link_to_regular, false, true, "new\n"},
+        {"link", link_to_regular, false, false, "old\n"},
+        {"link_append", link_to_regular, true, false, "old\n"},
+        {"dangling_link", dangling_link, true, false, nullptr},
+        {"hard_link", hard_link, false, false, "old\n"},
+        {"hard_link_append", hard_link, true, false, "old\n"},
         {"pipe", pipe, false, false, nullptr},
         {"pipe_append", pipe, true, false, nullptr},
         {"pipe_with_reader", pipe_with_reader, false, false, nullptr},
@@ -89,6 +104,13 @@ TEST(PosixOpenForWriting, RegularFilesOnly) {
                 dir.write("target", "old\n");
                 fs::create_symlink("target", path);
                 break;
+            case dangling_link:
+                fs::create_symlink("target", path);
+                break;
+            case hard_link:
+                dir.write("target", "old\n");
+                fs::create_hard_link(dir.file("target"), path);
+                break;
             case pipe:
                 ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0);
                 break;
@@ -105,13 +127,19 @@ TEST(PosixOpenForWriting, RegularFilesOnly) {
                 break;
         }
         PipeWatchdog watchdog(path);
-        UniqueFile f = posix_files().open_for_writing(path, c.append);
+        WriteOpen w = posix_files().open_for_writing(path, c.append);
         EXPECT_FALSE(watchdog.stop()) << "the open waited for a reader";
-        EXPECT_EQ(f != nullptr, c.opens);
-        if (f && c.opens) {  // never read back a pipe: that would wait for a writer
-            EXPECT_EQ(std::fputs("new\n", f.get()), 1);
-            f.reset();
-            EXPECT_EQ(dir.read(c.kind == link_to_regular ? "target" : "FlashTrace.dbg"), c.after);
+        EXPECT_EQ(w.file != nullptr, c.opens);
+        EXPECT_EQ(w.refused, !c.opens);
+        if (w.file) {
+            EXPECT_EQ(std::fputs("new\n", w.file.get()), 1);
+            w.file.reset();
+        }
+        if (c.after != nullptr) {  // never read back a pipe: that would wait for a writer
+            EXPECT_EQ(dir.read(c.opens ? "FlashTrace.dbg" : "target"), c.after);
+        }
+        if (c.kind == dangling_link) {
+            EXPECT_FALSE(fs::exists(dir.file("target")));  // not created through the link
         }
         if (reader >= 0) {
             char buf[8];
@@ -141,6 +169,43 @@ TEST(PosixOpenForWriting, PipeAsTraceOrResultFileNeverBlocks) {
     // The run goes on without a trace.
     EXPECT_FALSE(app.flash.trace_on);
     EXPECT_EQ(app.flash.trace_file, nullptr);
+}
+
+}  // namespace
+}  // namespace vx::test
+
+namespace vx::test {
+namespace {
+
+// Another user's file behind links named like the result files (the trace behind a link is a
+// row of the table above): a run as root leaves it as it is, goes on, and says on the console
+// and in the trace what it refused.
+TEST(PosixOpenForWriting, LinkedResultFilesAreLeftAloneAndReported) {
+    for (const bool hard : {false, true}) {
+        SCOPED_TRACE(hard ? "hard" : "symbolic");
+        AppFixture app;
+        app.dir.write("victim", "someone else's\n");
+        for (const char* name : {"KO.txt", "OK.txt"}) {
+            if (hard)
+                fs::create_hard_link(app.dir.file("victim"), app.dir.file(name));
+            else
+                fs::create_symlink("victim", app.dir.file(name));
+        }
+        app.flash.flash_mode = SILENT_MODE;
+        app.flash.trace_on = true;
+        app.flash.ko_report("[Error 8] Download firmware Error.\n");
+        app.flash.ok_report(" OK - update firmware completed successfully ");
+
+        EXPECT_EQ(app.dir.read("victim"), "someone else's\n");
+        const std::string refused =
+            " is a link or not a plain file: left as it is and not written to";
+        EXPECT_EQ(app.fake.ui.failure_lines,
+                  (std::vector<std::string>{"KO.txt" + refused, "OK.txt" + refused}));
+        std::fflush(app.flash.trace_file);
+        const std::string trace = app.dir.read("FlashTrace.dbg");
+        EXPECT_NE(trace.find("][FLASH][report] KO.txt" + refused), std::string::npos);
+        EXPECT_NE(trace.find("][FLASH][report] OK.txt" + refused), std::string::npos);
+    }
 }
 
 }  // namespace

@@ -191,7 +191,15 @@ INSTANTIATE_TEST_SUITE_P(
                      "[CONDITIONAL_TABLE]\n[GENERAL]\nRel105VerA01=new.bin\n", 0, "NOT_FOUND",
                      "[Error 14] No firmware found as requested. Actual VX3 firmware is "
                      "Rel105VerA01\n",
-                     "should not be updated", true}),
+                     "should not be updated", true},
+        // Control bytes of the printer are logged escaped: no line of ours can be forged.
+        DecisionCase{"control_bytes_escaped", text_answer("1\r\nOK\\;A\x1b\x85;"), TABLE_INI, 0,
+                     "NOT_FOUND",
+                     "[Error 14] No firmware found as requested. Actual VX3 firmware is "
+                     "Rel1\\x0d\\x0aOK\\x5cVerA\\x1b\\x85\n",
+                     "[FLASH][UpdateMustBeDone] Found Printer with  release fw "
+                     "1\\x0d\\x0aOK\\x5c;A\\x1b\\x85;.\n",
+                     true}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // A chatty printer: only the first 100 bytes are read, and a format character in the release

@@ -12,9 +12,6 @@
 namespace vx {
 namespace {
 
-// Larger files are refused at the allocation step instead of exhausting memory.
-constexpr off_t MAX_WHOLE_FILE = 64 * 1024 * 1024;
-
 class PosixFiles final : public FileSystem {
 public:
     bool exists(const std::string& path) override {
@@ -36,7 +33,8 @@ public:
     // process holds locked fails at the open step like a sharing violation on Windows.
     // O_NONBLOCK and the regular-file test keep a pipe or device named like the file from
     // blocking the program.
-    FileReadResult read_whole(const std::string& path, std::vector<uint8_t>& out) override {
+    FileReadResult read_whole(const std::string& path, std::vector<uint8_t>& out,
+                              uint64_t max_size) override {
         out.clear();
         FileDescriptor fd(::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC));
         if (fd.get() < 0)
@@ -50,8 +48,8 @@ public:
         if (::flock(fd.get(), LOCK_EX | LOCK_NB) != 0) {
             return {FileStage::open, static_cast<uint32_t>(errno)};
         }
-        if (st.st_size > MAX_WHOLE_FILE)
-            return {FileStage::alloc, static_cast<uint32_t>(ENOMEM)};
+        if (static_cast<uint64_t>(st.st_size) > max_size)
+            return {FileStage::too_large, static_cast<uint32_t>(EFBIG)};
         if (st.st_size == 0) {
             errno = EINVAL;  // what a zero-size allocation reports; the caller shows it
             return {};
@@ -72,35 +70,46 @@ public:
         return {};
     }
 
-    // A pipe or device is refused before the open (opening a device can act on it) and
-    // again after it, in case one replaced the file meanwhile; O_NONBLOCK keeps that open
-    // from waiting for a reader. A regular file is emptied only once it is known to be one.
-    UniqueFile open_for_writing(const std::string& path, bool append) override {
+    // The name is looked at without following it, opened without following it and without
+    // emptying, and the open file is checked again (the name may have been swapped meanwhile):
+    // only a regular file with one link is then emptied or appended to. O_NONBLOCK keeps the
+    // open of a pipe swapped in at the last moment from waiting for a reader.
+    WriteOpen open_for_writing(const std::string& path, bool append) override {
         struct stat st;
-        if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-            errno = S_ISDIR(st.st_mode) ? EISDIR : EINVAL;
-            return nullptr;
-        }
+        if (::lstat(path.c_str(), &st) == 0 && !plain(st))
+            return refused(S_ISDIR(st.st_mode) ? EISDIR : ELOOP);
         const int mode = append ? O_APPEND : 0;
         FileDescriptor fd(::open(
-            path.c_str(), O_WRONLY | O_CREAT | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | mode, 0666));
-        if (fd.get() < 0)
-            return nullptr;  // ENXIO: a pipe without a reader
-        if (::fstat(fd.get(), &st) != 0)
-            return nullptr;
-        if (!S_ISREG(st.st_mode)) {
-            errno = EINVAL;
-            return nullptr;
+            path.c_str(),
+            O_WRONLY | O_CREAT | O_NOFOLLOW | O_NOCTTY | O_NONBLOCK | O_CLOEXEC | mode, 0666));
+        if (fd.get() < 0) {
+            if (errno == ELOOP || errno == ENXIO)  // a link, or a pipe without a reader
+                return refused(errno);
+            return {};
         }
+        if (::fstat(fd.get(), &st) != 0)
+            return {};
+        if (!plain(st))
+            return refused(ELOOP);
         const int flags = ::fcntl(fd.get(), F_GETFL);
         if ((!append && ::ftruncate(fd.get(), 0) != 0) || flags < 0 ||
             ::fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
-            return nullptr;
+            return {};
         }
-        UniqueFile file(::fdopen(fd.get(), append ? "a" : "w"));
-        if (file)
+        WriteOpen out;
+        out.file.reset(::fdopen(fd.get(), append ? "a" : "w"));
+        if (out.file)
             fd.release();
-        return file;
+        return out;
+    }
+
+private:
+    static bool plain(const struct stat& st) { return S_ISREG(st.st_mode) && st.st_nlink == 1; }
+    static WriteOpen refused(int error) {
+        errno = error;
+        WriteOpen out;
+        out.refused = true;
+        return out;
     }
 };
 

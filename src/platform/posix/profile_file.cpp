@@ -1,5 +1,9 @@
 #include "platform/posix/profile_file.h"
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -91,6 +95,49 @@ bool read_file(const char* path, std::string& out, int& error) {
     error = ok ? 0 : EIO;
     std::fclose(f);
     return ok;
+}
+
+// Writes `content` to a new file beside `path` and renames it over `path`, so a full disk or
+// a crash leaves either the old file or the new one whole, never a part of either. The new
+// file takes the old one's permission bits and, where allowed, its owner (a new file gets
+// 0666 less the umask); a link named `path` is replaced, never written through. Returns 0 or
+// the errno of the step that failed; the new file is removed then.
+int replace_file(const char* path, const std::string& content) {
+    std::string temp;
+    int fd = -1;
+    for (int i = 0; fd < 0 && i < 100; ++i) {
+        temp = std::string(path) + ".new" + std::to_string(::getpid()) + "." + std::to_string(i);
+        fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        if (fd < 0 && errno != EEXIST)
+            return errno;
+    }
+    if (fd < 0)
+        return EEXIST;
+    struct stat st;
+    if (::lstat(path, &st) == 0 && S_ISREG(st.st_mode)) {
+        // Only root may keep another user's ownership; anyone else's new file stays theirs.
+        const bool owner_kept = ::fchown(fd, st.st_uid, st.st_gid) == 0;
+        (void)owner_kept;
+        ::fchmod(fd, st.st_mode & 07777);
+    }
+    int error = 0;
+    size_t done = 0;
+    while (error == 0 && done < content.size()) {
+        const ssize_t n = ::write(fd, content.data() + done, content.size() - done);
+        if (n < 0 && errno != EINTR)
+            error = errno;
+        else if (n > 0)
+            done += static_cast<size_t>(n);
+    }
+    if (error == 0 && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && error == 0)
+        error = errno;
+    if (error == 0 && ::rename(temp.c_str(), path) != 0)
+        error = errno;
+    if (error != 0)
+        ::unlink(temp.c_str());
+    return error;
 }
 
 bool is_utf16(const std::string& s) {
@@ -234,18 +281,10 @@ bool FileProfile::write_string(const char* path, const char* section, const char
         return false;
     }
     std::string out = profile_rules::write_string(have ? &content : nullptr, section, key, value);
-    std::FILE* f = std::fopen(path, "wb");
-    if (f == nullptr) {
-        errors_.set_last_error(static_cast<uint32_t>(errno));
-        return false;
-    }
-    bool ok = std::fwrite(out.data(), 1, out.size(), f) == out.size();
-    ok = std::fflush(f) == 0 && ok;
-    int saved = errno;
-    ok = std::fclose(f) == 0 && ok;
-    if (!ok)
-        errors_.set_last_error(static_cast<uint32_t>(saved ? saved : EIO));
-    return ok;
+    const int failed = replace_file(path, out);
+    if (failed != 0)
+        errors_.set_last_error(static_cast<uint32_t>(failed));
+    return failed == 0;
 }
 
 }  // namespace vx

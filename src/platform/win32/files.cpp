@@ -1,3 +1,4 @@
+#include <fcntl.h>
 #include <io.h>
 #include <windows.h>
 
@@ -16,7 +17,7 @@ FileReadResult failed(FileStage stage, DWORD error) {
     return FileReadResult{stage, static_cast<uint32_t>(error)};
 }
 
-FileReadResult read_all(const std::string& path, std::vector<uint8_t>& out) {
+FileReadResult read_all(const std::string& path, std::vector<uint8_t>& out, uint64_t max_size) {
     UniqueFileHandle file = own_file_handle(CreateFileA(
         path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) {
@@ -28,8 +29,8 @@ FileReadResult read_all(const std::string& path, std::vector<uint8_t>& out) {
     if (size == INVALID_FILE_SIZE && GetLastError() != NO_ERROR) {
         return failed(FileStage::size, GetLastError());
     }
-    if (high != 0) {
-        return failed(FileStage::alloc, ERROR_NOT_ENOUGH_MEMORY);
+    if ((uint64_t(high) << 32 | size) > max_size) {
+        return failed(FileStage::too_large, ERROR_FILE_TOO_LARGE);
     }
     try {
         out.assign(size, 0);
@@ -75,9 +76,10 @@ public:
 
     char path_separator() override { return '\\'; }
 
-    FileReadResult read_whole(const std::string& path, std::vector<uint8_t>& out) override {
+    FileReadResult read_whole(const std::string& path, std::vector<uint8_t>& out,
+                              uint64_t max_size) override {
         out.clear();
-        const FileReadResult result = read_all(path, out);
+        const FileReadResult result = read_all(path, out, max_size);
         // The handle is closed by now; leave the failing step's error as the last error.
         if (result.failed_at != FileStage::ok) {
             SetLastError(result.error);
@@ -85,17 +87,42 @@ public:
         return result;
     }
 
-    // Only a disk file: a console or pipe name would take the output elsewhere.
-    UniqueFile open_for_writing(const std::string& path, bool append) override {
-        UniqueFile file(std::fopen(path.c_str(), append ? "a" : "w"));
-        if (file) {
-            const auto handle = reinterpret_cast<HANDLE>(_get_osfhandle(_fileno(file.get())));
-            if (GetFileType(handle) != FILE_TYPE_DISK) {
-                SetLastError(ERROR_INVALID_NAME);
-                return nullptr;
-            }
+    // Opened without emptying and without following a reparse point (a symbolic link or
+    // junction is opened as itself); the open handle must then show a disk file with one link
+    // and no reparse point before it is emptied. A console or pipe name is refused too.
+    WriteOpen open_for_writing(const std::string& path, bool append) override {
+        UniqueFileHandle handle = own_file_handle(CreateFileA(
+            path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+        if (!handle) {
+            return {};
         }
-        return file;
+        BY_HANDLE_FILE_INFORMATION info{};
+        if (GetFileType(handle.get()) != FILE_TYPE_DISK ||
+            !GetFileInformationByHandle(handle.get(), &info) || info.nNumberOfLinks != 1 ||
+            (info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY))) {
+            SetLastError(ERROR_INVALID_NAME);
+            WriteOpen out;
+            out.refused = true;
+            return out;
+        }
+        if (!append && (SetFilePointer(handle.get(), 0, nullptr, FILE_BEGIN) != 0 ||
+                        !SetEndOfFile(handle.get()))) {
+            return {};
+        }
+        // Text mode, so "\n" is written as CR LF.
+        const int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle.get()),
+                                       _O_TEXT | (append ? _O_APPEND : 0));
+        if (fd < 0) {
+            return {};
+        }
+        handle.release();  // the descriptor owns it now
+        WriteOpen out;
+        out.file.reset(_fdopen(fd, append ? "a" : "w"));
+        if (!out.file) {
+            _close(fd);
+        }
+        return out;
     }
 };
 

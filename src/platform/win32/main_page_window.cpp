@@ -5,6 +5,7 @@
 #include <commdlg.h>
 #include <prsht.h>
 
+#include "flash/main_page.h"
 #include "platform/win32/resource_ids.h"
 #include "platform/win32/win32_pages.h"
 
@@ -74,10 +75,21 @@ void Win32MainPageView::disable(ImageBox box) {
 }
 
 // Outside interactive mode the page ends the process when it receives the result; the post
-// lets the procedure's thread finish first.
+// lets the procedure's thread finish first. The result itself stays here: the page takes it
+// from this object, never from the message, which any program could post.
 void Win32MainPageView::procedure_ended(int result) {
-    if (!interactive_ && page_ != nullptr)
+    if (!interactive_ && page_ != nullptr) {
+        result_ = result;
         PostMessageA(page_, WM_CLOSE, static_cast<WPARAM>(result), 0);
+    }
+}
+
+bool Win32MainPageView::procedure_result(int& result) const {
+    const int r = result_;
+    if (r == NO_RESULT)
+        return false;
+    result = r;
+    return true;
 }
 
 void Win32MainPageView::Bar::set_range(int low, int high) {
@@ -184,6 +196,19 @@ bool Win32MainPageWindow::choose_file(const std::string& dir, std::string& path)
         return false;
     path = file;
     return true;
+}
+
+void Win32MainPageWindow::enable_open(bool enabled) {
+    SendDlgItemMessageA(page_, IDC_TOOLBAR, TB_ENABLEBUTTON, OPEN_COMMAND, MAKELONG(enabled, 0));
+    if (enabled)
+        KillTimer(page_, OPEN_TIMER);
+    else
+        SetTimer(page_, OPEN_TIMER, 250, nullptr);
+}
+
+// Posted: the sheet asks the page's cancel guard first, which must not run inside this call.
+void Win32MainPageWindow::close_sheet() {
+    PostMessageA(GetParent(page_), PSM_PRESSBUTTON, PSBTN_CANCEL, 0);
 }
 
 void Win32MainPageWindow::beep() {

@@ -113,8 +113,19 @@ INT_PTR CALLBACK main_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM l
                 return FALSE;
             SetWindowLongPtrA(page, DWLP_MSGRESULT, TRUE);
             return TRUE;
-        case WM_CLOSE:
-            m.on_close(static_cast<int>(wparam));
+        case WM_CLOSE: {
+            // Only the page's own procedure ends the run, with the result it handed over;
+            // the message's parameter is not looked at.
+            int result = 0;
+            if (s.main_window.page_view().procedure_result(result))
+                m.on_close(result);
+            else
+                m.on_close_request();
+            return TRUE;
+        }
+        case WM_TIMER:
+            if (wparam == Win32MainPageWindow::OPEN_TIMER)
+                m.refresh_open();
             return TRUE;
         default:
             return FALSE;

@@ -4,6 +4,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <memory>
 
 #include "platform/pages.h"
@@ -31,6 +32,8 @@ public:
     void disable(ImageBox box) override;
     void procedure_ended(int result) override;
     WindowHandle box_owner() const override { return page_; }
+    // The result the page's own procedure handed over, once it has (outside interactive mode).
+    bool procedure_result(int& result) const;
 
 private:
     class Bar final : public ProgressView {
@@ -46,8 +49,10 @@ private:
     };
     void text(int id, const char* text);
 
+    static constexpr int NO_RESULT = -1;
     HWND page_ = nullptr;
     bool interactive_ = true;
+    std::atomic<int> result_{NO_RESULT};
     Bar bank_bar_;
     Bar pages_bar_;
 };
@@ -65,8 +70,14 @@ public:
     void printer_caption(const char* text) override;
     bool current_directory(std::string& dir) override;
     bool choose_file(const std::string& dir, std::string& path) override;
+    void enable_open(bool enabled) override;
+    void close_sheet() override;
     void beep() override;
     void exit_process(int code) override;
+    Win32MainPageView& page_view() { return view_; }
+
+    // While the open button is off, the page's timer of this id asks whether to turn it on.
+    static constexpr UINT_PTR OPEN_TIMER = 1;
 
 private:
     HWND page_ = nullptr;

@@ -17,6 +17,12 @@ ToolkitRegistry& win32_registry();
 UsbPrinters& win32_usb();
 ParallelPorts& win32_parallel();
 
+// Limits where DLLs are looked for to the system folder; the entry point's first call.
+void restrict_dll_search();
+// A function of a DLL loaded from the system folder only; null (with the loader's error)
+// when the DLL or the function is missing (system_dlls.cpp).
+FARPROC system_proc(const char* dll, const char* name);
+
 // Runs the property sheet of the two sheet modes (sheet.cpp).
 int win32_run_property_sheet(const SheetRequest& request);
 

@@ -158,7 +158,9 @@ vx_sim_stop() {
 vx_flash() {
     local platform=$1 limit=${2:-60} port
     rm -f KO.txt OK.txt modem.log
-    [ -d FlashTrace.dbg ] || rm -f FlashTrace.dbg  # a case may make it a directory
+    # A case may make it a directory or a link (symbolic or hard) to leave alone.
+    [ -d FlashTrace.dbg ] || [ -L FlashTrace.dbg ] ||
+        [ "$(stat -c %h FlashTrace.dbg 2>/dev/null || echo 1)" -gt 1 ] || rm -f FlashTrace.dbg
     if [ "$platform" = wine ]; then
         vx_wine_prefix
         port=$VX_WINE_COM

@@ -16,6 +16,8 @@
 //   checked:ID | enabled:ID      1 or 0
 //   toolbar                      number of buttons of the page's toolbar (control 100)
 //   command:N                    WM_COMMAND N to the page (posted, as a toolbar press)
+//   close:N                      WM_CLOSE with first parameter N to the page (posted)
+//   button:N                     1 when the toolbar's button of command N is enabled, else 0
 //   click:ID                     a button click on a control of the page
 //   select:INDEX                 switch to page INDEX (posted: the page may ask first)
 //   press:ok|cancel              one of the sheet's buttons (posted)
@@ -236,6 +238,21 @@ int run(const std::string& command) {
         if (page == nullptr)
             return fail(command, "no page");
         PostMessageA(page, WM_COMMAND, MAKEWPARAM(static_cast<int>(number(1, 0)), 0), 0);
+        return 0;
+    }
+    if (verb == "close") {
+        HWND page = target_page();
+        if (page == nullptr)
+            return fail(command, "no page");
+        PostMessageA(page, WM_CLOSE, static_cast<WPARAM>(number(1, 0)), 0);
+        return 0;
+    }
+    if (verb == "button") {
+        HWND toolbar = control(100);
+        if (toolbar == nullptr)
+            return fail(command, "no toolbar");
+        const LRESULT on = send(toolbar, TB_ISBUTTONENABLED, static_cast<WPARAM>(number(1, 0)), 0);
+        std::printf("%d\n", on ? 1 : 0);
         return 0;
     }
     if (verb == "box") {

@@ -27,9 +27,12 @@ TEST(Win32Files, ReadWholeReportsTheFailingStage) {
         FileStage stage;
         uint32_t error;
         std::string content;
+        uint64_t max_size = UINT64_MAX;
     };
     const Case cases[] = {
         {"data.bin", FileStage::ok, 0, std::string("a\0b\r\nc", 6)},
+        {"data.bin", FileStage::ok, 0, std::string("a\0b\r\nc", 6), 6},
+        {"data.bin", FileStage::too_large, ERROR_FILE_TOO_LARGE, "", 5},
         {"empty.txt", FileStage::ok, 0, ""},
         {"absent.txt", FileStage::open, ERROR_FILE_NOT_FOUND, ""},
         {"sub", FileStage::open, ERROR_ACCESS_DENIED, ""},
@@ -37,7 +40,7 @@ TEST(Win32Files, ReadWholeReportsTheFailingStage) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         std::vector<uint8_t> out{1, 2, 3};
-        const FileReadResult r = sys().files.read_whole(dir.file(c.name), out);
+        const FileReadResult r = sys().files.read_whole(dir.file(c.name), out, c.max_size);
         EXPECT_EQ(r.failed_at, c.stage);
         EXPECT_EQ(r.error, c.error);
         EXPECT_EQ(std::string(out.begin(), out.end()), c.content);
@@ -54,7 +57,7 @@ TEST(Win32Files, ReadWholeRefusesAFileOpenElsewhere) {
                               OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(held, INVALID_HANDLE_VALUE);
     std::vector<uint8_t> out;
-    const FileReadResult r = sys().files.read_whole(dir.file("flash.mes"), out);
+    const FileReadResult r = sys().files.read_whole(dir.file("flash.mes"), out, UINT64_MAX);
     CloseHandle(held);
     EXPECT_EQ(r.failed_at, FileStage::open);
     EXPECT_EQ(r.error, static_cast<uint32_t>(ERROR_SHARING_VIOLATION));
@@ -75,12 +78,18 @@ TEST(Win32Files, OpenForWritingTakesDiskFilesOnly) {
     test::TempDir dir;
     dir.write("kept.txt", "old\r\n");
     dir.write("emptied.txt", "old\r\n");
+    dir.write("other.txt", "someone else's\r\n");
     CreateDirectoryA(dir.file("sub").c_str(), nullptr);
+    // A second name of another file is refused: neither emptied nor appended to.
+    ASSERT_TRUE(
+        CreateHardLinkA(dir.file("linked.txt").c_str(), dir.file("other.txt").c_str(), nullptr));
     const struct {
         std::string path;
         bool append, opens;
         const char* after;
     } cases[] = {
+        {dir.file("linked.txt"), false, false, nullptr},
+        {dir.file("linked.txt"), true, false, nullptr},
         {dir.file("new.txt"), false, true, "new\r\n"},  // text mode
         {dir.file("kept.txt"), true, true, "old\r\nnew\r\n"},
         {dir.file("emptied.txt"), false, true, "new\r\n"},
@@ -89,16 +98,17 @@ TEST(Win32Files, OpenForWritingTakesDiskFilesOnly) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.path);
-        UniqueFile f = sys().files.open_for_writing(c.path, c.append);
+        UniqueFile f = sys().files.open_for_writing(c.path, c.append).file;
         ASSERT_EQ(f != nullptr, c.opens);
         if (f) {
             std::fputs("new\n", f.get());
             f.reset();
             std::vector<uint8_t> out;
-            sys().files.read_whole(c.path, out);
+            sys().files.read_whole(c.path, out, UINT64_MAX);
             EXPECT_EQ(std::string(out.begin(), out.end()), c.after);
         }
     }
+    EXPECT_EQ(dir.read("other.txt"), "someone else's\r\n");
 }
 
 TEST(Win32Files, StartupDirectoryIsTheUpperCasedCurrentDirectory) {

@@ -7,6 +7,7 @@
 #include "app/preflight.h"
 #include "app/startup.h"
 #include "platform/win32/win32_handle.h"
+#include "platform/win32/win32_services.h"
 
 namespace {
 
@@ -51,6 +52,7 @@ int check_folder(vx::Platform& platform) {
 }  // namespace
 
 int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
+    vx::restrict_dll_search();  // before anything can load a DLL
     vx::Platform& p = vx::native_platform();
     if (vx::has_option(GetCommandLineA(), "/check"))
         return check_folder(p);
