@@ -7,8 +7,9 @@
 # Every case sends a model-3 image of 8 pages (flash pages 4-7 firmware, 8-11 CG) in two
 # banks: bank 0 is pages 8-11, bank 1 pages 4-7, unless its file action says otherwise.
 # Three cases wait for the program's own time-outs: twelve empty reply waits of 4 s (reset,
-# reply lost) and the 180 s limit of a bank that is never acknowledged. VX_MATRIX_CASES=REGEX
-# runs only the cases whose name matches.
+# reply lost) and the 180 s limit of a bank that is never acknowledged. At the time limit the
+# program gets SIGTERM and then 5 s to end before it is killed. VX_MATRIX_CASES=REGEX runs
+# only the cases whose name matches.
 . "$(dirname "$0")/lib/harness.sh"
 vx_require
 
@@ -22,7 +23,7 @@ E8="[Error 8] Download firmware Error."
 MATRIX=$(
     cat <<'EOF'
 baseline              | all   | --exit-after-downloads 1            | -             | -            | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
-port-vanishes-mid-bank| all   | --hang-up-in-bank 1:5000            | -             | -            | 0 | E8 | 8-11 | FAILED FOR MAX_RETRY | 90
+port-vanishes-mid-bank| all   | --hang-up-in-bank 1:5000            | -             | -            | 0 | E8 | 8-11 | WRITE FAILED: the printer takes no more data | 90
 printer-resets-mid-bank| all  | --reset-in-bank 1:5000              | -             | -            | 0 | E8 | 8-11 | FAILED FOR MAX_RETRY | 90
 bank-reply-lost       | all   | --fault 0:lost                      | -             | -            | 0 | E8 | 8-11 | FAILED FOR MAX_RETRY | 90
 cts-held-low          | all   | --exit-after-downloads 1            | -             | cts-low      | 1 | OK | 4-11 | [FLASH][purge_port] Output did not drain within | 90
@@ -38,6 +39,9 @@ path-259-chars        | all   | --exit-after-downloads 1            | -         
 binary-flash-ini      | all   | --exit-after-downloads 1            | -             | binary-ini   | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
 binary-flash-mes      | all   | --exit-after-downloads 1            | -             | binary-mes   | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
 trace-unwritable      | all   | --exit-after-downloads 1            | TRACE=1       | trace-dir    | 1 | OK | 4-11 | - | 60
+line-stalls-mid-bank  | all   | --stall-in-bank 0:6500              | -             | -            | 0 | E8 | -    | WRITE FAILED: the printer takes no more data | 60
+# SIGTERM from the time limit (12 s, in the middle of bank 0 on a slow line); a Windows program gets no such signal.
+sigterm-mid-bank      | linux | --line-rate 38400                   | -             | -            | 0 | E8 | -    | Stopped: signal 15 asks the process to end | 12
 EOF
 )
 

@@ -103,6 +103,22 @@ usb_cases() {  # linux|wine
     grep -q "EV usb open without handshake (1b 6c)" p1.txt
     vx_check "no answer to the handshake: 1b 6c sent" $?
 
+    # A printer that stops taking bulk-out data in the middle of a bank: the write runs into
+    # its limit and is cancelled, and the run fails in bounded time. (The fake Windows driver
+    # sends a write's bytes inside its dispatch routine and cannot leave one pending.)
+    if [ "$1" = linux ]; then
+        vx_case "usb-$1-stalled-pipe"
+        model3_image
+        vx_ini FILENAME=image.bin SEND_FW=1
+        usb_sim p1 --model 3 --stall-in-bank 0:20000
+        usb_flash USB01 p1
+        vx_expect_rc 0
+        vx_expect_ko "[Error 8] Download firmware Error."
+        vx_expect_no_file OK.txt
+        [ "$VX_ELAPSED_MS" -lt 30000 ]
+        vx_check "ended within 30 s" $? "after $VX_ELAPSED_MS ms"
+    fi
+
     vx_case "usb-$1-two-printers"
     model3_image
     vx_ini FILENAME=image.bin SEND_FW=1
