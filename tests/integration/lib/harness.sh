@@ -173,9 +173,8 @@ vx_flash() {
         VX_MODEM_FILE="$VX_RUN/modem" VX_MODEM_LOG="$VX_RUN/modem.log" LD_PRELOAD="$SHIM" \
             timeout -k 5 "$limit" wine "$VX_BUILD_WINDOWS/vxflash.exe" >run.out 2>&1
     else
-        # The program's own exit code also after the SIGTERM of the time limit.
         VX_MODEM_FILE="$VX_RUN/modem" VX_MODEM_LOG="$VX_RUN/modem.log" LD_PRELOAD="$SHIM" \
-            timeout --preserve-status -k 5 "$limit" "$VX_BUILD_LINUX/vxflash" >run.out 2>&1
+            timeout -k 5 "$limit" "$VX_BUILD_LINUX/vxflash" >run.out 2>&1
     fi
     VX_RC=$?
     VX_ELAPSED_MS=$((($(date +%s%N) - start) / 1000000))
