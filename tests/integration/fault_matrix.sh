@@ -103,15 +103,8 @@ file_action() {  # action, phase, platform
         { noise 3 4000; printf '14,%%s%%n%%s bank\n8,%%999999999d\n24,%%d%%d%%d%%d\n'; noise 4 4000; } >flash.mes ;;
     trace-dir:prep)
         mkdir FlashTrace.dbg ;;
-    sigterm:armed)  # to the program of this run only: its working directory and its file
-        (
-            sleep 12
-            for p in /proc/[0-9]*; do
-                [ "$(readlink "$p/cwd")" = "$VX_RUN" ] &&
-                    [ "$(readlink "$p/exe")" = "$VX_BUILD_LINUX/vxflash" ] && kill -TERM "${p#/proc/}"
-            done
-        ) &
-        SIGNALLER=$! ;;
+    sigterm:armed)
+        vx_signal_later 12 TERM ;;
     esac
 }
 
@@ -154,13 +147,12 @@ for pf in $(vx_platforms); do
         # shellcheck disable=SC2086
         vx_ini FILENAME=image.bin SEND_FW=1 SEND_CG=1 $ini
         SIM_EXTRA=()
-        SIGNALLER=""
         file_action "$action" prep "$pf"
         # shellcheck disable=SC2086
         vx_sim_start --model 3 $sim "${SIM_EXTRA[@]}" || { vx_check "simulator started" 1; continue; }
         file_action "$action" armed "$pf"
         vx_flash "$pf" "$limit"
-        [ -z "$SIGNALLER" ] || { kill "$SIGNALLER" 2>/dev/null; wait "$SIGNALLER" 2>/dev/null; }
+        vx_signal_done
         vx_sim_stop
         vx_expect_rc "$rc"
         expect_result "$result"

@@ -8,7 +8,9 @@
  * printer-sim socket as one frame (4-byte little-endian length, then the bytes) and completes
  * once the socket took the whole frame, so a printer that stops reading keeps it pending as a
  * stalled pipe would (the socket's buffer is kept small for that); an IN URB completes when
- * the printer has sent something, with at most what it asks for. PROGRAM runs under the
+ * the printer has sent something, with at most what it asks for. The kernel's printer driver
+ * (usblp) holds each interface until a claim takes it off, and comes back when the program
+ * asks; at the end each device says whether usblp is attached. PROGRAM runs under the
  * emulation; its exit code is ours (125 on a set-up failure). */
 #include <errno.h>
 #include <fcntl.h>
@@ -43,6 +45,7 @@ typedef struct {
     int n_discarded;
     unsigned long next_seq;
     int broken; /* an OUT frame was cut in the middle: the stream has lost its framing */
+    int detached; /* the kernel's printer driver (usblp) was taken off the interface */
 } Device;
 
 static Device devices[MAX_DEVICES];
@@ -168,17 +171,38 @@ static gboolean handle_ioctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* cl
             umockdev_ioctl_client_complete(client, 0, 0);
             break;
         }
+        case USBDEVFS_DISCONNECT_CLAIM: /* usblp goes, the interface is claimed */
+            d->detached = 1;
+            umockdev_ioctl_client_complete(client, 0, 0);
+            break;
+        case USBDEVFS_IOCTL: { /* only USBDEVFS_CONNECT: usblp comes back */
+            g_autoptr(UMockdevIoctlData) io =
+                umockdev_ioctl_data_resolve(arg, 0, sizeof(struct usbdevfs_ioctl), NULL);
+            if (((struct usbdevfs_ioctl*)io->data)->ioctl_code != (int)USBDEVFS_CONNECT) {
+                umockdev_ioctl_client_complete(client, -1, ENOTTY);
+                break;
+            }
+            d->detached = 0;
+            umockdev_ioctl_client_complete(client, 0, 0);
+            break;
+        }
         case USBDEVFS_CLAIMINTERFACE:
-        case USBDEVFS_DISCONNECT_CLAIM: /* nothing to disconnect: a plain claim */
         case USBDEVFS_RELEASEINTERFACE:
         case USBDEVFS_CLEAR_HALT:
         case USBDEVFS_RESETEP:
             umockdev_ioctl_client_complete(client, 0, 0);
             break;
-        case USBDEVFS_GETDRIVER:
-            /* no kernel driver holds the emulated interface */
-            umockdev_ioctl_client_complete(client, -1, ENODATA);
+        case USBDEVFS_GETDRIVER: { /* usblp holds the interface unless it was taken off */
+            if (d->detached) {
+                umockdev_ioctl_client_complete(client, -1, ENODATA);
+                break;
+            }
+            g_autoptr(UMockdevIoctlData) drv =
+                umockdev_ioctl_data_resolve(arg, 0, sizeof(struct usbdevfs_getdriver), NULL);
+            strcpy(((struct usbdevfs_getdriver*)drv->data)->driver, "usblp");
+            umockdev_ioctl_client_complete(client, 0, 0);
             break;
+        }
         case USBDEVFS_SUBMITURB: {
             Urb u = {0};
             u.urb = umockdev_ioctl_data_resolve(arg, 0, sizeof(struct usbdevfs_urb), NULL);
@@ -343,8 +367,11 @@ int main(int argc, char** argv) {
     g_child_watch_add(pid, child_done, &child);
     g_main_loop_run(child.loop);
     g_main_loop_unref(child.loop);
-    for (int k = 0; k < n_devices; ++k)
+    for (int k = 0; k < n_devices; ++k) {
+        fprintf(stderr, "usb-mock: device %d: usblp %s\n", k + 1,
+                devices[k].detached ? "detached" : "attached");
         close(devices[k].sock);
+    }
     g_object_unref(handler);
     g_object_unref(bed);
     return child.status;
