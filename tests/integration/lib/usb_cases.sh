@@ -133,6 +133,16 @@ usb_cases() {  # linux|wine
         [ "$VX_ELAPSED_MS" -lt 14000 ] && grep -q "usb-mock: device 1: usblp attached" run.out
         vx_check "ended within 6 s of the signal, usblp attached again" $? \
             "after $VX_ELAPSED_MS ms; $(grep usb-mock run.out)"
+
+        # --list-ports names the printer without taking it from usblp, not even for a moment.
+        vx_case "usb-$1-list-ports"
+        usb_sim p1 --model 3
+        timeout -k 5 60 umockdev-wrapper "$MOCK" --device "$VX_RUN/p1.sock" -- \
+            "$VX_BUILD_LINUX/vxflash" --list-ports >run.out 2>&1
+        usb_sims_stop
+        grep -qE '^USB01 +usb +USB.VID_7A1E&PID_0030&REV_[0-9A-F]{4} +free \(held by the kernel printer driver\)$' run.out &&
+            grep -q "usb-mock: device 1: usblp attached, taken off 0 times" run.out
+        vx_check "listed as held by usblp, which keeps it" $? "$(cat run.out)"
     fi
 
     vx_case "usb-$1-two-printers"

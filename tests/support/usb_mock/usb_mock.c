@@ -46,6 +46,7 @@ typedef struct {
     unsigned long next_seq;
     int broken; /* an OUT frame was cut in the middle: the stream has lost its framing */
     int detached; /* the kernel's printer driver (usblp) was taken off the interface */
+    int detaches; /* how often */
 } Device;
 
 static Device devices[MAX_DEVICES];
@@ -173,6 +174,7 @@ static gboolean handle_ioctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* cl
         }
         case USBDEVFS_DISCONNECT_CLAIM: /* usblp goes, the interface is claimed */
             d->detached = 1;
+            ++d->detaches;
             umockdev_ioctl_client_complete(client, 0, 0);
             break;
         case USBDEVFS_IOCTL: { /* only USBDEVFS_CONNECT: usblp comes back */
@@ -368,8 +370,8 @@ int main(int argc, char** argv) {
     g_main_loop_run(child.loop);
     g_main_loop_unref(child.loop);
     for (int k = 0; k < n_devices; ++k) {
-        fprintf(stderr, "usb-mock: device %d: usblp %s\n", k + 1,
-                devices[k].detached ? "detached" : "attached");
+        fprintf(stderr, "usb-mock: device %d: usblp %s, taken off %d times\n", k + 1,
+                devices[k].detached ? "detached" : "attached", devices[k].detaches);
         close(devices[k].sock);
     }
     g_object_unref(handler);
