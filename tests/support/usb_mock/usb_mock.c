@@ -44,7 +44,7 @@ typedef struct {
     Urb discarded[MAX_URBS];
     int n_discarded;
     unsigned long next_seq;
-    int broken; /* an OUT frame was cut in the middle: the stream has lost its framing */
+    int broken;   /* an OUT frame was cut in the middle: the stream has lost its framing */
     int detached; /* the kernel's printer driver (usblp) was taken off the interface */
     int detaches; /* how often */
 } Device;
