@@ -10,5 +10,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     vx::Platform& p = vx::native_platform();
     static vx::MessageCatalogue catalogue(p);
     static vx::Cls_flash flash(p, catalogue);
+    vx::restart_spooler_at_session_end(flash);
     return vx::run_startup(flash, catalogue, GetCommandLineA(), instance);
 }
