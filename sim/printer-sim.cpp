@@ -52,6 +52,9 @@ Printer:
   --reset-in-bank BANK:BYTES[:HEX,...]  the printer restarts once BYTES data bytes of bank
                         BANK arrived: it sends the bytes given (default ff,00,55,aa) and
                         nothing after them
+  --stall-in-bank BANK:BYTES  the printer stops taking bytes once BYTES data bytes of bank
+                        BANK arrived: it reads nothing more from the line or the USB pipe and
+                        stays silent, the line still open
   --on-header CMD       run CMD with /bin/sh each time a header is accepted, before the
                         printer answers it (waits for CMD to end)
   --header-ack HEX|none byte sent right after the header (default: the sync character)
@@ -204,7 +207,9 @@ std::string parse_cut_option(const std::string& a, Need& need, Options& o) {
             return "--on-header needs a command";
         return "";
     }
-    const auto action = a == "--reset-in-bank" ? vxsim::BankCut::reset : vxsim::BankCut::hang_up;
+    const auto action = a == "--reset-in-bank"   ? vxsim::BankCut::reset
+                        : a == "--stall-in-bank" ? vxsim::BankCut::stall
+                                                 : vxsim::BankCut::hang_up;
     vxsim::BankCut cut;
     if (!need(s))
         return a + " needs BANK:BYTES";
@@ -346,7 +351,8 @@ int parse_args(int argc, char** argv, Options& o) {
             const std::string error = parse_command_option(a, need, o);
             if (!error.empty())
                 return usage_error(error);
-        } else if (a == "--hang-up-in-bank" || a == "--reset-in-bank" || a == "--on-header") {
+        } else if (a == "--hang-up-in-bank" || a == "--reset-in-bank" || a == "--stall-in-bank" ||
+                   a == "--on-header") {
             const std::string error = parse_cut_option(a, need, o);
             if (!error.empty())
                 return usage_error(error);
@@ -640,6 +646,10 @@ int run_usb(const Options& o) {
         int wait = 50;
         if (auto due = session.next_due())
             wait = static_cast<int>(std::min<uint64_t>(wait, *due > t ? *due - t : 0));
+        if (printer.stalled()) {
+            usleep(static_cast<useconds_t>(wait) * 1000);  // the pipe takes nothing more
+            continue;
+        }
         pollfd pfd{conn.get() >= 0 ? conn.get() : listener.get(), POLLIN, 0};
         if (poll(&pfd, 1, wait) <= 0 || !(pfd.revents & (POLLIN | POLLHUP | POLLERR)))
             continue;
@@ -806,6 +816,10 @@ int main(int argc, char** argv) {
         int wait = 50;
         if (auto due = printer.next_due())
             wait = static_cast<int>(std::min<uint64_t>(wait, *due > t ? *due - t : 0));
+        if (printer.stalled()) {
+            usleep(static_cast<useconds_t>(wait) * 1000);  // bytes stay in the line's queue
+            continue;
+        }
         pollfd pfd{master, POLLIN, 0};
         bool can_read = !o.line_rate || tokens >= 1.0;
         if (!can_read) {

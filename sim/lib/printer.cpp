@@ -186,7 +186,7 @@ bool parse_bank_cut(const std::string& text, BankCut::Action action, BankCut& ou
         error = "expected BANK:BYTES with BYTES at least 1, e.g. 1:5000";
         return false;
     }
-    if (second != std::string::npos && action == BankCut::hang_up) {
+    if (second != std::string::npos && action != BankCut::reset) {
         error = "no bytes after BANK:BYTES here";
         return false;
     }
@@ -438,6 +438,9 @@ bool Printer::cut_here(uint64_t now) {
     if (cut.action == BankCut::hang_up) {
         hung_up_ = true;
         event(now, "line hangs up " + where);
+    } else if (cut.action == BankCut::stall) {
+        stalled_ = true;
+        event(now, "printer stops reading " + where);
     } else {
         for (uint8_t g : cut.garbage)
             send(g, now);

@@ -68,15 +68,16 @@ struct Emulation {
 bool emulation_state_active(uint8_t state);
 
 // Something that happens in the middle of a bank, once `bytes` of its data have arrived:
-// the line goes away (the printer is switched off or unplugged), or the printer restarts,
-// sending `garbage` and nothing after it.
+// the line goes away (the printer is switched off or unplugged), the printer restarts,
+// sending `garbage` and nothing after it, or it stalls: it stops taking bytes off the line
+// (or the USB pipe) and stays silent, the line still there.
 struct BankCut {
-    enum Action { hang_up, reset } action = hang_up;
+    enum Action { hang_up, reset, stall } action = hang_up;
     uint32_t bank = 0;  // counted from 0 in sending order, like BankFault
     uint32_t bytes = 1;
     std::vector<uint8_t> garbage;
 };
-// Parses "BANK:BYTES" (hang_up) or "BANK:BYTES[:HEX,HEX...]" (reset; without bytes the
+// Parses "BANK:BYTES" (hang_up, stall) or "BANK:BYTES[:HEX,HEX...]" (reset; without bytes the
 // garbage is ff 00 55 aa). Returns false with `error` set.
 bool parse_bank_cut(const std::string& text, BankCut::Action action, BankCut& out,
                     std::string& error);
@@ -159,6 +160,9 @@ public:
     uint64_t bytes_received() const { return bytes_received_; }
     // The line went away (a BankCut of kind hang_up happened): the caller closes it.
     bool hung_up() const { return hung_up_; }
+    // The printer takes no more bytes (a BankCut of kind stall happened): the caller stops
+    // reading the line.
+    bool stalled() const { return stalled_; }
     // Commands outside the download: release requests, closing commands, emulation commands.
     uint32_t release_requests() const { return release_requests_; }
     uint32_t closing_commands() const { return closing_commands_; }
@@ -234,6 +238,7 @@ private:
     uint32_t check_failures_ = 0;
     uint64_t bytes_received_ = 0;
     bool hung_up_ = false;
+    bool stalled_ = false;
     std::vector<DownloadStats> stats_;
 
     std::vector<uint8_t> command_;  // a command outside the download, as far as received

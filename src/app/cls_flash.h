@@ -82,7 +82,7 @@ public:
     }
     int flash_last_error_msg(const char* name);
     // Set by start-up when it stopped the print spooler for this run (see restart_spooler).
-    bool spooler_stopped = false;
+    std::atomic<bool> spooler_stopped{false};
 
     // Catalogue texts, and catalogue texts used as formats with one argument. A text whose
     // conversions do not match the argument is shown literally.
@@ -169,6 +169,9 @@ public:
     // Set by the main page to stop a running procedure; the transfer looks at it between
     // bytes and banks, the procedure between its steps.
     std::atomic<bool> stop_requested{false};
+    // A signal that asked the whole process to end (0: none): every procedure, also one that
+    // starts later, stops and takes its failure ending.
+    std::atomic<int> end_signal{0};
 
 private:
     void vtrace(const char* format, va_list args);

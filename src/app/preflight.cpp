@@ -101,16 +101,32 @@ private:
     FileSystem& inner_;
 };
 
+// The spooler's state can be read; nothing can stop or start it, nor record a stop.
 class NoServices final : public Services {
 public:
-    explicit NoServices(const Services& inner) : spooler_(inner.has_spooler()) {}
-    SpoolerStop stop_spooler() override { return SpoolerStop::not_applicable; }
-    void start_spooler() override {}
-    bool has_spooler() const override { return spooler_; }
+    explicit NoServices(Services& inner) : inner_(inner) {}
+    ServiceAccess spooler_state(ServiceState& state) override {
+        return inner_.spooler_state(state);
+    }
+    bool stop_spooler(std::string& error) override { return refused(error); }
+    bool start_spooler(std::string& error) override { return refused(error); }
+    bool write_stop_record() override { return false; }
+    void clear_stop_record() override {}
+    bool stop_recorded() override { return false; }
 
 private:
-    bool spooler_;
+    static bool refused(std::string& error) {
+        error = "not during a check";
+        return false;
+    }
+    Services& inner_;
 };
+
+// A run stops the spooler (and waits for it) only where there is one and it runs.
+bool spooler_running(Services& services) {
+    ServiceState state = ServiceState::unknown;
+    return services.spooler_state(state) == ServiceAccess::opened && state == ServiceState::running;
+}
 
 // Records each key read, what it gave and whether the file has it. A run's write-backs stay
 // in memory, so the reads after them see what a run would see.
@@ -363,7 +379,7 @@ std::string selection_text(uint16_t mode) {
     return s.empty() ? "nothing" : s;
 }
 
-void report_run_mode(Report& r, const Cls_flash& cfg, bool uses_table, bool has_spooler) {
+void report_run_mode(Report& r, const Cls_flash& cfg, bool uses_table, bool spooler_runs) {
     r.line(strf("run mode %d, %s", cfg.flash_mode, mode_name(cfg.flash_mode)) +
            (cfg.end_page != 0 ? " (END_PAGE forces it)" : ""));
     switch (cfg.flash_mode) {
@@ -382,9 +398,9 @@ void report_run_mode(Report& r, const Cls_flash& cfg, bool uses_table, bool has_
             break;
     }
     if (cfg.port_type == COM_PORT && cfg.flash_mode != INTERACTIVE_MODE) {
-        r.line(has_spooler ? "  the print spooler is stopped before the run (5 s) and started "
-                             "again after it"
-                           : "  no print spooler to stop on this system");
+        r.line(spooler_runs ? "  the print spooler runs: it is stopped before the run (5 s) and "
+                              "started again after it"
+                            : "  no running print spooler to stop");
     }
     if (cfg.trace_on)
         r.line("  TRACE: FlashTrace.dbg is written");
@@ -779,7 +795,7 @@ PortState check_port(Report& r, Platform& platform, const Cls_flash& cfg) {
 
 // ---- the estimate ----
 
-void report_estimate(Report& r, const Cls_flash& cfg, const PortState& port, bool has_spooler,
+void report_estimate(Report& r, const Cls_flash& cfg, const PortState& port, bool spooler_runs,
                      const std::vector<ImageFile>& files) {
     const bool serial = cfg.port_type == COM_PORT;
     for (size_t i = 0; i < files.size(); ++i) {
@@ -808,7 +824,7 @@ void report_estimate(Report& r, const Cls_flash& cfg, const PortState& port, boo
                 waits += strf("%s%s %.1f s", waits.empty() ? "" : ", ", what, ms * times / 1000.0);
             };
             const uint64_t steps = p.steps.size();
-            if (serial && cfg.flash_mode != INTERACTIVE_MODE && has_spooler)
+            if (serial && cfg.flash_mode != INTERACTIVE_MODE && spooler_runs)
                 add("spooler stop", wait_ms::SPOOLER_STOP, 1);
             if (serial)
                 add("listening for a printer in download mode", wait_ms::FORCED_SYNC_PROBE, steps);
@@ -886,7 +902,8 @@ int preflight_check(Platform& platform, std::string& text) {
 
     r.heading("run");
     const bool uses_table = cfg.flash_mode != INTERACTIVE_MODE && cfg.conditional_table;
-    report_run_mode(r, cfg, uses_table, services.has_spooler());
+    const bool spooler = spooler_running(services);
+    report_run_mode(r, cfg, uses_table, spooler);
     const bool nothing = cfg.send_mode == 0;
     if (nothing && has_filename) {
         const char* text_nothing =
@@ -951,7 +968,7 @@ int preflight_check(Platform& platform, std::string& text) {
     r.heading(cfg.port_type == USB_PORT ? "estimate (USB)"
                                         : "estimate (data at the download speed, 10 bits a "
                                           "byte; the protocol's fixed waits apart)");
-    report_estimate(r, cfg, port, services.has_spooler(), images);
+    report_estimate(r, cfg, port, spooler, images);
 
     // Files that each fit some model, but no model in common: a mix-up in the table.
     std::string fits;

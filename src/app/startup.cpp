@@ -8,8 +8,8 @@
 
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
+#include "app/spooler.h"
 #include "app/toolkit.h"
-#include "protocol/run_timing.h"
 
 namespace vx {
 namespace {
@@ -34,23 +34,6 @@ void apply_toolkit_settings(Cls_flash& flash) {
     flash.read_port_settings();
 }
 
-void stop_spooler(Cls_flash& flash) {
-    switch (flash.platform.services.stop_spooler()) {
-        case SpoolerStop::manager_failed:
-            flash.trace_line("[FLASH][Winmain] Spooler Service fail\n");
-            break;
-        case SpoolerStop::stopped:
-            flash.platform.clock.sleep_ms(wait_ms::SPOOLER_STOP);
-            flash.spooler_stopped = true;
-            flash.trace_line("[FLASH][Winmain] Spooler Service Stopped\n");
-            break;
-        case SpoolerStop::not_applicable:  // no spooler here: nothing done, nothing to say
-        case SpoolerStop::service_failed:
-        case SpoolerStop::stop_refused:
-            break;
-    }
-}
-
 int run_silent(Cls_flash& flash, FlashWorker worker) {
     send_thread_args args;
     args.flash = &flash;
@@ -63,8 +46,7 @@ int run_silent(Cls_flash& flash, FlashWorker worker) {
         code = 0;
     }
     // Nothing else would start it again after a run without pages.
-    if (restart_spooler(flash))
-        flash.trace_line("[FLASH][Winmain] Spooler Service Restarted !\n");
+    restart_spooler(flash, "[FLASH][Winmain] ");
     if (code == 1)
         flash.ok_report(" OK - update firmware completed successfully ");
     return code;
@@ -99,8 +81,7 @@ int run_sheet(Cls_flash& flash, bool toolkit_launch, void* instance) {
     }
     // The main page restarts the spooler when it ends an unattended run; a sheet that closed
     // without that ending (it could not be shown) must not leave it stopped.
-    if (restart_spooler(flash))
-        flash.trace_line("[FLASH][Winmain] Spooler Service Restarted !\n");
+    restart_spooler(flash, "[FLASH][Winmain] ");
     return 1;
 }
 
@@ -113,14 +94,6 @@ std::string build_path(Platform& platform, const std::string& dir, const char* f
     return path;
 }
 
-bool restart_spooler(Cls_flash& flash) {
-    if (!flash.spooler_stopped)
-        return false;
-    flash.platform.services.start_spooler();
-    flash.spooler_stopped = false;
-    return true;
-}
-
 int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
                 void* instance) {
     return run_startup(flash, catalogue, command_line, instance, send_thread);
@@ -131,6 +104,8 @@ int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string
     Platform& platform = flash.platform;
     platform.files.remove("KO.txt");
     platform.files.remove("OK.txt");
+    // Before anything can fail: a spooler a killed run left stopped runs again.
+    const std::string recovered = recover_spooler(platform);
 
     const std::string line = command_line.substr(0, COMMAND_LINE_CHARS);
     const bool toolkit_launch = line.find("/tb") != std::string::npos;
@@ -154,6 +129,8 @@ int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string
     flash.instance = instance;
     flash.read_config();
     flash.trace_line("[FLASH][Winmain] Start - Ini Pathname = %s \n", flash.ini_path);
+    if (!recovered.empty())
+        flash.trace_line("%s", recovered.c_str());
     flash.read_port_settings();
 
     if (toolkit_launch && flash.flash_mode == INTERACTIVE_MODE)

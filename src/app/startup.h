@@ -23,9 +23,4 @@ int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string
 // two backslashes). Empty when the result would not fit in a 260-character path.
 std::string build_path(Platform& platform, const std::string& dir, const char* file);
 
-// Starts the print spooler again after a run for which start-up stopped it (a COM port
-// outside interactive mode); does nothing otherwise. Used by silent mode and the main page.
-// True when it asked for the start.
-bool restart_spooler(Cls_flash& flash);
-
 }  // namespace vx

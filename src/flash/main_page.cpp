@@ -6,7 +6,7 @@
 #include "app/about.h"
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
-#include "app/startup.h"
+#include "app/spooler.h"
 #include "protocol/bank_transfer.h"
 
 namespace vx {
@@ -157,7 +157,7 @@ void MainPage::start_procedure() {
     send_thread_args args;
     args.view = &view;
     args.flash = &flash_;
-    flash_.stop_requested = false;
+    flash_.stop_requested = flash_.end_signal.load() != 0;
     flash_.trace_line("[FLASH][main_page] Create Send_Thread\n");
     if (interactive())
         window_.enable_open(false);
@@ -195,8 +195,9 @@ bool MainPage::may_leave() {
 }
 
 // Asks the procedure to stop and waits for it to take its own failure ending (port closed,
-// cursor restored). Ending the thread from outside leaves the port and the transfer state as
-// they happen to be, so that is only the last resort.
+// cursor restored). The thread is never ended from outside: that could leave a lock held
+// (the trace's, the heap's) and the port in the middle of a write. A procedure still inside
+// one of its bounded waits keeps the page; the stop stands, and the user may ask again.
 bool MainPage::stop_procedure() {
     flash_.trace_line("[FLASH][main_page] Stop requested, waiting for the flash procedure\n");
     flash_.stop_requested = true;
@@ -211,19 +212,10 @@ bool MainPage::stop_procedure() {
         flash_.trace_line("[FLASH][main_page] Flash procedure stopped\n");
         return true;
     }
-
     flash_.trace_line(
-        "[FLASH][main_page] Flash procedure did not stop within %u ms: TerminateThread\n",
+        "[FLASH][main_page] Flash procedure still in a wait after %u ms: the page stays\n",
         static_cast<unsigned>(STOP_WAIT_MS));
-    if (!thread_.terminate()) {
-        flash_.flash_last_error_msg("TerminateThread");
-        return false;
-    }
-    // The thread is gone: release what its ending would have released, so the next run can
-    // open the port and the page stops showing the wait cursor.
-    flash_.close_port();
-    flash_.cursor_busy = 0;
-    return true;
+    return false;
 }
 
 bool MainPage::may_cancel() {
@@ -252,8 +244,8 @@ void MainPage::refresh_open() {
 
 void MainPage::on_close(int result) {
     flash_.trace_line("[FLASH][main_page] WM_CLOSE !\n");
-    if (flash_.port_type == COM_PORT && !interactive() && restart_spooler(flash_))
-        flash_.trace_line("[FLASH][main_page] Spooler Service Restarted !\n");
+    // Only a spooler start-up stopped (a serial port outside interactive mode) is started.
+    restart_spooler(flash_, "[FLASH][main_page] ");
 
     if (result == 1) {
         flash_.ok_report(" OK - update firmware completed successfully ");

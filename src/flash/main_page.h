@@ -15,8 +15,10 @@ class Cls_flash;
 constexpr int OPEN_COMMAND = 1;
 constexpr int START_COMMAND = 2;
 
-// How long the page waits for a procedure the user stopped before it ends the thread.
-constexpr uint32_t STOP_WAIT_MS = 5000;
+// How long the page waits for a procedure the user stopped. Every wait of the procedure is
+// bounded and the stop is looked at between them; the longest single one is a USB write that
+// runs into its limit and is then cancelled (about 7 s).
+constexpr uint32_t STOP_WAIT_MS = 10000;
 
 class MainPage {
 public:

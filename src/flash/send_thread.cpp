@@ -1,6 +1,7 @@
 // The flash procedure: open the port, identify the printer, choose the transfers from the
 // send mode and the model, run them, and end with a result.
 #include <cstring>
+#include <exception>
 #include <string>
 
 #include "app/cls_flash.h"
@@ -52,6 +53,12 @@ public:
         : f_(*args.flash), view_(args.view != nullptr ? *args.view : null_view_) {}
 
     int run();
+    // Something the procedure did not expect (out of memory, a library's exception): the
+    // failure ending all the same, so the port is closed and the page ends the run.
+    int unexpected(const char* what) {
+        f_.trace_line("[FLASH][send_thread] Unexpected failure: %s\n", what);
+        return download_failed();
+    }
 
 private:
     // Every ending: the KO line, the port closed, the cursor back, a text on the page, and
@@ -85,7 +92,11 @@ private:
     }
     int download_failed() { return end_run(0, KO_DOWNLOAD, Line::transfer, msg::ERROR_CAPTION); }
     int stopped() {
-        f_.trace_line("[FLASH][send_thread] Stopped by the user\n");
+        if (const int signal = f_.end_signal.load())
+            f_.trace_line("[FLASH][send_thread] Stopped: signal %d asks the process to end\n",
+                          signal);
+        else
+            f_.trace_line("[FLASH][send_thread] Stopped by the user\n");
         return download_failed();
     }
     bool stop_asked() const { return f_.stop_requested.load(); }
@@ -358,10 +369,16 @@ int send_thread(const send_thread_args& args) {
     if (args.flash == nullptr) {
         return 0;
     }
-    args.flash->stop_requested = false;
+    args.flash->stop_requested = args.flash->end_signal.load() != 0;
     args.flash->checked_image = {};  // every transfer of this run follows its own check
     Procedure procedure(args);
-    return procedure.run();
+    try {
+        return procedure.run();
+    } catch (const std::exception& e) {
+        return procedure.unexpected(e.what());
+    } catch (...) {
+        return procedure.unexpected("unknown exception");
+    }
 }
 
 }  // namespace vx

@@ -67,9 +67,6 @@ public:
     // Waits up to `ms` for the procedure to end, while the waiting window thread goes on
     // handling what the procedure sends it. True once it has ended.
     virtual bool wait(uint32_t ms) = 0;
-    // Ends the thread at once with exit code 0, as a last resort: none of the procedure's
-    // endings run. False (system error set) when that failed.
-    virtual bool terminate() = 0;
 };
 
 // The about page's window.

@@ -33,8 +33,10 @@ public:
     // False with the system's last error set.
     virtual bool get_timeouts(ParallelTimeouts& t) = 0;
     virtual bool set_timeouts(const ParallelTimeouts& t) = 0;
-    // One write of all `length` bytes, waited for without a limit of its own: the write
-    // time-outs end it. PARALLEL_DONE with `written`, or the system's error code.
+    // One write of all `length` bytes, ended by the write time-outs and waited for a little
+    // longer than they allow (a driver may ignore them): a write still outstanding then is
+    // cancelled and PARALLEL_TIMEOUT returned. PARALLEL_DONE with `written`, or the system's
+    // error code.
     virtual uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written) = 0;
     // One read of up to `count` bytes under the read time-outs, waited for at most
     // `wait_ms`. PARALLEL_DONE with `got` when it ended; PARALLEL_IO_INCOMPLETE when it was

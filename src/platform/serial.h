@@ -66,7 +66,9 @@ public:
     // a wait that gave up shows in last_purge_drain().
     virtual bool purge() = 0;
     virtual PurgeDrain last_purge_drain() const { return {}; }
-    // Synchronous write; `written` receives the count.
+    // Synchronous write, bounded: bytes the line has not taken within their time on it at
+    // the current speed plus WRITE_MARGIN_MS (serial_drain.h) fail the write, with the
+    // system's time-out error. `written` receives the count that went.
     virtual bool write(const uint8_t* data, uint32_t length, uint32_t& written) = 0;
     // Reads up to `length` bytes under the read time-outs in force.
     virtual bool read(uint8_t* data, uint32_t length, uint32_t& got) = 0;

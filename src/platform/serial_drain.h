@@ -1,6 +1,7 @@
-// The bounded wait of a purge for written bytes to leave a serial device. The systems' own
-// drains (tcdrain, FlushFileBuffers) wait without limit, and a device holding CTS low keeps
-// the bytes queued for ever; instead the output queue is polled against a deadline.
+// The bounded waits of a serial device for written bytes to leave it. The systems' own
+// drains (tcdrain, FlushFileBuffers) and blocking writes wait without limit, and a device
+// holding CTS low, or a printer that stopped reading, keeps the bytes queued for ever; so
+// every wait has a limit derived from the bytes' time on the line.
 #pragma once
 #include <algorithm>
 #include <cstdint>
@@ -10,6 +11,9 @@
 namespace vx {
 
 constexpr uint32_t DRAIN_MARGIN_MS = 500;
+// What a write allows beyond the bytes' time on the line: a printer may hold the line for a
+// moment (a flash sector erase), one that takes nothing for this long has stopped.
+constexpr uint32_t WRITE_MARGIN_MS = 5000;
 // A speed the device does not report counts as this.
 constexpr uint32_t DRAIN_FALLBACK_BAUD = 9600;
 // The longest pause between two looks at the queue.
@@ -31,6 +35,13 @@ constexpr uint64_t line_ms(uint32_t bytes, uint32_t baud, uint32_t bits_per_byte
 constexpr uint32_t drain_budget_ms(uint32_t bytes, uint32_t baud, uint32_t bits_per_byte) {
     return static_cast<uint32_t>(
         std::min<uint64_t>(line_ms(bytes, baud, bits_per_byte) + DRAIN_MARGIN_MS, UINT32_MAX));
+}
+
+// The limit of a write of `bytes` (plus those still queued before them).
+constexpr uint32_t write_limit_ms(uint64_t bytes, uint32_t baud, uint32_t bits_per_byte) {
+    const uint32_t capped = static_cast<uint32_t>(std::min<uint64_t>(bytes, UINT32_MAX));
+    return static_cast<uint32_t>(
+        std::min<uint64_t>(line_ms(capped, baud, bits_per_byte) + WRITE_MARGIN_MS, UINT32_MAX));
 }
 
 // Polls the output queue until it is empty or the budget of what it held at the start has

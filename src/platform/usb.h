@@ -21,19 +21,28 @@ struct UsbPrinterInfo {
     uint32_t port_number = 0;  // the "USBnn" number (0 to 255); only with has_port_number
 };
 
+// What a write that ran into its limit returns, on every system.
+constexpr uint32_t USB_WRITE_TIMED_OUT = 1460;
+
 // One open printer. Destruction cancels what is outstanding and closes both pipes.
 class UsbDevice {
 public:
     virtual ~UsbDevice() = default;
-    // One write of `length` bytes on the write pipe, waited for to completion. Returns 0 with
-    // `written` set, or the system's error code (`written` is 0 after a failed wait).
-    virtual uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written) = 0;
+    // One write of `length` bytes on the write pipe, waited for to completion or at most
+    // `timeout_ms`: a write still outstanding then is cancelled, and the cancel waited for
+    // within a limit of its own, before the call returns. Returns 0 with `written` set, or
+    // the system's error code (`written` is 0 after a failed or timed-out write).
+    virtual uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written,
+                           uint32_t timeout_ms) = 0;
     // One read request of `capacity` bytes on the read pipe, waited for up to `timeout_ms`.
     // A request that has not completed by then is cancelled before the call returns (bytes
     // that completed during the cancel are returned), so no request outlives the call.
     // Returns 0 with `got` set (0 after a time-out), or the system's error code with `got` 0.
     virtual uint32_t read(uint8_t* data, uint32_t capacity, uint32_t& got, uint32_t timeout_ms) = 0;
 };
+
+// What a listing can tell of a printer without taking it from anyone.
+enum class UsbProbe { free, kernel_driver, no_access };
 
 class UsbPrinters {
 public:
@@ -45,6 +54,11 @@ public:
     virtual bool list(std::vector<UsbPrinterInfo>& out) = 0;
     // Opens both pipes of the device; null on failure, with the system's last error set.
     virtual std::unique_ptr<UsbDevice> open(const UsbPrinterInfo& printer) = 0;
+    // Whether open() could reach the printer. Where opening takes the printer from a kernel
+    // driver, the probe does not open it that far.
+    virtual UsbProbe probe(const UsbPrinterInfo& printer) {
+        return open(printer) != nullptr ? UsbProbe::free : UsbProbe::no_access;
+    }
 };
 
 }  // namespace vx

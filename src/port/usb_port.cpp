@@ -16,6 +16,11 @@ namespace vx {
 namespace {
 
 constexpr uint32_t USB_REPLY_TIMEOUT_MS = 2000;
+// A write may take its bytes at the slowest rate a printer's bulk pipe has (a full-speed
+// pipe moves about 1000 bytes per ms) and a margin: one that takes nothing for this long has
+// stopped.
+constexpr uint32_t USB_SLOWEST_BYTES_PER_MS = 64;
+constexpr uint32_t USB_WRITE_MARGIN_MS = 5000;
 constexpr uint32_t USB_PURGE_TIMEOUT_MS = 1000;
 
 constexpr uint8_t OPEN_REQUEST = 0x02;
@@ -32,6 +37,10 @@ constexpr size_t ID_CHARS = 17;
 constexpr size_t MAX_PORT_NAME = 5;  // "USB" and two characters
 
 }  // namespace
+
+uint32_t usb_write_limit_ms(uint32_t length) {
+    return length / USB_SLOWEST_BYTES_PER_MS + USB_WRITE_MARGIN_MS;
+}
 
 bool match_hardware_id(const std::string& hardware_id) {
     std::string id = hardware_id;
@@ -152,6 +161,9 @@ int usb_port::usb_open(const char* port_name) {
     for (int attempt = 0; attempt < HANDSHAKE_ATTEMPTS; ++attempt) {
         uint8_t reply[1] = {};
         const int got = usb_write_read(&OPEN_REQUEST, 1, reply, 1, HANDSHAKE_REPLY_MS);
+        // What came in the answer's packet besides it (06 17) is no answer to anything the
+        // detection will ask: it must not be read as the printer's sync byte.
+        rx_pos_ = rx_end_ = 0;
         if (got == 1 && reply[0] == OPEN_ACK) {
             acknowledged_ = true;
             return 1;
@@ -173,9 +185,13 @@ uint32_t usb_port::usb_write(const uint8_t* data, uint32_t length, uint32_t& wri
     if (device_ == nullptr)
         return CANT_WRITE;
     written = 0;
-    const uint32_t error = device_->write(data, length, written);
-    if (error != 0)
+    const uint32_t error = device_->write(data, length, written, usb_write_limit_ms(length));
+    if (error != 0) {
+        // A pipe that took nothing in time will not take the close byte either.
+        if (error == USB_WRITE_TIMED_OUT)
+            acknowledged_ = false;
         return error;
+    }
     // A write that completes short has not delivered what the caller handed over.
     return written == length ? 0 : WRITE_FAULT;
 }

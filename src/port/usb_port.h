@@ -14,6 +14,9 @@ namespace vx {
 constexpr size_t USB_MAX_DEVICES = 10;
 constexpr uint32_t USB_READ_REQUEST = 2048;
 
+// The limit of one write of `length` bytes on the write pipe.
+uint32_t usb_write_limit_ms(uint32_t length);
+
 // True when the first string of a hardware id names a printer this program can flash: the 17
 // characters from the first "VID" (upper-cased) are one of the accepted ids.
 bool match_hardware_id(const std::string& hardware_id);

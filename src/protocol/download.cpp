@@ -63,6 +63,14 @@ private:
         f_.trace_line("%sStopped by the user\n", tag_);
         return true;
     }
+    // A byte the line did not take within its limit ends the transfer: the printer stopped.
+    bool sent(const uint8_t* byte) {
+        return f_.write_port(byte, 1, nullptr, 0) == 1 || write_failed();
+    }
+    bool write_failed() {
+        f_.trace_line("%sWRITE FAILED: the printer takes no more data\n", tag_);
+        return false;
+    }
     Outcome await_reply(uint32_t bank_counter, uint32_t bank_bytes);
     int fail() {
         f_.close_port();
@@ -165,17 +173,20 @@ bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
                     return false;
             }
             // One write per byte: the printer is paced by it.
-            f_.write_port(dst + i, 1, nullptr, 0);
+            if (!sent(dst + i))
+                return false;
         }
     }
 
     const uint32_t bank_bytes = bank_pages * PAGE_SIZE;
     const uint16_t check = bank_check_value(tx, bank_bytes);
     tx[bank_bytes] = static_cast<uint8_t>(check & 0xFF);
-    f_.write_port(tx + bank_bytes, 1, nullptr, 0);
+    if (!sent(tx + bank_bytes))
+        return false;
     f_.purge_port();
     tx[bank_bytes + 1] = static_cast<uint8_t>(check >> 8);
-    f_.write_port(tx + bank_bytes + 1, 1, nullptr, 0);
+    if (!sent(tx + bank_bytes + 1))
+        return false;
     f_.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
                   static_cast<unsigned>(tx[bank_bytes]), static_cast<unsigned>(tx[bank_bytes + 1]));
 
@@ -221,7 +232,10 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
                     f_.trace_line("%sRESEND BANK (%d bytes)\n", tag_,
                                   static_cast<int>(bank_bytes + 2));
                     f_.purge_port();
-                    f_.write_read_port(f_.tx_buffer.data(), bank_bytes + 2, nullptr, 0);
+                    if (f_.write_read_port(f_.tx_buffer.data(), bank_bytes + 2, nullptr, 0) <= 0) {
+                        write_failed();
+                        return Outcome::failed;
+                    }
                     deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
                     break;
                 default:

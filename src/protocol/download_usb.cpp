@@ -20,6 +20,8 @@ constexpr uint32_t USB_WRITE_UNIT = 4096;
 constexpr uint32_t FLUSH_READS = 20;
 constexpr uint32_t FLUSH_WAIT_MS = 500;
 constexpr uint32_t USB_REPLY_WAIT_MS = 60000;
+// A reply wait is made of reads this long, so that a stop is seen within one of them.
+constexpr uint32_t REPLY_SLICE_MS = 1000;
 constexpr uint32_t REPLY_CAPACITY = 2048;
 
 struct UsbTraits {
@@ -40,6 +42,7 @@ private:
     bool send_bank(const uint8_t* data, const BankWalk& walk);
     void flush_input();
     Outcome await_reply(uint32_t bank_counter, uint32_t bank_bytes);
+    int read_reply();
     bool stop_asked() {
         if (!f_.stop_requested.load(std::memory_order_relaxed))
             return false;
@@ -144,8 +147,10 @@ bool UsbBankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     const uint16_t check = bank_check_value(tx, bank_bytes);
     tx[bank_bytes] = static_cast<uint8_t>(check & 0xFF);
     tx[bank_bytes + 1] = static_cast<uint8_t>(check >> 8);
-    f_.write_port(tx + bank_bytes, 1, nullptr, 0);
-    f_.write_port(tx + bank_bytes + 1, 1, nullptr, 0);
+    // A check byte the pipe did not take ends the transfer: no reply can come.
+    if (f_.write_port(tx + bank_bytes, 1, nullptr, 0) == 0 ||
+        f_.write_port(tx + bank_bytes + 1, 1, nullptr, 0) == 0)
+        return false;
     f_.trace_line("%s##### CRC1 CRC2 sended ######\n", tag_);
 
     view_.computer_status(f_.get_message(msg::WAITING_CONFIRM));
@@ -159,19 +164,33 @@ bool UsbBankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
 void UsbBankTransfer::flush_input() {
     f_.trace_line("%sFLUSHING...\n", tag_);
     for (uint32_t i = 0; i < FLUSH_READS; ++i) {
-        const int got = f_.read_port_block(reply_, 1, FLUSH_WAIT_MS);
+        // Whole requests: all a packet brought goes at once, however many bytes it held.
+        const int got = f_.read_port_block(reply_, sizeof reply_, FLUSH_WAIT_MS);
         if (got <= 0)
             break;
         f_.trace_line("%s******* FLUSHED %d byte **********\n", tag_, got);
     }
 }
 
+// One reply wait of up to a minute, read in slices; it ends early when a stop is asked.
+int UsbBankTransfer::read_reply() {
+    Clock& clock = f_.platform.clock;
+    const uint64_t until = clock.now_ms() + USB_REPLY_WAIT_MS;
+    for (;;) {
+        const uint64_t now = clock.now_ms();
+        const uint32_t slice = static_cast<uint32_t>(
+            std::min<uint64_t>(REPLY_SLICE_MS, until > now ? until - now : 1));
+        const int got = f_.read_port_block(reply_, 1, slice);
+        if (got > 0 || clock.now_ms() >= until || f_.stop_requested.load())
+            return got;
+    }
+}
+
 UsbBankTransfer::Outcome UsbBankTransfer::await_reply(uint32_t bank_counter, uint32_t bank_bytes) {
-    constexpr uint32_t n = 1;
     uint32_t resends = 0;
     uint64_t deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
     for (;;) {
-        const int got = f_.read_port_block(reply_, n, USB_REPLY_WAIT_MS);
+        const int got = read_reply();
         if (got <= 0) {
             if (empty_waits_ >= MAX_RETRY) {
                 f_.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);

@@ -12,7 +12,7 @@ constexpr uint32_t AFTER_LAST_BANK = 500;
 constexpr uint32_t PRINTER_RESTART = 3000;  // after a transfer, while the printer restarts
 constexpr uint32_t STEP_PAUSE = 1000;       // between the steps of the three-step sequence
 constexpr uint32_t RESYNC_PROBE = 500;      // listening for the printer after a reconnect
-constexpr uint32_t SPOOLER_STOP = 5000;     // after stopping the print spooler
+constexpr uint32_t SPOOLER_STOP = 5000;     // the spooler lets the port go once it stopped
 }  // namespace wait_ms
 
 // The header's code for a download speed; false for a speed the printer does not know.

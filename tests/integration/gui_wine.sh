@@ -4,7 +4,8 @@
 # started from the toolbar, by a copy of the exe with DLLs planted beside it that must not
 # load; unattended runs that succeed (past a forged WM_CLOSE) and fail; leaving the page
 # during a download, answered No (the download goes on) and Yes (the procedure stops, the port
-# is released, no further bank reaches the printer). Screenshots of the pages are saved in
+# is released, no further bank reaches the printer), also while the printer takes no more
+# bytes. Screenshots of the pages are saved in
 # the Windows build folder (screenshots/).
 . "$(dirname "$0")/lib/harness.sh"
 vx_require
@@ -229,6 +230,10 @@ vx_case gui-unattended-ok
 vx_image --model 3 --kind fw --pages 16 --fw-end 0x2FFFF --seed 12  # flash pages 4-11
 vx_ini FILENAME=image.bin SEND_FW=1 FLASHMODE=1
 vx_sim_start --model 3 --line-rate 115200 --exit-after-downloads 1
+# A running spooler, stopped for the run and started again at its end (services live as
+# long as the Wine server: keep it up meanwhile).
+wineserver -p 120 >/dev/null 2>&1
+timeout 60 wine net start spooler >/dev/null 2>&1
 gui_start 120
 expect_drive "one page, no toolbar, boxes fixed" "sheet
 -1
@@ -245,7 +250,8 @@ vx_expect_rc 0
 vx_expect_file OK.txt
 vx_expect_no_file KO.txt
 vx_expect_pages image.bin 4 "4-11"
-vx_expect_trace "[FLASH][Winmain] Start with NOT Interactive Mode" \
+vx_expect_trace "[FLASH][Winmain] Spooler Service Stopped" \
+    "[FLASH][Winmain] Start with NOT Interactive Mode" \
     "[FLASH][main_page] Create Send_Thread" \
     "[FLASH][main_page] WM_CLOSE without a result: close request" \
     "[Cls_flash][download_com] END" "[FLASH][main_page] WM_CLOSE !" \
@@ -320,6 +326,26 @@ vx_expect_trace "[FLASH][main_page] Stop requested, waiting for the flash proced
 vx_check "the thread ended by itself (no forced end)" $?
 drive select:0 wait-page:10:0 >/dev/null
 expect_drive "the main page can start again" "0" page
+drive press:ok gone:20 >/dev/null
+gui_wait_exit
+vx_sim_stop
+vx_expect_rc 1
+
+# ---- answered Yes while the printer takes no more bytes: the stop ends in bounded time ----
+vx_case gui-leave-yes-stalled
+vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF --seed 16
+vx_ini FILENAME=image.bin SEND_FW=1 FLASHMODE=0
+vx_sim_start --model 3 --stall-in-bank 0:2000
+gui_start 120
+drive sheet:60 command:2 wait-text:30:1019:Sending sleep:1500 select:2 >/dev/null
+drive answer:yes:10 >/dev/null
+drive wait-page:15:2 >/dev/null
+vx_check "the sheet moves to the page asked for" $? "$(tail -1 driver.err)"
+holders=$(pty_holders)
+[ -z "$holders" ]
+vx_check "the port is released" $? "still held by: $holders"
+vx_expect_trace "[FLASH][main_page] Stop requested, waiting for the flash procedure" \
+    "[FLASH][main_page] Flash procedure stopped"
 drive press:ok gone:20 >/dev/null
 gui_wait_exit
 vx_sim_stop

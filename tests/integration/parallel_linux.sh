@@ -64,7 +64,7 @@ $(cat "$work/list.out")"
 # The machine's own serial ports: whatever is there, each line names a PORT value, a kind, a
 # device and a state; a port another program locks shows as busy.
 "$BUILD/vxflash" --list-ports >"$work/native.out" 2>/dev/null || fail "--list-ports failed"
-if grep -vqE '^(COM[0-9]+|/dev/tty(USB|ACM)[0-9]+|USB[0-9]{2,}|LPT[1-4]|\(no port number\)) +(serial|usb|parallel) +[^ ]+ +(free|busy|no access|busy or no access|free \(refused for downloads\))$' \
+if grep -vqE '^(COM[0-9]+|/dev/tty(USB|ACM)[0-9]+|USB[0-9]{2,}|LPT[1-4]|\(no port number\)) +(serial|usb|parallel) +[^ ]+ +(free|busy|no access|free \(held by the kernel printer driver\)|free \(refused for downloads\))$' \
     "$work/native.out"; then
     fail "unexpected --list-ports lines:
 $(cat "$work/native.out")"

@@ -201,7 +201,9 @@ public:
     std::deque<std::vector<uint8_t>> incoming;
     std::vector<std::vector<uint8_t>> writes;
     std::function<void(FakeUsbDevice&, const uint8_t*, uint32_t)> on_write;
-    uint32_t write_error = 0;        // returned by every write when set
+    uint32_t write_error = 0;   // returned by every write when set
+    bool write_stalls = false;  // every write runs into its time-out
+    std::vector<uint32_t> write_timeouts;
     uint32_t short_by = 0;           // writes complete this many bytes short
     uint32_t read_error = 0;         // returned by every read when set
     std::vector<uint32_t> requests;  // capacity of every read request
@@ -215,8 +217,14 @@ public:
         if (closed)
             *closed = true;
     }
-    uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written) override {
+    uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written,
+                   uint32_t timeout_ms) override {
         written = 0;
+        write_timeouts.push_back(timeout_ms);
+        if (write_stalls) {
+            clock_.now += timeout_ms;  // waited, then cancelled
+            return USB_WRITE_TIMED_OUT;
+        }
         if (write_error)
             return write_error;
         writes.emplace_back(data, data + length);
@@ -312,16 +320,55 @@ public:
     }
 };
 
+// A service manager with one spooler and the stop record, each call scriptable.
 class FakeServices : public Services {
 public:
-    SpoolerStop result = SpoolerStop::not_applicable;
+    ServiceAccess access = ServiceAccess::not_applicable;
+    ServiceState state = ServiceState::running;
+    bool stop_fails = false;
+    bool start_fails = false;
+    bool record_fails = false;
+    bool recorded = false;
     int stops = 0;
     int starts = 0;
-    SpoolerStop stop_spooler() override {
-        ++stops;
-        return result;
+    std::vector<std::string> calls;  // "state", "record", "stop", "start", "clear", in order
+
+    ServiceAccess spooler_state(ServiceState& s) override {
+        calls.push_back("state");
+        s = state;
+        return access;
     }
-    void start_spooler() override { ++starts; }
+    bool stop_spooler(std::string& error) override {
+        calls.push_back("stop");
+        ++stops;
+        if (stop_fails) {
+            error = "Access is denied.";
+            return false;
+        }
+        state = ServiceState::stopped;
+        return true;
+    }
+    bool start_spooler(std::string& error) override {
+        calls.push_back("start");
+        ++starts;
+        if (start_fails) {
+            error =
+                "The service did not respond to the start or control request in a timely fashion.";
+            return false;
+        }
+        state = ServiceState::running;
+        return true;
+    }
+    bool write_stop_record() override {
+        calls.push_back("record");
+        recorded = !record_fails;
+        return recorded;
+    }
+    void clear_stop_record() override {
+        calls.push_back("clear");
+        recorded = false;
+    }
+    bool stop_recorded() override { return recorded; }
 };
 
 class FakePrinters : public PrinterQueues {

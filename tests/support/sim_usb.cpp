@@ -4,7 +4,7 @@
 
 namespace vx::test {
 
-uint32_t SimUsbDevice::write(const uint8_t* data, uint32_t length, uint32_t& written) {
+uint32_t SimUsbDevice::write(const uint8_t* data, uint32_t length, uint32_t& written, uint32_t) {
     session_.write(data, length, clock_.now);
     written = length;
     return 0;

@@ -15,7 +15,8 @@ namespace vx::test {
 class SimUsbDevice : public UsbDevice {
 public:
     SimUsbDevice(FakeClock& clock, vxsim::UsbSession& session) : clock_(clock), session_(session) {}
-    uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written) override;
+    uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written,
+                   uint32_t timeout_ms) override;
     uint32_t read(uint8_t* data, uint32_t capacity, uint32_t& got, uint32_t timeout_ms) override;
 
 private:

@@ -104,37 +104,84 @@ TEST(StartupTest, SilentRunReturnsTheWorkersCode) {
     }
 }
 
-struct SpoolerCase {
-    SpoolerStop result;
-    const char* trace;  // lines after the first
-    uint64_t slept;
-    int starts;
-};
-
-TEST(StartupTest, SpoolerStopBeforeAnUnattendedSerialRun) {
-    const SpoolerCase cases[] = {
-        {SpoolerStop::not_applicable, "", 0, 0},
-        {SpoolerStop::manager_failed, "[12:34:56][FLASH][Winmain] Spooler Service fail\n", 0, 0},
-        {SpoolerStop::service_failed, "", 0, 0},
-        {SpoolerStop::stop_refused, "", 0, 0},
-        {SpoolerStop::stopped,
-         "[12:34:56][FLASH][Winmain] Spooler Service Stopped\n"
-         "[12:34:56][FLASH][Winmain] Spooler Service Restarted !\n",
-         5000, 1},
+// The spooler around an unattended serial run, over a fake service manager: stop only a
+// running spooler, record before stopping, restart only what this run stopped, trace what
+// happened, and make good at the next start what a killed run left stopped.
+TEST(StartupTest, SpoolerContract) {
+    const std::string w = "[12:34:56][FLASH][Winmain] Spooler Service ";
+    const std::string slow =
+        "The service did not respond to the start or control request in a timely fashion.";
+    struct Case {
+        const char* name;
+        ServiceAccess access;
+        ServiceState state;
+        bool record_fails, stop_fails, start_fails, recorded_before;
+        const char* port;
+        std::string trace;  // lines after the first
+        const char* calls;
+        bool recorded_after;
+        uint64_t slept;
     };
-    for (const SpoolerCase& c : cases) {
+    using A = ServiceAccess;
+    using S = ServiceState;
+    const Case cases[] = {
+        {"no spooler here", A::not_applicable, S::unknown, false, false, false, false, "COM1", "",
+         "state", false, 0},
+        {"no manager", A::manager_failed, S::unknown, false, false, false, false, "COM1",
+         w + "fail\n", "state", false, 0},
+        {"no service", A::service_failed, S::unknown, false, false, false, false, "COM1", "",
+         "state", false, 0},
+        {"stopped by someone else", A::opened, S::stopped, false, false, false, false, "COM1",
+         w + "not running: left as found\n", "state", false, 0},
+        {"stop pending", A::opened, S::pending, false, false, false, false, "COM1",
+         w + "not running: left as found\n", "state", false, 0},
+        {"stop refused", A::opened, S::running, false, true, false, false, "COM1", "",
+         "state record stop clear", false, 0},
+        {"record cannot be written", A::opened, S::running, true, false, false, false, "COM1",
+         w + "not stopped: the stop cannot be recorded\n", "state record", false, 0},
+        {"ordinary run", A::opened, S::running, false, false, false, false, "COM1",
+         w + "Stopped\n" + w + "Restarted !\n", "state record stop start clear", false, 5000},
+        {"restart fails", A::opened, S::running, false, false, true, false, "COM1",
+         w + "Stopped\n" + w + "restart failed: " + slow + "\n", "state record stop start", true,
+         5000},
+        {"left stopped by a killed run", A::opened, S::stopped, false, false, false, true, "USB01",
+         w + "stopped by an earlier run: restarted\n", "start clear", false, 0},
+        {"left stopped, restart fails", A::opened, S::stopped, false, false, true, true, "USB01",
+         w + "stopped by an earlier run: restart failed: " + slow + "\n", "start", true, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
         Startup s;
-        s.files(
-            "[GENERAL]\r\nFILENAME=a\r\nFLASHMODE=2\r\nTRACE=1\r\n[PORT SETTING]\r\nPORT=COM1\r\n");
-        s.fake.services.result = c.result;
+        s.files(std::string("[GENERAL]\r\nFILENAME=a\r\nFLASHMODE=2\r\nTRACE=1\r\n[PORT "
+                            "SETTING]\r\nPORT=") +
+                c.port + "\r\n");
+        FakeServices& sv = s.fake.services;
+        sv.access = c.access;
+        sv.state = c.state;
+        sv.record_fails = c.record_fails;
+        sv.stop_fails = c.stop_fails;
+        sv.start_fails = c.start_fails;
+        sv.recorded = c.recorded_before;
         EXPECT_EQ(s.run("vxflash.exe", 1), 1);
-        EXPECT_EQ(s.fake.services.stops, 1);
-        EXPECT_EQ(s.fake.services.starts, c.starts);
+        std::string calls;
+        for (const std::string& call : sv.calls)
+            calls += (calls.empty() ? "" : " ") + call;
+        EXPECT_EQ(calls, c.calls);
+        EXPECT_EQ(sv.recorded, c.recorded_after);
         EXPECT_EQ(s.fake.clock.slept, c.slept);
         s.flash.trace_on = false;
         std::string trace = read_lines(s.dir, "FlashTrace.dbg");
         EXPECT_EQ(trace.substr(trace.find('\n') + 1), c.trace);
     }
+
+    // The record is made good even by a start that goes no further than its first check.
+    Startup s;
+    s.fake.services.access = ServiceAccess::opened;
+    s.fake.services.state = ServiceState::stopped;
+    s.fake.services.recorded = true;
+    EXPECT_EQ(s.run(), 0);
+    EXPECT_EQ(s.fake.services.starts, 1);
+    EXPECT_FALSE(s.fake.services.recorded);
 }
 
 TEST(StartupTest, InteractiveRunDoesNotStopTheSpooler) {
@@ -209,7 +256,7 @@ TEST(StartupTest, SheetThatDidNotRun) {
         Startup s;
         s.files("[GENERAL]\r\nFILENAME=a\r\nTRACE=1\r\nFLASHMODE=" + std::to_string(c.mode) +
                 "\r\n[PORT SETTING]\r\nPORT=COM1\r\n");
-        s.fake.services.result = SpoolerStop::stopped;
+        s.fake.services.access = ServiceAccess::opened;
         s.fake.ui.sheet_result = c.sheet_result;
         EXPECT_EQ(s.run(), 1);
         ASSERT_EQ(s.fake.ui.boxes.size(), c.boxes);

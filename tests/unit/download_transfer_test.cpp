@@ -465,15 +465,22 @@ TEST_F(TransferTest, MissingImageLeavesThePortOpen) {
 
 // A stop asked by the main page ends the transfer at the next check: inside a bank after at
 // most one bank-bar step of bytes, or before the next bank; the port is closed either way.
-TEST_F(TransferTest, StopRequestEndsTheTransfer) {
+// A stop request, or a line that takes no more bytes, ends the transfer at once with the
+// port closed.
+TEST_F(TransferTest, StopRequestOrStalledLineEndsTheTransfer) {
     struct Case {
         const char* name;
         size_t stop_after_writes;  // 0: stop asked while waiting for the first reply
         size_t max_bytes_sent;
+        bool stall;  // the line takes no more bytes instead of the stop request
+        const char* trace;
     };
+    const char* stopped = "[Cls_flash][download_com] Stopped by the user\n";
     const Case cases[] = {
-        {"inside_first_bank", 5000, 5000 + 2048},
-        {"between_banks", 0, bank_bytes(4)},
+        {"inside_first_bank", 5000, 5000 + 2048, false, stopped},
+        {"between_banks", 0, bank_bytes(4), false, stopped},
+        {"line_stalls", 6500, 6500, true,
+         "[Cls_flash][download_com] WRITE FAILED: the printer takes no more data\n"},
     };
     for (const Case& c : cases) {
         sim = {};
@@ -487,8 +494,10 @@ TEST_F(TransferTest, StopRequestEndsTheTransfer) {
             auto take = dev.on_write;
             dev.on_write = [&, take](FakeSerialDevice& d, const uint8_t* p, uint32_t n) {
                 take(d, p, n);
-                if (write_calls.size() == c.stop_after_writes)
-                    flash->stop_requested = true;
+                if (write_calls.size() == c.stop_after_writes) {
+                    d.write_fails = c.stall;
+                    flash->stop_requested = !c.stall;
+                }
             };
         } else {
             dev.on_read = [&](FakeSerialDevice&, uint32_t) { flash->stop_requested = true; };
@@ -498,7 +507,7 @@ TEST_F(TransferTest, StopRequestEndsTheTransfer) {
         for (const Bytes& w : write_calls)
             sent += w.size();
         EXPECT_LE(sent, c.max_bytes_sent) << c.name;
-        EXPECT_TRUE(trace_has("[Cls_flash][download_com] Stopped by the user\n")) << c.name;
+        EXPECT_TRUE(trace_has(c.trace)) << c.name;
         EXPECT_FALSE(flash->port_open()) << c.name;
     }
 }

@@ -73,8 +73,6 @@ public:
     // Runs during wait(); answers whether the procedure has ended by then.
     std::function<bool(uint32_t)> on_wait = [](uint32_t) { return false; };
     std::vector<uint32_t> waits;
-    bool terminate_ok = true;
-    int terminations = 0;
 
     bool start(ProcedureEntry e, const send_thread_args& a) override {
         if (start_fails)
@@ -91,13 +89,6 @@ public:
         if (on_wait(ms))
             current = State::ended;
         return current == State::ended;
-    }
-    bool terminate() override {
-        ++terminations;
-        if (!terminate_ok)
-            return false;
-        current = State::ended;
-        return true;
     }
 };
 

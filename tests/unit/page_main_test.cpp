@@ -303,39 +303,35 @@ struct GuardCase {
     State state;
     int answer;
     bool ends_when_asked;  // the procedure honours the stop within the wait
-    bool terminate_ok;
     bool allowed;
     size_t boxes;
-    int terminations;
     const char* trace_after;  // trace lines after "PSN_KILLACTIVE !"
 };
 
+// The thread is never ended from outside: a procedure that does not end within the wait
+// keeps the page, with the stop still asked.
 TEST(MainPageGuard, LeaveGuard) {
     const std::string stopped =
         "[FLASH][main_page] Stop requested, waiting for the flash procedure\n"
         "[FLASH][main_page] Flash procedure stopped\n";
-    const std::string forced =
+    const std::string still =
         "[FLASH][main_page] Stop requested, waiting for the flash procedure\n"
-        "[FLASH][main_page] Flash procedure did not stop within 5000 ms: TerminateThread\n";
+        "[FLASH][main_page] Flash procedure still in a wait after 10000 ms: the page stays\n";
     const GuardCase cases[] = {
-        {"unattended", 1, State::running, ANSWER_YES, true, true, false, 0, 0, ""},
-        {"no procedure yet", 0, State::none, ANSWER_YES, true, true, true, 0, 0, ""},
-        {"procedure ended", 0, State::ended, ANSWER_YES, true, true, true, 0, 0, ""},
-        {"state unknown", 0, State::unknown, ANSWER_YES, true, true, false, 1, 0, ""},
-        {"answered no", 0, State::running, ANSWER_NO, true, true, false, 1, 0, ""},
-        {"answered yes, stops", 0, State::running, ANSWER_YES, true, true, true, 1, 0,
-         stopped.c_str()},
-        {"answered yes, never stops", 0, State::running, ANSWER_YES, false, true, true, 1, 1,
-         forced.c_str()},
-        {"termination fails", 0, State::running, ANSWER_YES, false, false, false, 2, 1,
-         forced.c_str()},
+        {"unattended", 1, State::running, ANSWER_YES, true, false, 0, ""},
+        {"no procedure yet", 0, State::none, ANSWER_YES, true, true, 0, ""},
+        {"procedure ended", 0, State::ended, ANSWER_YES, true, true, 0, ""},
+        {"state unknown", 0, State::unknown, ANSWER_YES, true, false, 1, ""},
+        {"answered no", 0, State::running, ANSWER_NO, true, false, 1, ""},
+        {"answered yes, stops", 0, State::running, ANSWER_YES, true, true, 1, stopped.c_str()},
+        {"answered yes, still in a wait", 0, State::running, ANSWER_YES, false, false, 1,
+         still.c_str()},
     };
     for (const GuardCase& c : cases) {
         SCOPED_TRACE(c.name);
         Page p(c.mode);
         p.thread.current = c.state;
         p.fake.ui.answer = c.answer;
-        p.thread.terminate_ok = c.terminate_ok;
         bool flag_seen_in_wait = false;
         int cursor_sets_in_wait = 0;
         p.thread.on_wait = [&](uint32_t) {
@@ -351,20 +347,19 @@ TEST(MainPageGuard, LeaveGuard) {
             EXPECT_EQ(p.fake.ui.boxes[0].text, "Q40");
             EXPECT_EQ(p.fake.ui.boxes[0].type, 0x34u);
         }
-        EXPECT_EQ(p.thread.terminations, c.terminations);
         const bool asked_to_stop =
             c.answer == ANSWER_YES && c.state == State::running && c.mode == 0;
         EXPECT_EQ(p.flash.stop_requested.load(), asked_to_stop);
         if (asked_to_stop) {
-            EXPECT_EQ(p.thread.waits, std::vector<uint32_t>{5000});
+            EXPECT_EQ(p.thread.waits, std::vector<uint32_t>{STOP_WAIT_MS});
             EXPECT_TRUE(flag_seen_in_wait);       // asked before waiting
             EXPECT_EQ(cursor_sets_in_wait, 1);    // with the wait cursor on
             EXPECT_EQ(p.fake.ui.cursor_sets, 2);  // and the old one back after
         } else {
             EXPECT_TRUE(p.thread.waits.empty());
         }
-        // After a forced end nothing of the thread's own ending ran: the page releases it.
-        EXPECT_EQ(p.flash.cursor_busy, c.terminations == 1 && c.terminate_ok ? 0u : 1u);
+        // The page touches nothing of the procedure's: its own ending restores the cursor.
+        EXPECT_EQ(p.flash.cursor_busy, 1u);
         EXPECT_EQ(p.trace(), std::string("[FLASH][main_page] PSN_KILLACTIVE !\n") + c.trace_after);
     }
 }

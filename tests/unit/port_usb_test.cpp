@@ -232,8 +232,10 @@ TEST(UsbRead, SilentPrinterCostsTheTimeOutAndLeavesNothingOutstanding) {
     EXPECT_EQ(dev.outstanding, 0);
 }
 
-TEST(UsbWrite, ShortOrFailedWriteIsAFailure) {
-    for (int kind = 0; kind < 3; ++kind) {
+// Every write has its limit; one that fails it (a stalled pipe) is a failed write, and the
+// close byte is not sent into the same stalled pipe.
+TEST(UsbWrite, ShortFailedOrStalledWriteIsAFailure) {
+    for (int kind = 0; kind < 4; ++kind) {
         UsbFixture f;
         f.fake.usb.devices = {printer("a", 1)};
         f.answer_handshake({0x06});
@@ -243,9 +245,30 @@ TEST(UsbWrite, ShortOrFailedWriteIsAFailure) {
             dev.short_by = 1;
         if (kind == 2)
             dev.write_error = 22;
+        dev.write_stalls = kind == 3;
         const Bytes page(4096, 0x5A);
+        const uint64_t before = f.fake.clock.now;
         EXPECT_EQ(f.flash.write_port(page.data(), 4096, nullptr, 0), kind == 0 ? 4096 : 0);
         EXPECT_EQ(f.flash.write_read_port(page.data(), 4096, nullptr, 0), kind == 0 ? 4096 : 0);
+        EXPECT_EQ(dev.write_timeouts.back(), usb_write_limit_ms(4096));
+        EXPECT_LE(f.fake.clock.now - before, 2u * usb_write_limit_ms(4096));
+        const size_t writes = dev.writes.size();
+        f.flash.close_port();
+        // A write error keeps the close byte (which then fails too), a stalled pipe does not.
+        EXPECT_EQ(f.fake.usb.writes.size(), writes + (kind <= 1 ? 1u : 0u)) << kind;
+    }
+    // The bytes that came with the handshake's answer are not left for the detection.
+    {
+        UsbFixture f;
+        f.fake.usb.devices = {printer("a", 1)};
+        f.fake.usb.configure = [](FakeUsbDevice& d) {
+            d.on_write = [](FakeUsbDevice& dev, const uint8_t*, uint32_t) {
+                dev.incoming.push_back({0x06, 0x17});
+            };
+        };
+        ASSERT_EQ(f.flash.open_port(1), 1);
+        EXPECT_TRUE(f.port().acknowledged());
+        EXPECT_EQ(f.port().surplus(), 0u);
     }
     // A closed port writes nothing.
     UsbFixture f;

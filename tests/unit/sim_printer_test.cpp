@@ -322,6 +322,7 @@ TEST(SimPrinter, CutsABankShortAfterItsBytes) {
         {"1:1:41,0x42", vxsim::BankCut::reset, {0x41, 0x42}, false},
         {"1:65536", vxsim::BankCut::hang_up, {}, true},   // the last data byte, before the check
         {"2:1", vxsim::BankCut::hang_up, {0x17}, false},  // no bank 2 in this download
+        {"1:5000", vxsim::BankCut::stall, {}, false},     // takes nothing more, line still up
     };
     for (const Case& c : cases) {
         vxsim::Config cfg;
@@ -338,6 +339,7 @@ TEST(SimPrinter, CutsABankShortAfterItsBytes) {
         h.send(bank_with_check(4, 4));
         EXPECT_EQ(h.wait(1000), c.sent) << c.text;
         EXPECT_EQ(h.printer.hung_up(), c.hung_up) << c.text;
+        EXPECT_EQ(h.printer.stalled(), c.action == vxsim::BankCut::stall) << c.text;
         // Only the first bank was programmed, and a cut printer stays quiet.
         EXPECT_EQ(h.printer.flash().size(), c.sent == Bytes{0x17} ? 8u : 4u) << c.text;
         h.send(CMD);

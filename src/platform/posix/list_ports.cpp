@@ -111,9 +111,12 @@ int list_ports(Platform& platform) {
     for (const UsbPrinterInfo& printer : printers) {
         const std::string port =
             printer.has_port_number ? usb_port_name(printer) : "(no port number)";
-        const bool free = platform.usb.open(printer) != nullptr;
+        // Probed without a claim: a claim would take the printer from usblp mid-job.
+        const UsbProbe state = platform.usb.probe(printer);
         line(port, "usb", printer.hardware_id.empty() ? printer.path : printer.hardware_id,
-             free ? "free" : "busy or no access");
+             state == UsbProbe::free            ? "free"
+             : state == UsbProbe::kernel_driver ? "free (held by the kernel printer driver)"
+                                                : "no access");
         ++listed;
     }
 

@@ -6,6 +6,8 @@
 #include <fcntl.h>
 #include <linux/parport.h>
 #include <linux/ppdev.h>
+#include <pthread.h>
+#include <signal.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
 #include <time.h>
@@ -13,8 +15,12 @@
 
 #include <cctype>
 #include <cerrno>
+#include <chrono>
+#include <condition_variable>
 #include <cstdlib>
+#include <mutex>
 #include <string>
+#include <thread>
 
 #include "platform/posix/posix_fd.h"
 #include "platform/posix/posix_platform.h"
@@ -22,6 +28,8 @@
 namespace vx {
 namespace {
 
+// How long a claim may wait for another driver to let the port go.
+constexpr uint32_t CLAIM_LIMIT_MS = 5000;
 // Between two attempts of a non-blocking request.
 constexpr long POLL_STEP_NS = 2 * 1000 * 1000;
 
@@ -73,6 +81,42 @@ int open_locked(const char* name) {
         return -1;
     }
     return fd;
+}
+
+// The claim sleeps while another driver holds the port, and only a signal ends that sleep:
+// a watchdog signals the claiming thread once the limit has passed (again and again, in case
+// a signal came just before the sleep began). EBUSY then, as for a port another program holds.
+bool claim_within(int fd, uint32_t limit_ms) {
+    static const int wake_signal = [] {
+        struct sigaction sa {};
+        sa.sa_handler = [](int) {};  // no SA_RESTART: the ioctl returns EINTR
+        sigemptyset(&sa.sa_mask);
+        sigaction(SIGRTMIN + 1, &sa, nullptr);
+        return SIGRTMIN + 1;
+    }();
+    std::mutex m;
+    std::condition_variable cv;
+    bool done = false;
+    const pthread_t claimer = pthread_self();
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> lock(m);
+        if (cv.wait_for(lock, std::chrono::milliseconds(limit_ms), [&] { return done; }))
+            return;
+        while (!done) {
+            pthread_kill(claimer, wake_signal);
+            cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return done; });
+        }
+    });
+    const int r = ioctl(fd, PPCLAIM);
+    const int error = errno;
+    {
+        std::lock_guard<std::mutex> lock(m);
+        done = true;
+    }
+    cv.notify_all();
+    watchdog.join();
+    errno = r == 0 ? 0 : error == EINTR ? EBUSY : error;
+    return r == 0;
 }
 
 class PpdevDevice final : public ParallelDevice {
@@ -149,13 +193,11 @@ private:
 
 class PpdevPorts final : public ParallelPorts {
 public:
-
     std::unique_ptr<ParallelDevice> open(const char* name) override {
         FileDescriptor fd(open_locked(name));
         if (fd.get() < 0)
             return nullptr;
-        // The claim waits while another driver on the same port holds it.
-        if (ioctl(fd.get(), PPCLAIM) != 0)
+        if (!claim_within(fd.get(), CLAIM_LIMIT_MS))
             return nullptr;
         int mode = IEEE1284_MODE_ECP;
         if (ioctl(fd.get(), PPNEGOT, &mode) != 0 || ioctl(fd.get(), PPSETMODE, &mode) != 0) {

@@ -19,4 +19,8 @@ ParallelPorts& posix_parallel();
 // the process exit code.
 int list_ports(Platform& platform);
 
+class Cls_flash;
+// From now on SIGTERM, SIGHUP and SIGINT end the run through its failure ending.
+void end_runs_on_signals(Cls_flash& flash);
+
 }  // namespace vx

@@ -66,8 +66,12 @@ public:
     explicit PosixSerialDevice(int fd) : fd_(fd) {}
     // Give up exclusive use before closing: on a pty whose other end stays open the flag
     // would outlive us and refuse the next open (the reopening between transfer steps).
+    // After a write that timed out, what the line still holds is dropped: a UART's close
+    // would wait up to its closing time (30 s) for a printer that stopped reading.
     ~PosixSerialDevice() override {
         ErrnoKeeper keep;
+        if (stalled_)
+            tcflush(fd_.get(), TCOFLUSH);
         ioctl(fd_.get(), TIOCNXCL);
     }
 
@@ -124,8 +128,13 @@ public:
         } else {
             tio.c_iflag &= ~static_cast<tcflag_t>(INPCK);
         }
-        // Bytes already written go out at the old speed before the line changes.
-        if (tcsetattr(fd_.get(), TCSADRAIN, &tio) != 0) {
+        // Bytes already written go out at the old speed before the line changes; a line
+        // that does not take them within their time fails the change instead of hanging.
+        if (drain_output().timed_out) {
+            errno = ETIMEDOUT;
+            return false;
+        }
+        if (tcsetattr(fd_.get(), TCSANOW, &tio) != 0) {
             return false;
         }
         saved_ = tio;
@@ -169,43 +178,46 @@ public:
     // be bounded, so TIOCOUTQ is polled instead; a pty reports 0, its bytes being with the
     // peer already.
     bool purge() override {
-        termios tio{};
-        if (tcgetattr(fd_.get(), &tio) != 0)
-            tio.c_cflag = CS8;  // and speed 0: the wait assumes the fallback speed
-        const tcflag_t size = tio.c_cflag & CSIZE;
-        const uint32_t data_bits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
-        const int fd = fd_.get();
-        last_drain_ = wait_for_drain(
-            [fd](uint32_t& n) {
-                int queued = 0;
-                if (ioctl(fd, TIOCOUTQ, &queued) != 0 || queued < 0)
-                    return false;
-                n = static_cast<uint32_t>(queued);
-                return true;
-            },
-            monotonic_ms,
-            [](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); },
-            speed_baud(cfgetospeed(&tio)),
-            frame_bits(data_bits, (tio.c_cflag & PARENB) != 0, (tio.c_cflag & CSTOPB) != 0));
-        return tcflush(fd, TCIFLUSH) == 0;
+        last_drain_ = drain_output();
+        return tcflush(fd_.get(), TCIFLUSH) == 0;
     }
     PurgeDrain last_purge_drain() const override { return last_drain_; }
 
+    // The descriptor is non-blocking: a full output queue is waited for with poll(), at
+    // most the time the queued and the remaining bytes need on the line plus a margin.
     bool write(const uint8_t* data, uint32_t length, uint32_t& written) override {
         written = 0;
+        uint64_t deadline = 0;
         while (written < length) {
             const ssize_t n = ::write(fd_.get(), data + written, length - written);
-            if (n < 0) {
-                if (errno == EINTR)
-                    continue;
-                if (errno == EAGAIN) {
-                    pollfd p{fd_.get(), POLLOUT, 0};
-                    ::poll(&p, 1, -1);
-                    continue;
-                }
+            if (n > 0) {
+                written += static_cast<uint32_t>(n);
+                continue;
+            }
+            if (n < 0 && errno == EINTR)
+                continue;
+            if (n < 0 && errno != EAGAIN)
+                return false;
+            const uint64_t now = monotonic_ms();
+            if (deadline == 0) {
+                const LineTiming line = line_timing();
+                deadline = now + write_limit_ms(uint64_t{queued_output()} + (length - written),
+                                                line.baud, line.frame_bits);
+            }
+            if (now >= deadline) {
+                stalled_ = true;
+                errno = ETIMEDOUT;
                 return false;
             }
-            written += static_cast<uint32_t>(n);
+            pollfd p{fd_.get(), POLLOUT, 0};
+            const int r = ::poll(&p, 1, static_cast<int>(std::min<uint64_t>(deadline - now, 1000)));
+            if (r < 0 && errno != EINTR)
+                return false;
+            if (r > 0 && (p.revents & POLLOUT) == 0 &&
+                (p.revents & (POLLERR | POLLHUP | POLLNVAL))) {
+                errno = EIO;  // the line went away
+                return false;
+            }
         }
         return true;
     }
@@ -277,12 +289,47 @@ public:
     }
 
 private:
+    struct LineTiming {
+        uint32_t baud = 0;
+        uint32_t frame_bits = 10;
+    };
+    // The line as last set, or as the device reports it.
+    LineTiming line_timing() const {
+        termios tio = saved_;
+        if (!have_saved_ && tcgetattr(fd_.get(), &tio) != 0)
+            tio.c_cflag = CS8;  // and speed 0: the waits assume the fallback speed
+        const tcflag_t size = tio.c_cflag & CSIZE;
+        const uint32_t data_bits = size == CS5 ? 5 : size == CS6 ? 6 : size == CS7 ? 7 : 8;
+        return {speed_baud(cfgetospeed(&tio)),
+                frame_bits(data_bits, (tio.c_cflag & PARENB) != 0, (tio.c_cflag & CSTOPB) != 0)};
+    }
+    // Bytes written and not yet sent; false when the device cannot say.
+    bool output_queue(uint32_t& n) const {
+        int queued = 0;
+        if (ioctl(fd_.get(), TIOCOUTQ, &queued) != 0 || queued < 0)
+            return false;
+        n = static_cast<uint32_t>(queued);
+        return true;
+    }
+    uint32_t queued_output() const {
+        uint32_t n = 0;
+        return output_queue(n) ? n : 0;
+    }
+    PurgeDrain drain_output() const {
+        const LineTiming line = line_timing();
+        return wait_for_drain(
+            [this](uint32_t& n) { return output_queue(n); }, monotonic_ms,
+            [](uint32_t ms) { std::this_thread::sleep_for(std::chrono::milliseconds(ms)); },
+            line.baud, line.frame_bits);
+    }
+
     FileDescriptor fd_;
     termios saved_{};
     bool have_saved_ = false;
     char evt_char_ = 0;
     ReadTimeouts timeouts_{};
     PurgeDrain last_drain_{};
+    bool stalled_ = false;  // a write timed out: the printer takes nothing more
 };
 
 // "COMn" (any letter case, as Windows device names) is /dev/ttyS(n-1).
@@ -340,7 +387,8 @@ private:
             errno = ENOENT;
             return nullptr;
         }
-        // Non-blocking so the open does not wait for carrier; cleared again below.
+        // Non-blocking so the open does not wait for carrier, and so that no write can
+        // block: every wait on the device goes through poll() with a limit.
         FileDescriptor fd(::open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
         if (fd.get() < 0) {
             return nullptr;
@@ -357,10 +405,6 @@ private:
             return nullptr;
         }
         if (ioctl(fd.get(), TIOCEXCL) != 0 && errno != ENOTTY && errno != EINVAL) {
-            return nullptr;
-        }
-        const int flags = fcntl(fd.get(), F_GETFL);
-        if (flags < 0 || fcntl(fd.get(), F_SETFL, flags & ~O_NONBLOCK) != 0) {
             return nullptr;
         }
         // Binary line, like a Windows port: no echo, no line editing, no character

@@ -6,8 +6,15 @@ namespace {
 // No print spooler service to stop here; start-up then says nothing about it.
 class PosixServices final : public Services {
 public:
-    SpoolerStop stop_spooler() override { return SpoolerStop::not_applicable; }
-    void start_spooler() override {}
+    ServiceAccess spooler_state(ServiceState& state) override {
+        state = ServiceState::unknown;
+        return ServiceAccess::not_applicable;
+    }
+    bool stop_spooler(std::string&) override { return false; }
+    bool start_spooler(std::string&) override { return true; }
+    bool write_stop_record() override { return false; }
+    void clear_stop_record() override {}
+    bool stop_recorded() override { return false; }
 };
 
 }  // namespace

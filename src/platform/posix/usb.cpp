@@ -8,7 +8,9 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <memory>
 #include <tuple>
+#include <vector>
 
 #include "platform/posix/posix_platform.h"
 
@@ -127,48 +129,71 @@ auto cabling_key(libusb_device* dev) {
                            libusb_get_device_address(dev));
 }
 
+// A transfer with the buffer it reads into or writes from. Both live on the heap and are
+// freed only once libusb gave the transfer back: one that a device never gives back is left
+// allocated on purpose, so nothing in flight ever points at freed memory.
+struct InFlight {
+    libusb_transfer* transfer = nullptr;
+    std::vector<uint8_t> buffer;
+    int completed = 0;
+};
+
 // One transfer on an endpoint, driven to its end: completion, or cancellation once
-// `timeout_ms` passed (0: no limit). Bytes that arrived before the cancel are counted.
+// `timeout_ms` passed and the cancel's own wait. `data` is copied in for OUT, out for IN.
+// Bytes that arrived before the cancel are counted.
 int run_transfer(libusb_device_handle* handle, uint8_t endpoint, uint8_t* data, int length,
                  uint32_t timeout_ms, int& transferred) {
     transferred = 0;
-    libusb_transfer* t = libusb_alloc_transfer(0);
-    if (t == nullptr)
+    auto job = std::make_unique<InFlight>();
+    job->transfer = libusb_alloc_transfer(0);
+    if (job->transfer == nullptr)
         return LIBUSB_ERROR_NO_MEM;
-    int completed = 0;
+    const bool in = (endpoint & LIBUSB_ENDPOINT_IN) != 0;
+    job->buffer.assign(static_cast<size_t>(std::max(length, 0)), 0);
+    if (!in && length > 0)
+        std::copy(data, data + length, job->buffer.begin());
     libusb_fill_bulk_transfer(
-        t, handle, endpoint, data, length,
-        [](libusb_transfer* done) { *static_cast<int*>(done->user_data) = 1; }, &completed, 0);
-    int r = libusb_submit_transfer(t);
+        job->transfer, handle, endpoint, job->buffer.data(), length,
+        [](libusb_transfer* done) { static_cast<InFlight*>(done->user_data)->completed = 1; },
+        job.get(), 0);
+    int r = libusb_submit_transfer(job->transfer);
     if (r != 0) {
-        libusb_free_transfer(t);
+        libusb_free_transfer(job->transfer);
         return r;
     }
     using clock = std::chrono::steady_clock;
     const auto deadline = clock::now() + std::chrono::milliseconds(timeout_ms);
     bool cancelled = false;
     auto cancel_deadline = clock::time_point::max();
-    while (!completed) {
+    while (!job->completed) {
         const auto now = clock::now();
-        if (!cancelled && timeout_ms != 0 && now >= deadline) {
-            libusb_cancel_transfer(t);
+        if (!cancelled && now >= deadline) {
+            libusb_cancel_transfer(job->transfer);
             cancelled = true;
             cancel_deadline = now + std::chrono::milliseconds(CANCEL_WAIT_MS);
         }
         if (cancelled && now >= cancel_deadline)
-            break;  // the device does not give it back; it is gone
+            break;
         timeval tv{0, 10000};
-        if (libusb_handle_events_timeout_completed(context().get(), &tv, &completed) != 0 &&
+        if (libusb_handle_events_timeout_completed(context().get(), &tv, &job->completed) != 0 &&
             cancelled)
             break;
     }
-    if (!completed) {
-        // Freeing a transfer still in flight is not allowed: leave it to the handle's close.
-        return LIBUSB_ERROR_NO_DEVICE;
+    if (!job->completed) {
+        // The device does not give it back: closing the handle takes it off libusb's list,
+        // and the kernel's; the memory it points at stays ours for good.
+        (void)job.release();
+        return LIBUSB_ERROR_TIMEOUT;
     }
+    libusb_transfer* t = job->transfer;
     transferred = t->actual_length;
+    if (in && transferred > 0)
+        std::copy(job->buffer.begin(), job->buffer.begin() + transferred, data);
     const libusb_transfer_status status = t->status;
     libusb_free_transfer(t);
+    // A write cut short by its time-out did not deliver what it was given.
+    if (!in && cancelled && status != LIBUSB_TRANSFER_COMPLETED)
+        return LIBUSB_ERROR_TIMEOUT;
     switch (status) {
         case LIBUSB_TRANSFER_COMPLETED:
         case LIBUSB_TRANSFER_CANCELLED:
@@ -195,12 +220,15 @@ public:
     LibusbPrinter(const LibusbPrinter&) = delete;
     LibusbPrinter& operator=(const LibusbPrinter&) = delete;
 
-    uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written) override {
+    uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written,
+                   uint32_t timeout_ms) override {
         int done = 0;
-        // libusb does not write through the buffer of an OUT transfer.
+        // An OUT transfer only reads from `data` (into its own copy).
         const int r = run_transfer(handle_, itf_.out, const_cast<uint8_t*>(data),
-                                   static_cast<int>(length), 0, done);
+                                   static_cast<int>(length), timeout_ms, done);
         written = r == 0 ? static_cast<uint32_t>(done) : 0;
+        if (r == LIBUSB_ERROR_TIMEOUT)
+            return USB_WRITE_TIMED_OUT;
         return r == 0 ? 0 : static_cast<uint32_t>(-r);
     }
     uint32_t read(uint8_t* data, uint32_t capacity, uint32_t& got, uint32_t timeout_ms) override {
@@ -249,21 +277,39 @@ public:
         return true;
     }
 
+    // Opening the device node detaches nothing; only a claim would.
+    UsbProbe probe(const UsbPrinterInfo& printer) override {
+        PrinterInterface itf;
+        libusb_device_handle* handle = open_node(printer, itf);
+        if (handle == nullptr)
+            return UsbProbe::no_access;
+        const bool attached = libusb_kernel_driver_active(handle, itf.number) == 1;
+        libusb_close(handle);
+        return attached ? UsbProbe::kernel_driver : UsbProbe::free;
+    }
+
     std::unique_ptr<UsbDevice> open(const UsbPrinterInfo& printer) override {
+        PrinterInterface itf;
+        libusb_device_handle* handle = open_node(printer, itf);
+        if (handle == nullptr)
+            return nullptr;
+        libusb_set_auto_detach_kernel_driver(handle, 1);
+        if (libusb_claim_interface(handle, itf.number) != 0) {
+            libusb_close(handle);
+            return nullptr;
+        }
+        return std::make_unique<LibusbPrinter>(handle, itf);
+    }
+
+private:
+    // The listed printer's device opened (not claimed), with its printer interface.
+    static libusb_device_handle* open_node(const UsbPrinterInfo& printer, PrinterInterface& itf) {
         DeviceList devices(context().get());
         for (size_t i = 0; i < devices.size(); ++i) {
-            PrinterInterface itf;
             if (port_path(devices[i]) != printer.path || !find_printer_interface(devices[i], itf))
                 continue;
             libusb_device_handle* handle = nullptr;
-            if (libusb_open(devices[i], &handle) != 0)
-                return nullptr;
-            libusb_set_auto_detach_kernel_driver(handle, 1);
-            if (libusb_claim_interface(handle, itf.number) != 0) {
-                libusb_close(handle);
-                return nullptr;
-            }
-            return std::make_unique<LibusbPrinter>(handle, itf);
+            return libusb_open(devices[i], &handle) == 0 ? handle : nullptr;
         }
         return nullptr;
     }

@@ -2,29 +2,17 @@
 // through the communications time-out calls, which the parallel port driver serves.
 #include <windows.h>
 
+#include <algorithm>
+
+#include "platform/win32/overlapped.h"
 #include "platform/win32/win32_handle.h"
 #include "platform/win32/win32_services.h"
 
 namespace vx {
 namespace {
 
-// An auto-reset event for one request, released with it.
-class RequestEvent {
-public:
-    RequestEvent() : event_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
-    ~RequestEvent() {
-        if (event_ != nullptr) {
-            LastErrorKeeper keep;
-            CloseHandle(event_);
-        }
-    }
-    RequestEvent(const RequestEvent&) = delete;
-    RequestEvent& operator=(const RequestEvent&) = delete;
-    HANDLE get() const { return event_; }
-
-private:
-    HANDLE event_;
-};
+// A write on a device that sets no write time-outs of its own.
+constexpr uint64_t DEFAULT_WRITE_LIMIT_MS = 5000;
 
 class Win32ParallelDevice final : public ParallelDevice {
 public:
@@ -52,63 +40,38 @@ public:
         return SetCommTimeouts(h(), &ct) != 0;
     }
 
+    // The device's write time-outs end the request; the wait has a limit all the same (a
+    // driver without them, or one that ignores them), a little longer than theirs.
     uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written) override {
         written = 0;
-        RequestEvent event;
-        if (event.get() == nullptr)
-            return GetLastError();
-        OVERLAPPED request{};
-        request.hEvent = event.get();
-        DWORD n = 0;
-        if (WriteFile(h(), data, length, &n, &request)) {
-            written = n;
-            return PARALLEL_DONE;
-        }
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING)
-            return error;
-        // The device's write time-outs end the request.
-        WaitForSingleObject(event.get(), INFINITE);
-        if (!GetOverlappedResult(h(), &request, &n, TRUE))
-            return GetLastError();
-        written = n;
+        ParallelTimeouts t;
+        if (!get_timeouts(t))
+            t = {};
+        const uint64_t own = uint64_t(t.write_multiplier) * length + t.write_constant;
+        const DWORD limit = static_cast<DWORD>(std::min<uint64_t>(
+            (own != 0 ? own : DEFAULT_WRITE_LIMIT_MS) + CANCEL_WAIT_MS, 0xFFFFFFFEu));
+        const OverlappedOutcome r =
+            run_overlapped(h(), Transfer::write, const_cast<uint8_t*>(data), length, limit);
+        if (r.timed_out)
+            return PARALLEL_TIMEOUT;
+        if (r.error != 0)
+            return r.error;
+        written = r.count;
         return PARALLEL_DONE;
     }
 
+    // Outstanding at the end of the wait: cancelled, its end awaited, what came counts.
     uint32_t read(uint8_t* data, uint32_t count, uint32_t& got, uint32_t wait_ms) override {
         got = 0;
-        RequestEvent event;
-        if (event.get() == nullptr)
-            return GetLastError();
-        OVERLAPPED request{};
-        request.hEvent = event.get();
-        DWORD n = 0;
-        if (ReadFile(h(), data, count, &n, &request)) {
-            got = n;
-            return PARALLEL_DONE;
+        const OverlappedOutcome r = run_overlapped(h(), Transfer::read, data, count, wait_ms);
+        if (r.timed_out) {
+            got = r.count;
+            return PARALLEL_IO_INCOMPLETE;
         }
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING)
-            return error;
-
-        const DWORD waited = WaitForSingleObject(event.get(), wait_ms);
-        DWORD outcome = PARALLEL_DONE;
-        if (waited == WAIT_OBJECT_0 || waited == WAIT_TIMEOUT) {
-            if (GetOverlappedResult(h(), &request, &n, FALSE)) {
-                got = n;
-                return PARALLEL_DONE;
-            }
-            outcome = GetLastError();
-            if (outcome != ERROR_IO_INCOMPLETE && outcome != ERROR_IO_PENDING)
-                return outcome;
-        } else {
-            outcome = GetLastError();
-        }
-        // Still outstanding: the buffer and the request record must not outlive this call.
-        CancelIo(h());
-        if (GetOverlappedResult(h(), &request, &n, TRUE))
-            got = n;
-        return outcome == ERROR_IO_PENDING ? PARALLEL_IO_PENDING : outcome;
+        if (r.error != 0)
+            return r.error;
+        got = r.count;
+        return PARALLEL_DONE;
     }
 
 private:
@@ -123,7 +86,6 @@ HANDLE open_port(const char* name) {
 
 class Win32Parallel final : public ParallelPorts {
 public:
-
     std::unique_ptr<ParallelDevice> open(const char* name) override {
         UniqueFileHandle handle = own_file_handle(open_port(name));
         if (!handle)

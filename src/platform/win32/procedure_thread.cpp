@@ -67,14 +67,4 @@ bool Win32ProcedureThread::wait(uint32_t ms) {
     }
 }
 
-bool Win32ProcedureThread::terminate() {
-    if (!thread_)
-        return true;
-    if (!TerminateThread(thread_.get(), 0))
-        return false;
-    // The end is asynchronous; the caller goes on to release what the thread held.
-    WaitForSingleObject(thread_.get(), 2000);
-    return true;
-}
-
 }  // namespace vx

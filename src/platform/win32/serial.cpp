@@ -57,7 +57,22 @@ public:
         }
         dcb_ = dcb;
         have_dcb_ = true;
-        return true;
+        return set_write_timeouts(dcb);
+    }
+
+    // Every write ends within the bytes' time on the line plus a margin, whatever the flow
+    // control does: the driver's write time-outs, from the line as it is now.
+    bool set_write_timeouts(const DCB& dcb) {
+        COMMTIMEOUTS ct{};
+        if (!GetCommTimeouts(h(), &ct)) {
+            return false;
+        }
+        const uint32_t bits =
+            frame_bits(dcb.ByteSize, dcb.Parity != NOPARITY, dcb.StopBits != ONESTOPBIT);
+        ct.WriteTotalTimeoutMultiplier =
+            std::max<DWORD>(1, static_cast<DWORD>(line_ms(1, dcb.BaudRate, bits)));
+        ct.WriteTotalTimeoutConstant = WRITE_MARGIN_MS;
+        return SetCommTimeouts(h(), &ct) != 0;
     }
 
     bool set_read_timeouts(const ReadTimeouts& t) override {
@@ -120,10 +135,15 @@ public:
     }
     PurgeDrain last_purge_drain() const override { return last_drain_; }
 
+    // A write that the time-outs cut short has failed.
     bool write(const uint8_t* data, uint32_t length, uint32_t& written) override {
         DWORD n = 0;
         const BOOL ok = WriteFile(h(), data, length, &n, nullptr);
         written = n;
+        if (ok && n < length) {
+            SetLastError(ERROR_TIMEOUT);
+            return false;
+        }
         return ok != 0;
     }
 
@@ -142,6 +162,8 @@ public:
         flag = prop.dwMaxBaud;
         return true;
     }
+
+    HANDLE handle() const { return handle_.get(); }
 
 private:
     HANDLE h() const { return handle_.get(); }
@@ -193,7 +215,13 @@ public:
             return nullptr;
         }
         last_failure_ = OpenFailure::none;
-        return std::make_unique<Win32SerialDevice>(std::move(handle));
+        auto port = std::make_unique<Win32SerialDevice>(std::move(handle));
+        // Bounded from the start: the line settings come later and bound it again.
+        DCB dcb{};
+        dcb.DCBlength = sizeof dcb;
+        if (GetCommState(port->handle(), &dcb))
+            port->set_write_timeouts(dcb);
+        return port;
     }
     OpenFailure last_open_failure() const override { return last_failure_; }
 

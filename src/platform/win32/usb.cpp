@@ -10,6 +10,7 @@
 #include <memory>
 #include <vector>
 
+#include "platform/win32/overlapped.h"
 #include "platform/win32/win32_handle.h"
 #include "platform/win32/win32_services.h"
 
@@ -78,21 +79,6 @@ bool port_number(HDEVINFO set, SP_DEVICE_INTERFACE_DATA& itf, uint32_t& number) 
     return found;
 }
 
-class Event {
-public:
-    Event() : handle_(CreateEventA(nullptr, FALSE, FALSE, nullptr)) {}
-    ~Event() {
-        if (handle_ != nullptr)
-            CloseHandle(handle_);
-    }
-    Event(const Event&) = delete;
-    Event& operator=(const Event&) = delete;
-    HANDLE get() const { return handle_; }
-
-private:
-    HANDLE handle_;
-};
-
 class Win32UsbPrinter final : public UsbDevice {
 public:
     Win32UsbPrinter(UniqueFileHandle write_pipe, UniqueFileHandle read_pipe)
@@ -102,76 +88,35 @@ public:
         CancelIo(read_pipe_.get());
     }
 
-    uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written) override {
+    // A write that the pipe did not take within its limit has failed, even if some of it
+    // went out before the cancel.
+    uint32_t write(const uint8_t* data, uint32_t length, uint32_t& written,
+                   uint32_t timeout_ms) override {
         written = 0;
-        Event done;  // each write has an event of its own
-        if (done.get() == nullptr)
-            return GetLastError();
-        OVERLAPPED ov{};
-        ov.hEvent = done.get();
-        DWORD n = 0;
-        if (WriteFile(write_pipe_.get(), data, length, &n, &ov)) {
-            written = n;
+        const OverlappedOutcome r = run_overlapped(write_pipe_.get(), Transfer::write,
+                                                   const_cast<uint8_t*>(data), length, timeout_ms);
+        if (r.error == 0 && !(r.timed_out && r.count < length)) {
+            written = r.count;
             return 0;
         }
-        const DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING)
-            return error;
-        if (WaitForSingleObject(done.get(), INFINITE) == WAIT_OBJECT_0 &&
-            GetOverlappedResult(write_pipe_.get(), &ov, &n, FALSE)) {
-            written = n;
-            return 0;
-        }
-        const DWORD failed = GetLastError();
-        // Nothing may still point at `ov` once we return.
-        CancelIo(write_pipe_.get());
-        GetOverlappedResult(write_pipe_.get(), &ov, &n, TRUE);
-        written = 0;
-        return failed != 0 ? failed : ERROR_GEN_FAILURE;
+        return r.timed_out ? USB_WRITE_TIMED_OUT : r.error;
     }
 
+    // A read still pending at its time-out is cancelled; bytes it brought meanwhile count.
     uint32_t read(uint8_t* data, uint32_t capacity, uint32_t& got, uint32_t timeout_ms) override {
         got = 0;
-        if (read_event_.get() == nullptr)
-            return ERROR_CANTREAD;
-        ResetEvent(read_event_.get());
-        OVERLAPPED ov{};
-        ov.hEvent = read_event_.get();
-        DWORD n = 0;
-        if (ReadFile(read_pipe_.get(), data, capacity, &n, &ov)) {
-            got = n;
+        const OverlappedOutcome r =
+            run_overlapped(read_pipe_.get(), Transfer::read, data, capacity, timeout_ms);
+        if (r.error == 0 || (r.timed_out && r.error == ERROR_OPERATION_ABORTED)) {
+            got = r.count;
             return 0;
         }
-        DWORD error = GetLastError();
-        if (error != ERROR_IO_PENDING)
-            return error;
-        const DWORD wait = WaitForSingleObject(read_event_.get(), timeout_ms);
-        if (wait == WAIT_OBJECT_0 || wait == WAIT_TIMEOUT) {
-            if (GetOverlappedResult(read_pipe_.get(), &ov, &n, FALSE)) {
-                got = n;
-                return 0;
-            }
-            error = GetLastError();
-            if (error != ERROR_IO_INCOMPLETE && error != ERROR_IO_PENDING)
-                return error;
-        } else {
-            error = GetLastError();
-        }
-        // Still pending: cancel it and wait until the driver gave the request back, so that
-        // it never writes into the buffer after we return. Bytes it brought meanwhile count.
-        CancelIo(read_pipe_.get());
-        if (GetOverlappedResult(read_pipe_.get(), &ov, &n, TRUE)) {
-            got = n;
-            return 0;
-        }
-        error = GetLastError();
-        return error == ERROR_OPERATION_ABORTED ? 0 : error;
+        return r.abandoned ? 0 : r.error;
     }
 
 private:
     UniqueFileHandle write_pipe_;
     UniqueFileHandle read_pipe_;
-    Event read_event_;
 };
 
 class Win32UsbPrinters final : public UsbPrinters {

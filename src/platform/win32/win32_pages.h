@@ -93,7 +93,6 @@ public:
     bool start(ProcedureEntry entry, const send_thread_args& args) override;
     State state() override;
     bool wait(uint32_t ms) override;
-    bool terminate() override;
 
 private:
     struct StartRecord;

@@ -184,6 +184,25 @@ vx_flash() {
     echo "   ($platform: exit $VX_RC after ${VX_ELAPSED_MS} ms)"
 }
 
+# vx_signal_later SECS SIGNAL: SIGNAL, SECS from now, to the Linux program of this run only
+# (found by its working directory and executable). vx_signal_done ends the waiting sender.
+vx_signal_later() {
+    (
+        sleep "$1"
+        for p in /proc/[0-9]*; do
+            [ "$(readlink "$p/cwd")" = "$VX_RUN" ] &&
+                [ "$(readlink "$p/exe")" = "$VX_BUILD_LINUX/vxflash" ] && kill "-$2" "${p#/proc/}"
+        done
+    ) &
+    VX_SIGNALLER=$!
+}
+vx_signal_done() {
+    [ -n "${VX_SIGNALLER:-}" ] || return 0
+    kill "$VX_SIGNALLER" 2>/dev/null
+    wait "$VX_SIGNALLER" 2>/dev/null
+    VX_SIGNALLER=""
+}
+
 vx_check() {  # description, status
     if [ "$2" -eq 0 ]; then
         VX_PASS=$((VX_PASS + 1))

@@ -103,6 +103,48 @@ usb_cases() {  # linux|wine
     grep -q "EV usb open without handshake (1b 6c)" p1.txt
     vx_check "no answer to the handshake: 1b 6c sent" $?
 
+    # A printer that stops taking bulk-out data in the middle of a bank: the write runs into
+    # its limit and is cancelled, and the run fails in bounded time. (The fake Windows driver
+    # sends a write's bytes inside its dispatch routine and cannot leave one pending; a
+    # Windows program gets no signals.)
+    if [ "$1" = linux ]; then
+        vx_case "usb-$1-stalled-pipe"
+        model3_image
+        vx_ini FILENAME=image.bin SEND_FW=1
+        usb_sim p1 --model 3 --stall-in-bank 0:20000
+        usb_flash USB01 p1
+        vx_expect_rc 0
+        vx_expect_ko "[Error 8] Download firmware Error."
+        vx_expect_no_file OK.txt
+        [ "$VX_ELAPSED_MS" -lt 30000 ] && grep -q "usb-mock: device 1: usblp attached" run.out
+        vx_check "ended within 30 s, usblp attached again" $? "after $VX_ELAPSED_MS ms"
+
+        # SIGTERM while the printer programs a bank: the failure ending, usblp given back.
+        vx_case "usb-$1-sigterm"
+        model3_image
+        vx_ini FILENAME=image.bin SEND_FW=1
+        usb_sim p1 --model 3 --program-ms 30000
+        vx_signal_later 8 TERM
+        usb_flash USB01 p1
+        vx_signal_done
+        vx_expect_rc 0
+        vx_expect_ko "[Error 8] Download firmware Error."
+        vx_expect_trace "[FLASH][send_thread] Stopped: signal 15 asks the process to end"
+        [ "$VX_ELAPSED_MS" -lt 14000 ] && grep -q "usb-mock: device 1: usblp attached" run.out
+        vx_check "ended within 6 s of the signal, usblp attached again" $? \
+            "after $VX_ELAPSED_MS ms; $(grep usb-mock run.out)"
+
+        # --list-ports names the printer without taking it from usblp, not even for a moment.
+        vx_case "usb-$1-list-ports"
+        usb_sim p1 --model 3
+        timeout -k 5 60 umockdev-wrapper "$MOCK" --device "$VX_RUN/p1.sock" -- \
+            "$VX_BUILD_LINUX/vxflash" --list-ports >run.out 2>&1
+        usb_sims_stop
+        grep -qE '^USB01 +usb +USB.VID_7A1E&PID_0030&REV_[0-9A-F]{4} +free \(held by the kernel printer driver\)$' run.out &&
+            grep -q "usb-mock: device 1: usblp attached, taken off 0 times" run.out
+        vx_check "listed as held by usblp, which keeps it" $? "$(cat run.out)"
+    fi
+
     vx_case "usb-$1-two-printers"
     model3_image
     vx_ini FILENAME=image.bin SEND_FW=1

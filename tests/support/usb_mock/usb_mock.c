@@ -6,8 +6,12 @@
  * Device k (from 1) sits on bus 1, port k, with vendor 0x7A1E, product 0x0030 and one printer
  * interface (bulk OUT 0x01, bulk IN 0x82). Its URBs are answered here: an OUT URB goes to the
  * printer-sim socket as one frame (4-byte little-endian length, then the bytes) and completes
- * at once; an IN URB completes when the printer has sent something, with at most what it asks
- * for. PROGRAM runs under the emulation; its exit code is ours (125 on a set-up failure). */
+ * once the socket took the whole frame, so a printer that stops reading keeps it pending as a
+ * stalled pipe would (the socket's buffer is kept small for that); an IN URB completes when
+ * the printer has sent something, with at most what it asks for. The kernel's printer driver
+ * (usblp) holds each interface until a claim takes it off, and comes back when the program
+ * asks; at the end each device says whether usblp is attached. PROGRAM runs under the
+ * emulation; its exit code is ours (125 on a set-up failure). */
 #include <errno.h>
 #include <fcntl.h>
 #include <linux/ioctl.h>
@@ -28,6 +32,8 @@
 typedef struct {
     UMockdevIoctlData* urb;    /* the client's struct usbdevfs_urb */
     UMockdevIoctlData* buffer; /* its data buffer */
+    unsigned long seq;         /* submission order: OUT frames go out in it */
+    size_t sent;               /* OUT: bytes of the frame (length and data) sent so far */
 } Urb;
 
 typedef struct {
@@ -37,6 +43,10 @@ typedef struct {
     int n_in_flight;
     Urb discarded[MAX_URBS];
     int n_discarded;
+    unsigned long next_seq;
+    int broken;   /* an OUT frame was cut in the middle: the stream has lost its framing */
+    int detached; /* the kernel's printer driver (usblp) was taken off the interface */
+    int detaches; /* how often */
 } Device;
 
 static Device devices[MAX_DEVICES];
@@ -52,18 +62,37 @@ static Device* device_of(UMockdevIoctlClient* client) {
     return NULL;
 }
 
-static int send_all(int fd, const void* data, size_t n) {
-    const unsigned char* p = data;
-    while (n > 0) {
-        ssize_t w = send(fd, p, n, MSG_NOSIGNAL);
-        if (w < 0 && errno == EINTR)
-            continue;
+static int is_out(const Urb* u) {
+    return (((struct usbdevfs_urb*)u->urb->data)->endpoint & 0x80) == 0;
+}
+
+static size_t frame_size(const Urb* u) {
+    return 4 + (size_t)((struct usbdevfs_urb*)u->urb->data)->buffer_length;
+}
+
+/* Sends what the socket takes of the pending OUT frames, oldest first, without waiting. */
+static void push_out(Device* d) {
+    for (;;) {
+        Urb* next = NULL;
+        for (int i = 0; i < d->n_in_flight; ++i) {
+            Urb* u = &d->in_flight[i];
+            if (is_out(u) && u->sent < frame_size(u) && (next == NULL || u->seq < next->seq))
+                next = u;
+        }
+        if (next == NULL)
+            return;
+        const guint32 len = (guint32)(frame_size(next) - 4);
+        const unsigned char head[4] = {len & 0xFF, (len >> 8) & 0xFF, (len >> 16) & 0xFF,
+                                       (len >> 24) & 0xFF};
+        const unsigned char* from = next->sent < 4
+                                        ? head + next->sent
+                                        : (unsigned char*)next->buffer->data + (next->sent - 4);
+        const size_t n = next->sent < 4 ? 4 - next->sent : frame_size(next) - next->sent;
+        const ssize_t w = send(d->sock, from, n, MSG_NOSIGNAL | MSG_DONTWAIT);
         if (w <= 0)
-            return -1;
-        p += w;
-        n -= (size_t)w;
+            return; /* full (the printer stopped reading) or gone: it stays pending */
+        next->sent += (size_t)w;
     }
-    return 0;
 }
 
 static void drop(Urb* list, int* n, int i) {
@@ -84,9 +113,10 @@ static void finish_reap(UMockdevIoctlClient* client, Urb* u) {
     release(u);
 }
 
-/* Reaps the first URB that has finished: a discarded one, an OUT one (done at submit) or an
- * IN one for which the printer has bytes. */
+/* Reaps the first URB that has finished: a discarded one, an OUT one whose frame the socket
+ * took, or an IN one for which the printer has bytes. */
 static gboolean reap(Device* d, UMockdevIoctlClient* client) {
+    push_out(d);
     if (d->n_discarded > 0) {
         Urb u = d->discarded[0];
         drop(d->discarded, &d->n_discarded, 0);
@@ -98,7 +128,9 @@ static gboolean reap(Device* d, UMockdevIoctlClient* client) {
     for (int i = 0; i < d->n_in_flight; ++i) {
         Urb u = d->in_flight[i];
         struct usbdevfs_urb* urb = (struct usbdevfs_urb*)u.urb->data;
-        if ((urb->endpoint & 0x80) == 0) {
+        if (is_out(&u)) {
+            if (u.sent < frame_size(&u))
+                continue;
             urb->actual_length = urb->buffer_length;
             urb->status = 0;
             drop(d->in_flight, &d->n_in_flight, i);
@@ -140,17 +172,39 @@ static gboolean handle_ioctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* cl
             umockdev_ioctl_client_complete(client, 0, 0);
             break;
         }
+        case USBDEVFS_DISCONNECT_CLAIM: /* usblp goes, the interface is claimed */
+            d->detached = 1;
+            ++d->detaches;
+            umockdev_ioctl_client_complete(client, 0, 0);
+            break;
+        case USBDEVFS_IOCTL: { /* only USBDEVFS_CONNECT: usblp comes back */
+            g_autoptr(UMockdevIoctlData) io =
+                umockdev_ioctl_data_resolve(arg, 0, sizeof(struct usbdevfs_ioctl), NULL);
+            if (((struct usbdevfs_ioctl*)io->data)->ioctl_code != (int)USBDEVFS_CONNECT) {
+                umockdev_ioctl_client_complete(client, -1, ENOTTY);
+                break;
+            }
+            d->detached = 0;
+            umockdev_ioctl_client_complete(client, 0, 0);
+            break;
+        }
         case USBDEVFS_CLAIMINTERFACE:
-        case USBDEVFS_DISCONNECT_CLAIM: /* nothing to disconnect: a plain claim */
         case USBDEVFS_RELEASEINTERFACE:
         case USBDEVFS_CLEAR_HALT:
         case USBDEVFS_RESETEP:
             umockdev_ioctl_client_complete(client, 0, 0);
             break;
-        case USBDEVFS_GETDRIVER:
-            /* no kernel driver holds the emulated interface */
-            umockdev_ioctl_client_complete(client, -1, ENODATA);
+        case USBDEVFS_GETDRIVER: { /* usblp holds the interface unless it was taken off */
+            if (d->detached) {
+                umockdev_ioctl_client_complete(client, -1, ENODATA);
+                break;
+            }
+            g_autoptr(UMockdevIoctlData) drv =
+                umockdev_ioctl_data_resolve(arg, 0, sizeof(struct usbdevfs_getdriver), NULL);
+            strcpy(((struct usbdevfs_getdriver*)drv->data)->driver, "usblp");
+            umockdev_ioctl_client_complete(client, 0, 0);
             break;
+        }
         case USBDEVFS_SUBMITURB: {
             Urb u = {0};
             u.urb = umockdev_ioctl_data_resolve(arg, 0, sizeof(struct usbdevfs_urb), NULL);
@@ -163,18 +217,14 @@ static gboolean handle_ioctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* cl
             u.buffer =
                 umockdev_ioctl_data_resolve(u.urb, G_STRUCT_OFFSET(struct usbdevfs_urb, buffer),
                                             (gsize)urb->buffer_length, NULL);
-            if ((urb->endpoint & 0x80) == 0) {
-                guint32 len = (guint32)urb->buffer_length;
-                unsigned char head[4] = {len & 0xFF, (len >> 8) & 0xFF, (len >> 16) & 0xFF,
-                                         (len >> 24) & 0xFF};
-                if (send_all(d->sock, head, 4) != 0 ||
-                    send_all(d->sock, u.buffer->data, len) != 0) {
-                    release(&u);
-                    umockdev_ioctl_client_complete(client, -1, ENODEV);
-                    break;
-                }
+            if ((urb->endpoint & 0x80) == 0 && d->broken) {
+                release(&u);
+                umockdev_ioctl_client_complete(client, -1, ENODEV);
+                break;
             }
+            u.seq = d->next_seq++;
             d->in_flight[d->n_in_flight++] = u;
+            push_out(d);
             umockdev_ioctl_client_complete(client, 0, 0);
             break;
         }
@@ -193,7 +243,10 @@ static gboolean handle_ioctl(UMockdevIoctlBase* handler, UMockdevIoctlClient* cl
                 umockdev_ioctl_client_complete(client, -1, EINVAL);
                 break;
             }
-            d->discarded[d->n_discarded++] = d->in_flight[found];
+            Urb* u = &d->in_flight[found];
+            if (is_out(u) && u->sent > 0 && u->sent < frame_size(u))
+                d->broken = 1;
+            d->discarded[d->n_discarded++] = *u;
             drop(d->in_flight, &d->n_in_flight, found);
             umockdev_ioctl_client_complete(client, 0, 0);
             break;
@@ -295,6 +348,10 @@ int main(int argc, char** argv) {
             fprintf(stderr, "usb-mock: cannot reach %s\n", sockets[k - 1]);
             return 125;
         }
+        /* A few pages in flight at most, so a printer that stops reading stalls the pipe
+         * soon, as a real one would after its own small buffer. */
+        const int sndbuf = 16384;
+        setsockopt(devices[k - 1].sock, SOL_SOCKET, SO_SNDBUF, &sndbuf, sizeof sndbuf);
         if (add_device(bed, handler, k) != 0)
             return 125;
     }
@@ -312,8 +369,11 @@ int main(int argc, char** argv) {
     g_child_watch_add(pid, child_done, &child);
     g_main_loop_run(child.loop);
     g_main_loop_unref(child.loop);
-    for (int k = 0; k < n_devices; ++k)
+    for (int k = 0; k < n_devices; ++k) {
+        fprintf(stderr, "usb-mock: device %d: usblp %s, taken off %d times\n", k + 1,
+                devices[k].detached ? "detached" : "attached", devices[k].detaches);
         close(devices[k].sock);
+    }
     g_object_unref(handler);
     g_object_unref(bed);
     return child.status;

@@ -82,11 +82,6 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(20));
         return done_;
     }
-    // A thread cannot be ended from outside here; the user can ask again.
-    bool terminate() override {
-        errno = ENOTSUP;
-        return false;
-    }
     void join() {
         if (thread_.joinable())
             thread_.join();

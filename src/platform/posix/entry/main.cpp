@@ -139,5 +139,6 @@ int main(int argc, char** argv) {
     vx::Platform& p = vx::native_platform();
     static vx::MessageCatalogue catalogue(p);
     static vx::Cls_flash flash(p, catalogue);
+    vx::end_runs_on_signals(flash);
     return vx::run_startup(flash, catalogue, line, nullptr);
 }

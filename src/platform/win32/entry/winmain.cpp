@@ -58,5 +58,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
         return check_folder(p);
     static vx::MessageCatalogue catalogue(p);
     static vx::Cls_flash flash(p, catalogue);
+    vx::restart_spooler_at_session_end(flash);
     return vx::run_startup(flash, catalogue, GetCommandLineA(), instance);
 }
