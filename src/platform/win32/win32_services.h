@@ -30,7 +30,7 @@ class Cls_flash;
 // The port setup page's dialog procedure (dialog 103), and the flash context it works on,
 // given before the sheet runs (setup_page_dialog.cpp).
 void bind_setup_page(Cls_flash* flash);
-// Logoff, shutdown and a console's close start again a spooler this run stopped.
+// A console's close, logoff or shutdown starts again a spooler this run stopped.
 void restart_spooler_at_session_end(Cls_flash& flash);
 INT_PTR CALLBACK setup_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
 
