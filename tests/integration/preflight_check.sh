@@ -76,6 +76,9 @@ for pf in $(vx_platforms); do
         [ -n "$name" ] && [ "${name:0:1}" != "#" ] || continue
         ini=$(trim "$ini") action=$(trim "$action") port=$(trim "$port") rc=$(trim "$rc")
         lines=$(trim "$lines")
+        # Root opens an exclusively held pty all the same, and Wine's own lock on it is not
+        # seen in every run: the busy port is checked on Linux only.
+        [ "$pf-$name" = wine-busy-port ] && continue
         vx_case "$pf-$name"
         vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF --seed 3
         # shellcheck disable=SC2086

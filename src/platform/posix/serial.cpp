@@ -128,12 +128,10 @@ public:
         } else {
             tio.c_iflag &= ~static_cast<tcflag_t>(INPCK);
         }
-        // Bytes already written go out at the old speed before the line changes; a line
-        // that does not take them within their time fails the change instead of hanging.
-        if (drain_output().timed_out) {
-            errno = ETIMEDOUT;
-            return false;
-        }
+        // Bytes already written go out at the old speed before the line changes, within their
+        // time on the line: a line that holds them back longer does not stop the change (as
+        // on Windows, where the change does not wait at all) nor hang it.
+        drain_output();
         if (tcsetattr(fd_.get(), TCSANOW, &tio) != 0) {
             return false;
         }
