@@ -44,30 +44,30 @@ bool equals_ignoring_case(const std::string& a, const char* b) {
 
 void trace_nt(Cls_flash& flash, SystemInfo& system, const OsVersion& v) {
     if (v.major <= 4)
-        flash.trace_line("[FLASH][system] OS=Microsoft Windows NT\n");
+        flash.report.trace_line("[FLASH][system] OS=Microsoft Windows NT\n");
     else if (v.major == 5 && v.minor == 0)
-        flash.trace_line("[FLASH][system] OS=Microsoft Windows 2000\n");
+        flash.report.trace_line("[FLASH][system] OS=Microsoft Windows 2000\n");
     else if (v.major == 5 && v.minor == 1)
-        flash.trace_line("[FLASH][system] OS=Microsoft Windows XP\n");
+        flash.report.trace_line("[FLASH][system] OS=Microsoft Windows XP\n");
 
     std::string type;
     if (system.product_type(type) && type.size() < PRODUCT_TYPE_CHARS) {
         if (equals_ignoring_case(type, "WINNT"))
-            flash.trace_line("[FLASH][system] OS ProductType=Professional\n");
+            flash.report.trace_line("[FLASH][system] OS ProductType=Professional\n");
         else if (equals_ignoring_case(type, "LANMANNT"))
-            flash.trace_line("[FLASH][system] OS ProductType=Server\n");
+            flash.report.trace_line("[FLASH][system] OS ProductType=Server\n");
         else if (equals_ignoring_case(type, "SERVERNT"))
-            flash.trace_line("[FLASH][system] OS ProductType=Advanced Server\n");
+            flash.report.trace_line("[FLASH][system] OS ProductType=Advanced Server\n");
     }
 
     const int build = static_cast<int>(v.build & 0xFFFF);
     if (v.major > 4) {
-        flash.trace_line("[FLASH][system] OS Version=%s (Build %d)\n", v.service_pack.c_str(),
-                         build);
+        flash.report.trace_line("[FLASH][system] OS Version=%s (Build %d)\n",
+                                v.service_pack.c_str(), build);
     } else {
-        flash.trace_line("[FLASH][system] OS Version= %d.%d %s (Build %d)\n",
-                         static_cast<int>(v.major), static_cast<int>(v.minor),
-                         v.service_pack.c_str(), build);
+        flash.report.trace_line("[FLASH][system] OS Version= %d.%d %s (Build %d)\n",
+                                static_cast<int>(v.major), static_cast<int>(v.minor),
+                                v.service_pack.c_str(), build);
     }
 }
 
@@ -76,15 +76,15 @@ void trace_9x(Cls_flash& flash, const OsVersion& v) {
         return;
     const char second = v.service_pack.size() > 1 ? v.service_pack[1] : '\0';
     if (v.minor == 0) {
-        flash.trace_line("[FLASH][system] OS Microsoft Windows 95\n");
+        flash.report.trace_line("[FLASH][system] OS Microsoft Windows 95\n");
         if (second == 'C' || second == 'B')
-            flash.trace_line("[FLASH][system] OS ProductType=OSR2\n");
+            flash.report.trace_line("[FLASH][system] OS ProductType=OSR2\n");
     } else if (v.minor == 10) {
-        flash.trace_line("[FLASH][system] OS Microsoft Windows 98\n");
+        flash.report.trace_line("[FLASH][system] OS Microsoft Windows 98\n");
         if (second == 'A')
-            flash.trace_line("[FLASH][system] OS ProductType=SE\n");
+            flash.report.trace_line("[FLASH][system] OS ProductType=SE\n");
     } else if (v.minor == 90) {
-        flash.trace_line("[FLASH][system] OS Microsoft Windows ME\n");
+        flash.report.trace_line("[FLASH][system] OS Microsoft Windows ME\n");
     }
 }
 
@@ -104,7 +104,7 @@ int trace_os_version(Cls_flash& flash, SystemInfo& system) {
         return 0;
     switch (v.family) {
         case OsFamily::win32s:
-            flash.trace_line("Microsoft Win32s\n");
+            flash.report.trace_line("Microsoft Win32s\n");
             break;
         case OsFamily::windows9x:
             trace_9x(flash, v);
@@ -113,8 +113,8 @@ int trace_os_version(Cls_flash& flash, SystemInfo& system) {
             trace_nt(flash, system, v);
             break;
         case OsFamily::non_windows:
-            flash.trace_line("[FLASH][system] OS Version=%s (Build %d)\n", v.name.c_str(),
-                             static_cast<int>(v.build & 0xFFFF));
+            flash.report.trace_line("[FLASH][system] OS Version=%s (Build %d)\n", v.name.c_str(),
+                                    static_cast<int>(v.build & 0xFFFF));
             break;
         case OsFamily::other_windows:
             break;

@@ -2,20 +2,32 @@
 
 #include <new>
 
+#include "app/catalogue.h"
+#include "app/message_format.h"
+
 namespace vx {
 
-Cls_flash::Cls_flash(Platform& p, MessageCatalogue& c) : platform(p), catalogue(c) {
+Cls_flash::Cls_flash(Platform& p, MessageCatalogue& c) : platform(p), catalogue(c), report(p) {
     try {
         tx_buffer.assign(TX_BUFFER_SIZE, 0);
     } catch (const std::bad_alloc&) {
         // The run goes on; tx_buffer then stays empty and its users must check its size.
-        flash_last_error_msg("VirtualAlloc FAILED !");
+        report.flash_last_error_msg("VirtualAlloc FAILED !");
     }
 }
 
-Cls_flash::~Cls_flash() {
-    if (trace_file != nullptr)
-        std::fclose(trace_file);
+Cls_flash::~Cls_flash() = default;
+
+const char* Cls_flash::get_message(uint16_t id) const {
+    return catalogue.get_message(id);
+}
+
+std::string Cls_flash::message_int(uint16_t id, long long value) const {
+    return format_catalogue(get_message(id), {value});
+}
+
+std::string Cls_flash::message_str(uint16_t id, const char* value) const {
+    return format_catalogue(get_message(id), {value});
 }
 
 }  // namespace vx

@@ -13,15 +13,12 @@
 #include <vector>
 
 #include "app/constants.h"
+#include "app/run_config.h"
 #include "platform/main_view.h"
 #include "platform/platform.h"
 #include "port/port_backend.h"
-
-#if defined(__GNUC__)
-#define VX_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))
-#else
-#define VX_PRINTF(fmt_index, first_arg)
-#endif
+#include "report/reporter.h"
+#include "session/download_session.h"
 
 namespace vx {
 
@@ -43,25 +40,14 @@ public:
 
     Platform& platform;
     MessageCatalogue& catalogue;
-    void* instance = nullptr;
+    Reporter report;
+    RunConfig config;
+    DownloadSession session;
 
     // ---- configuration (app/config.cpp) ----
-    char ini_path[PATH_CHARS] = {};
-    char fw_filename[PATH_CHARS] = {};
-    int send_fw = 0, send_boot = 0, send_cg = 0, send_fpga = 0, keep_settings = 0;
-    uint16_t send_mode = 0;
-    int flash_mode = 0;
-    int ibm_emulation = 0;
-    bool trace_on = false;
-    bool conditional_table = false;
-    uint32_t begin_page = 0, end_page = 0, offset_page = 0, max_page = 0;
-    char port_name[PATH_CHARS] = {};
-    uint16_t port_type = COM_PORT;
     uint32_t line_baud = 0, config_baud = 0, send_baud = 0;
     uint8_t data_bits = 0, parity = 0, stop_bits = 0;
     int saved_parity = 0;
-    int toolkit_extra = 0;
-    bool virtual_com = false;
 
     void read_config();
     int read_port_settings();
@@ -70,17 +56,10 @@ public:
     void write_port_settings();
     void write_port_name(const char* name);
 
-    // ---- reporting (app/reporting.cpp) ----
-    std::FILE* trace_file = nullptr;
-    void trace_line(const char* format, ...) VX_PRINTF(2, 3);
-    void ko_report(const char* format, ...) VX_PRINTF(2, 3);
-    void ok_report(const char* format, ...) VX_PRINTF(2, 3);
-    int user_message(WindowHandle owner, const char* caption, const char* text, uint32_t type);
     int user_message(const MainPageView& view, const char* caption, const char* text,
                      uint32_t type) {
-        return user_message(view.box_owner(), caption, text, type);
+        return report.user_message(view.box_owner(), caption, text, type);
     }
-    int flash_last_error_msg(const char* name);
     // Set by start-up when it stopped the print spooler for this run (see restart_spooler).
     std::atomic<bool> spooler_stopped{false};
 
@@ -111,7 +90,6 @@ public:
     int check_wire();
 
     // ---- download-mode entry (protocol/detect.cpp) ----
-    int printer_model = 0;
     uint8_t sync_state = 1;
     int forced_sync = 0;
     int DetectPrinterModel();
@@ -120,31 +98,6 @@ public:
     int UpdateMustBeDone();
     int send_download_cmd(MainPageView& view);
     int disable_4722_emulation();
-
-    // ---- images (image/) ----
-    uint16_t start_fw = 0, end_fw = 0, start_FPGA = 0, end_FPGA = 0, start_cg = 0, end_cg = 0;
-    // Identification texts of a boot image; byte 8 always stays 0 so they print safely.
-    char boot_text_a[9] = {};
-    char boot_text_b[9] = {};
-    int CheckFwFile();
-    int CheckBootFile();
-    int _4ByteToPage(const uint8_t* bytes, uint16_t& page);
-    // 1 with the range set, 0 when the flags give no range for this model (nothing to send).
-    int set_BeginEndPage(uint16_t flags);
-    // Reads the whole image, a partial last page filled up with 0xFF; returns the size handed
-    // over (whole pages), 0 on failure (reported here).
-    uint32_t load_file2send(const char* file_name, std::vector<uint8_t>& image);
-    // The file as the last successful check saw it. The transfer reads the file again and
-    // sends it only when it still holds those bytes: a file replaced after its check is
-    // never sent unchecked.
-    struct CheckedImage {
-        bool valid = false;
-        std::string name;
-        uint64_t size = 0;
-        uint64_t digest = 0;
-    };
-    CheckedImage checked_image;
-    void remember_checked_image(const std::string& name, const std::vector<uint8_t>& bytes);
 
     // ---- header and transfer (protocol/) ----
     int send_header(MainPageView& view);
@@ -174,19 +127,11 @@ public:
     std::atomic<int> end_signal{0};
 
 private:
-    void vtrace(const char* format, va_list args);
-    // Appends a line to a result file; a refused file is reported on the console and traced.
-    void report_result(const char* file_name, const std::string& message);
-    std::mutex trace_mutex_;
     std::unique_ptr<PortBackend> port_;
     uint16_t port_kind_ = 0;
 };
 
 // The flash procedure; returns the thread's exit code (1 completed, 0 failed or refused).
 int send_thread(const send_thread_args& args);
-
-// The error box of flash_last_error_msg, shown in every run mode and never traced; for
-// callers without the flash context at hand. Returns 1.
-int system_error_box(Platform& platform, const char* name);
 
 }  // namespace vx

@@ -32,103 +32,107 @@ std::string decimal(int value) {
 
 void Cls_flash::read_config() {
     ProfileFile& ini = platform.profile;
-    port_name[0] = '\0';
-    fw_filename[0] = '\0';
-    if (ini.get_string(ini_path, GENERAL, "FILENAME", "", fw_filename, PATH_CHARS) == 0)
+    RunConfig& c = config;
+    const char* ini_path = c.ini_path;
+    c.port_name[0] = '\0';
+    c.fw_filename[0] = '\0';
+    if (ini.get_string(ini_path, GENERAL, "FILENAME", "", c.fw_filename, PATH_CHARS) == 0)
         return;
 
-    begin_page = ini.get_int(ini_path, INTERNAL, "BEGIN_PAGE", 0);
-    end_page = ini.get_int(ini_path, INTERNAL, "END_PAGE", 0);
-    offset_page = ini.get_int(ini_path, INTERNAL, "OFFSET_PAGE", 0);
-    send_fw = static_cast<int>(ini.get_int(ini_path, GENERAL, "SEND_FW", 1));
-    send_boot = static_cast<int>(ini.get_int(ini_path, GENERAL, "SEND_BOOT", 0));
-    send_cg = static_cast<int>(ini.get_int(ini_path, GENERAL, "SEND_CG", 0));
-    send_fpga = static_cast<int>(ini.get_int(ini_path, GENERAL, "SEND_FPGA", 0));
-    flash_mode = static_cast<int>(ini.get_int(ini_path, GENERAL, "FLASHMODE", 0));
-    ibm_emulation = static_cast<int>(ini.get_int(ini_path, GENERAL, "IBM_EMULATION", 0));
-    keep_settings = static_cast<int>(ini.get_int(ini_path, GENERAL, "KEEP_SETTINGS", 0));
+    session.begin_page = ini.get_int(ini_path, INTERNAL, "BEGIN_PAGE", 0);
+    session.end_page = ini.get_int(ini_path, INTERNAL, "END_PAGE", 0);
+    session.offset_page = ini.get_int(ini_path, INTERNAL, "OFFSET_PAGE", 0);
+    const int send_fw = static_cast<int>(ini.get_int(ini_path, GENERAL, "SEND_FW", 1));
+    const int send_boot = static_cast<int>(ini.get_int(ini_path, GENERAL, "SEND_BOOT", 0));
+    const int send_cg = static_cast<int>(ini.get_int(ini_path, GENERAL, "SEND_CG", 0));
+    const int send_fpga = static_cast<int>(ini.get_int(ini_path, GENERAL, "SEND_FPGA", 0));
+    report.set_mode(static_cast<int>(ini.get_int(ini_path, GENERAL, "FLASHMODE", 0)));
+    c.ibm_emulation = static_cast<int>(ini.get_int(ini_path, GENERAL, "IBM_EMULATION", 0));
+    c.keep_settings = static_cast<int>(ini.get_int(ini_path, GENERAL, "KEEP_SETTINGS", 0));
     config_baud = ini.get_int(ini_path, PORT_SETTING, "BAUD", 9800);
 
-    if (ini.get_string(ini_path, PORT_SETTING, "PORT", "", port_name, PATH_CHARS) == 0) {
+    if (ini.get_string(ini_path, PORT_SETTING, "PORT", "", c.port_name, PATH_CHARS) == 0) {
         ini.write_string(ini_path, PORT_SETTING, "PORT", "USB01");
-        ini.get_string(ini_path, PORT_SETTING, "PORT", "", port_name, PATH_CHARS);
+        ini.get_string(ini_path, PORT_SETTING, "PORT", "", c.port_name, PATH_CHARS);
     }
 
     send_baud = ini.get_int(ini_path, PORT_SETTING, "BAUD_SEND", 115200);
     parity = low8(ini.get_int(ini_path, PORT_SETTING, "PARITY", 0));
 
-    if (end_page != 0) {
+    if (session.end_page != 0) {
         // An explicit page range never runs silently or interactively.
-        send_mode = SEND_FREE;
-        flash_mode = 1;
-        keep_settings = 0;
+        c.send_mode = SEND_FREE;
+        report.set_mode(1);
+        c.keep_settings = 0;
     } else if (send_boot != 0) {
-        send_mode = SEND_BOOT;
+        c.send_mode = SEND_BOOT;
     } else {
         if (send_fw != 0)
-            send_mode |= SEND_FW;
+            c.send_mode |= SEND_FW;
         if (send_cg != 0)
-            send_mode |= SEND_CG;
-        if (keep_settings != 0)
-            send_mode |= KEEP_SETTINGS;
+            c.send_mode |= SEND_CG;
+        if (c.keep_settings != 0)
+            c.send_mode |= KEEP_SETTINGS;
         if (send_fpga != 0)
-            send_mode |= SEND_FPGA;
+            c.send_mode |= SEND_FPGA;
     }
 
-    trace_on = low8(ini.get_int(ini_path, GENERAL, "TRACE", 0)) != 0;
-    conditional_table = low8(ini.get_int(ini_path, GENERAL, "CONDITIONAL_TABLE", 0)) != 0;
-    virtual_com = low8(ini.get_int(ini_path, PORT_SETTING, "VIRTUAL_COM", 0)) != 0;
+    report.set_trace(low8(ini.get_int(ini_path, GENERAL, "TRACE", 0)) != 0);
+    c.conditional_table = low8(ini.get_int(ini_path, GENERAL, "CONDITIONAL_TABLE", 0)) != 0;
+    c.virtual_com = low8(ini.get_int(ini_path, PORT_SETTING, "VIRTUAL_COM", 0)) != 0;
 }
 
 int Cls_flash::read_port_settings() {
     ProfileFile& ini = platform.profile;
-    if (ini.get_string(ini_path, PORT_SETTING, "PORT", "", port_name, PATH_CHARS) == 0) {
-        ini.write_string(ini_path, PORT_SETTING, "PORT", "COM1");
-        ini.get_string(ini_path, PORT_SETTING, "PORT", "", port_name, PATH_CHARS);
+    if (ini.get_string(config.ini_path, PORT_SETTING, "PORT", "", config.port_name, PATH_CHARS) ==
+        0) {
+        ini.write_string(config.ini_path, PORT_SETTING, "PORT", "COM1");
+        ini.get_string(config.ini_path, PORT_SETTING, "PORT", "", config.port_name, PATH_CHARS);
     }
     // Case-sensitive on purpose: "usb01" or "lpt1" count as COM ports.
-    if (std::strncmp(port_name, "COM", 3) == 0) {
-        port_type = COM_PORT;
-    } else if (std::strncmp(port_name, "USB", 3) == 0) {
-        port_type = USB_PORT;
-    } else if (std::strncmp(port_name, "LPT", 3) == 0) {
-        port_type = LPT_PORT;
+    if (std::strncmp(config.port_name, "COM", 3) == 0) {
+        config.port_type = COM_PORT;
+    } else if (std::strncmp(config.port_name, "USB", 3) == 0) {
+        config.port_type = USB_PORT;
+    } else if (std::strncmp(config.port_name, "LPT", 3) == 0) {
+        config.port_type = LPT_PORT;
     } else {
-        port_type = COM_PORT;
+        config.port_type = COM_PORT;
     }
-    line_baud = ini.get_int(ini_path, PORT_SETTING, "BAUD", 9600);
-    data_bits = low8(ini.get_int(ini_path, PORT_SETTING, "SIZE", 8));
-    saved_parity = static_cast<int>(ini.get_int(ini_path, PORT_SETTING, "PARITY", 0));
-    stop_bits = low8(ini.get_int(ini_path, PORT_SETTING, "STOP", 1));
+    line_baud = ini.get_int(config.ini_path, PORT_SETTING, "BAUD", 9600);
+    data_bits = low8(ini.get_int(config.ini_path, PORT_SETTING, "SIZE", 8));
+    saved_parity = static_cast<int>(ini.get_int(config.ini_path, PORT_SETTING, "PARITY", 0));
+    stop_bits = low8(ini.get_int(config.ini_path, PORT_SETTING, "STOP", 1));
     return 1;
 }
 
 void Cls_flash::set_port_settings(const char* name, int baud, uint8_t bits, int parity_code,
                                   uint8_t stop, int extra) {
-    copy_text(port_name, name);
-    if (port_type != COM_PORT)
+    copy_text(config.port_name, name);
+    if (config.port_type != COM_PORT)
         return;
     line_baud = static_cast<uint32_t>(baud);
     data_bits = bits;
     saved_parity = parity_code;
     stop_bits = stop;
-    toolkit_extra = extra;
+    (void)extra;  // the toolkit's own field: kept in its registry, not in the run
 }
 
 void Cls_flash::write_port_settings() {
     ProfileFile& ini = platform.profile;
-    if (!ini.write_string(ini_path, PORT_SETTING, "PORT", port_name)) {
-        flash_last_error_msg(ini_path);
+    if (!ini.write_string(config.ini_path, PORT_SETTING, "PORT", config.port_name)) {
+        report.flash_last_error_msg(config.ini_path);
     }
-    ini.write_string(ini_path, PORT_SETTING, "BAUD", decimal(static_cast<int>(line_baud)).c_str());
-    ini.write_string(ini_path, PORT_SETTING, "SIZE", decimal(data_bits).c_str());
-    ini.write_string(ini_path, PORT_SETTING, "PARITY", decimal(saved_parity).c_str());
-    ini.write_string(ini_path, PORT_SETTING, "STOP", decimal(stop_bits).c_str());
+    ini.write_string(config.ini_path, PORT_SETTING, "BAUD",
+                     decimal(static_cast<int>(line_baud)).c_str());
+    ini.write_string(config.ini_path, PORT_SETTING, "SIZE", decimal(data_bits).c_str());
+    ini.write_string(config.ini_path, PORT_SETTING, "PARITY", decimal(saved_parity).c_str());
+    ini.write_string(config.ini_path, PORT_SETTING, "STOP", decimal(stop_bits).c_str());
 }
 
 void Cls_flash::write_port_name(const char* name) {
-    if (!platform.profile.write_string(ini_path, PORT_SETTING, "PORT", name ? name : "")) {
-        flash_last_error_msg(ini_path);
+    if (!platform.profile.write_string(config.ini_path, PORT_SETTING, "PORT", name ? name : "")) {
+        report.flash_last_error_msg(config.ini_path);
     }
 }
 

@@ -2,6 +2,8 @@
 #pragma once
 #include <cstdint>
 
+#include "report/run_mode.h"
+
 namespace vx {
 
 // send_mode bits
@@ -25,10 +27,6 @@ constexpr int KD5_ADF_L2_MODEL = 6;
 constexpr uint16_t COM_PORT = 1;
 constexpr uint16_t LPT_PORT = 2;
 constexpr uint16_t USB_PORT = 3;
-
-// flash_mode
-constexpr int INTERACTIVE_MODE = 0;
-constexpr int SILENT_MODE = 2;
 
 constexpr uint32_t PAGE_SIZE = 16384;
 constexpr uint32_t TX_BUFFER_SIZE = 65538;

@@ -334,7 +334,7 @@ void report_ranges(Report& r, const Cls_flash& cfg, bool& speed_ok) {
             strf("[PORT SETTING] BAUD_SEND=%u has no speed code (9600, 19200, 38400, 57600 "
                  "or 115200): every run stops at the download header",
                  static_cast<unsigned>(cfg.send_baud)));
-    if (cfg.port_type == COM_PORT) {
+    if (cfg.config.port_type == COM_PORT) {
         if (std::find(std::begin(LINE_SPEEDS), std::end(LINE_SPEEDS), cfg.line_baud) ==
             std::end(LINE_SPEEDS))
             r.warning(strf("[PORT SETTING] BAUD=%u is not a speed the setup page offers",
@@ -351,12 +351,13 @@ void report_ranges(Report& r, const Cls_flash& cfg, bool& speed_ok) {
                      "2 two stop bits",
                      unsigned(cfg.stop_bits)));
     }
-    const std::string kind = upper(std::string(cfg.port_name).substr(0, 3));
-    if ((kind == "USB" || kind == "LPT") && std::strncmp(cfg.port_name, kind.c_str(), 3) != 0)
+    const std::string kind = upper(std::string(cfg.config.port_name).substr(0, 3));
+    if ((kind == "USB" || kind == "LPT") &&
+        std::strncmp(cfg.config.port_name, kind.c_str(), 3) != 0)
         r.warning(
             strf("[PORT SETTING] PORT=%s is taken as a serial port: the kind is read from "
                  "\"USB\" or \"LPT\" in capitals",
-                 shown(cfg.port_name).c_str()));
+                 shown(cfg.config.port_name).c_str()));
 }
 
 const char* mode_name(int mode) {
@@ -380,9 +381,9 @@ std::string selection_text(uint16_t mode) {
 }
 
 void report_run_mode(Report& r, const Cls_flash& cfg, bool uses_table, bool spooler_runs) {
-    r.line(strf("run mode %d, %s", cfg.flash_mode, mode_name(cfg.flash_mode)) +
-           (cfg.end_page != 0 ? " (END_PAGE forces it)" : ""));
-    switch (cfg.flash_mode) {
+    r.line(strf("run mode %d, %s", cfg.report.mode(), mode_name(cfg.report.mode())) +
+           (cfg.session.end_page != 0 ? " (END_PAGE forces it)" : ""));
+    switch (cfg.report.mode()) {
         case INTERACTIVE_MODE:
             r.line("  the user starts the download and sees every message; exit code 1; the");
             r.line("  selection and the file below are what the main page offers first");
@@ -397,18 +398,18 @@ void report_run_mode(Report& r, const Cls_flash& cfg, bool uses_table, bool spoo
                 "  failure; read OK.txt (one line after success) or KO.txt (a line per failure)");
             break;
     }
-    if (cfg.port_type == COM_PORT && cfg.flash_mode != INTERACTIVE_MODE) {
+    if (cfg.config.port_type == COM_PORT && cfg.report.mode() != INTERACTIVE_MODE) {
         r.line(spooler_runs ? "  the print spooler runs: it is stopped before the run (5 s) and "
                               "started again after it"
                             : "  no running print spooler to stop");
     }
-    if (cfg.trace_on)
+    if (cfg.report.tracing())
         r.line("  TRACE: FlashTrace.dbg is written");
-    r.line(strf("selection: %s (send mode 0x%04x)", selection_text(cfg.send_mode).c_str(),
-                unsigned(cfg.send_mode)));
+    r.line(strf("selection: %s (send mode 0x%04x)", selection_text(cfg.config.send_mode).c_str(),
+                unsigned(cfg.config.send_mode)));
     if (uses_table)
         r.line("the printer's firmware release picks the image from [CONDITIONAL_TABLE]");
-    else if (cfg.conditional_table)
+    else if (cfg.config.conditional_table)
         r.line("CONDITIONAL_TABLE=1 has no effect in interactive mode");
 }
 
@@ -514,17 +515,20 @@ ModelPlan plan_for(Platform& walled, MessageCatalogue& catalogue, const Cls_flas
                    const std::string& name, const std::vector<uint8_t>& bytes, int model) {
     ModelPlan p;
     Cls_flash f(walled, catalogue);
-    f.flash_mode = SILENT_MODE;  // no box from a check
-    std::snprintf(f.fw_filename, sizeof f.fw_filename, "%s", name.c_str());
-    f.send_mode = cfg.send_mode;
-    f.begin_page = cfg.begin_page;
-    f.end_page = cfg.end_page;
-    f.offset_page = cfg.offset_page;
-    f.printer_model = model;
+    f.report.set_mode(SILENT_MODE);  // no box from a check
+    std::snprintf(f.config.fw_filename, sizeof f.config.fw_filename, "%s", name.c_str());
+    f.config.send_mode = cfg.config.send_mode;
+    f.session.begin_page = cfg.session.begin_page;
+    f.session.end_page = cfg.session.end_page;
+    f.session.offset_page = cfg.session.offset_page;
+    f.session.printer_model = model;
 
-    uint16_t flags = cfg.send_mode;
+    uint16_t flags = cfg.config.send_mode;
     const bool boot = (flags & SEND_BOOT) && !(flags & SEND_FREE);
-    p.valid = boot ? f.CheckBootFile() != 0 : f.CheckFwFile() != 0;
+    p.valid =
+        boot ? check_boot_file(f.session, f.report, f.platform.files, f.config.fw_filename) != 0
+             : check_firmware_file(f.session, f.report, f.platform.files, f.config.fw_filename,
+                                   f.config.send_mode) != 0;
     if (!p.valid) {
         const CheckOutcome o = boot ? check_boot_image(bytes.data(), bytes.size(), model).outcome
                                     : check_fw_image(bytes.data(), bytes.size(), model).outcome;
@@ -546,35 +550,36 @@ ModelPlan plan_for(Platform& walled, MessageCatalogue& catalogue, const Cls_flas
     }
     const uint64_t image_pages = pages_rounded_up(bytes.size());
     for (uint16_t step : range_steps(model, flags)) {
-        if (step != SEND_FREE && !f.set_BeginEndPage(step)) {
+        if (step != SEND_FREE && !set_transfer_range(f.session, f.report, step)) {
             p.why_not = "the selection gives no page range for this model";
             return p;
         }
-        if (f.end_page > f.max_page) {
+        if (f.session.end_page > f.session.max_page) {
             p.why_not = strf("end page %u lies beyond page %u, the highest the printer takes",
-                             unsigned(f.end_page), unsigned(f.max_page));
+                             unsigned(f.session.end_page), unsigned(f.session.max_page));
             return p;
         }
-        if (!header_can_say(model, f.begin_page, f.end_page)) {
+        if (!header_can_say(model, f.session.begin_page, f.session.end_page)) {
             p.why_not = strf("the download header of this model cannot name pages %u-%u",
-                             unsigned(f.begin_page), unsigned(f.end_page));
+                             unsigned(f.session.begin_page), unsigned(f.session.end_page));
             return p;
         }
-        if (f.end_page < f.begin_page ||
-            uint64_t(f.offset_page) + (f.end_page - f.begin_page + 1) > image_pages) {
+        if (f.session.end_page < f.session.begin_page ||
+            uint64_t(f.session.offset_page) + (f.session.end_page - f.session.begin_page + 1) >
+                image_pages) {
             p.why_not = strf(
                 "pages %u-%u from image page %u do not lie inside the image's %u "
                 "pages",
-                unsigned(f.begin_page), unsigned(f.end_page), unsigned(f.offset_page),
-                unsigned(image_pages));
+                unsigned(f.session.begin_page), unsigned(f.session.end_page),
+                unsigned(f.session.offset_page), unsigned(image_pages));
             return p;
         }
         StepPlan s;
         s.flags = step;
-        s.begin = f.begin_page;
-        s.end = f.end_page;
-        s.offset = f.offset_page;
-        s.pages = f.end_page - f.begin_page + 1;
+        s.begin = f.session.begin_page;
+        s.end = f.session.end_page;
+        s.offset = f.session.offset_page;
+        s.pages = f.session.end_page - f.session.begin_page + 1;
         s.banks = plan_banks(s.pages, s.begin).dw_n_block_of_64k;
         p.steps.push_back(s);
     }
@@ -608,7 +613,7 @@ void check_image(Report& r, Platform& walled, MessageCatalogue& catalogue, const
         if (file.models[m].valid)
             valid += (valid.empty() ? "" : ", ") + strf("%d", m);
     }
-    const bool boot = (cfg.send_mode & SEND_BOOT) && !(cfg.send_mode & SEND_FREE);
+    const bool boot = (cfg.config.send_mode & SEND_BOOT) && !(cfg.config.send_mode & SEND_FREE);
     r.line(strf("%s: %llu bytes; a valid %s image for model%s %s", title.c_str(),
                 static_cast<unsigned long long>(bytes.size()), boot ? "boot" : "firmware",
                 valid.find(',') != std::string::npos ? "s" : "",
@@ -736,17 +741,17 @@ bool check_usb_port(Report& r, Platform& platform, const char* port_name) {
 
 PortState check_port(Report& r, Platform& platform, const Cls_flash& cfg) {
     PortState s;
-    const std::string name = shown(cfg.port_name);
-    if (cfg.port_type == LPT_PORT) {
+    const std::string name = shown(cfg.config.port_name);
+    if (cfg.config.port_type == LPT_PORT) {
         r.problem(
             strf("PORT=%s is a parallel port: every run stops with [Error 11]", name.c_str()));
         return s;
     }
-    if (cfg.port_type == USB_PORT) {
-        s.ok = check_usb_port(r, platform, cfg.port_name);
+    if (cfg.config.port_type == USB_PORT) {
+        s.ok = check_usb_port(r, platform, cfg.config.port_name);
         return s;
     }
-    std::unique_ptr<SerialDevice> device = platform.serial.open(cfg.port_name);
+    std::unique_ptr<SerialDevice> device = platform.serial.open(cfg.config.port_name);
     if (device == nullptr) {
         switch (platform.serial.last_open_failure()) {
             case OpenFailure::not_found:
@@ -784,8 +789,8 @@ PortState check_port(Report& r, Platform& platform, const Cls_flash& cfg) {
         s.ok = false;
     }
     std::string queue;
-    if (cfg.flash_mode == INTERACTIVE_MODE &&
-        !port_used_by_printer(platform, cfg.port_name, queue)) {
+    if (cfg.report.mode() == INTERACTIVE_MODE &&
+        !port_used_by_printer(platform, cfg.config.port_name, queue)) {
         r.problem(strf("PORT=%s is used by the printer queue \"%s\": an interactive run refuses it",
                        name.c_str(), shown(queue).c_str()));
         s.ok = false;
@@ -797,7 +802,7 @@ PortState check_port(Report& r, Platform& platform, const Cls_flash& cfg) {
 
 void report_estimate(Report& r, const Cls_flash& cfg, const PortState& port, bool spooler_runs,
                      const std::vector<ImageFile>& files) {
-    const bool serial = cfg.port_type == COM_PORT;
+    const bool serial = cfg.config.port_type == COM_PORT;
     for (size_t i = 0; i < files.size(); ++i) {
         const ImageFile& file = files[i];
         if (std::any_of(files.begin(), files.begin() + long(i),
@@ -824,7 +829,7 @@ void report_estimate(Report& r, const Cls_flash& cfg, const PortState& port, boo
                 waits += strf("%s%s %.1f s", waits.empty() ? "" : ", ", what, ms * times / 1000.0);
             };
             const uint64_t steps = p.steps.size();
-            if (serial && cfg.flash_mode != INTERACTIVE_MODE && spooler_runs)
+            if (serial && cfg.report.mode() != INTERACTIVE_MODE && spooler_runs)
                 add("spooler stop", wait_ms::SPOOLER_STOP, 1);
             if (serial)
                 add("listening for a printer in download mode", wait_ms::FORCED_SYNC_PROBE, steps);
@@ -888,28 +893,28 @@ int preflight_check(Platform& platform, std::string& text) {
 
     MessageCatalogue catalogue(walled);
     Cls_flash cfg(walled, catalogue);
-    std::snprintf(cfg.ini_path, sizeof cfg.ini_path, "%s", ini.c_str());
+    std::snprintf(cfg.config.ini_path, sizeof cfg.config.ini_path, "%s", ini.c_str());
     cfg.read_config();
     cfg.read_port_settings();
     report_keys(r, profile, lines);
     bool speed_ok = true;
     report_ranges(r, cfg, speed_ok);
-    const bool has_filename = cfg.fw_filename[0] != '\0';
+    const bool has_filename = cfg.config.fw_filename[0] != '\0';
     if (!has_filename)
         r.problem(
             "[GENERAL] FILENAME is missing or empty: a run reads no other key of "
             "[GENERAL] and [INTERNAL] and has no image to send");
 
     r.heading("run");
-    const bool uses_table = cfg.flash_mode != INTERACTIVE_MODE && cfg.conditional_table;
+    const bool uses_table = cfg.report.mode() != INTERACTIVE_MODE && cfg.config.conditional_table;
     const bool spooler = spooler_running(services);
     report_run_mode(r, cfg, uses_table, spooler);
-    const bool nothing = cfg.send_mode == 0;
+    const bool nothing = cfg.config.send_mode == 0;
     if (nothing && has_filename) {
         const char* text_nothing =
             "nothing is selected to send (SEND_FW, SEND_CG, SEND_FPGA and "
             "SEND_BOOT are all 0)";
-        cfg.flash_mode == INTERACTIVE_MODE ? r.warning(text_nothing) : r.problem(text_nothing);
+        cfg.report.mode() == INTERACTIVE_MODE ? r.warning(text_nothing) : r.problem(text_nothing);
     }
 
     r.heading("flash.mes");
@@ -920,15 +925,15 @@ int preflight_check(Platform& platform, std::string& text) {
     r.heading("images");
     std::vector<ImageFile> images;
     bool table_ok = true;
-    if (cfg.conditional_table) {
-        if (!profile.has_section(cfg.ini_path, TABLE)) {
+    if (cfg.config.conditional_table) {
+        if (!profile.has_section(cfg.config.ini_path, TABLE)) {
             table_ok = !uses_table;
             const std::string t =
                 "CONDITIONAL_TABLE=1 but flash.ini has no [CONDITIONAL_TABLE]: "
                 "every printer stops with [Error 13]";
             uses_table ? r.problem(t) : r.warning(t);
         }
-        images = table_files(r, walled, cfg.ini_path, lines, uses_table);
+        images = table_files(r, walled, cfg.config.ini_path, lines, uses_table);
         if (uses_table && images.empty() && table_ok) {
             r.problem("[CONDITIONAL_TABLE] names no file: no printer is updated");
             table_ok = false;
@@ -937,7 +942,7 @@ int preflight_check(Platform& platform, std::string& text) {
     if (has_filename) {
         ImageFile f;
         f.label = "FILENAME";
-        f.name = cfg.fw_filename;
+        f.name = cfg.config.fw_filename;
         f.needed = !uses_table;
         if (uses_table)
             r.line("FILENAME " + shown(f.name) + " is not sent: the release picks the file");
@@ -965,9 +970,9 @@ int preflight_check(Platform& platform, std::string& text) {
             ready += (ready.empty() ? "" : ", ") + strf("%d (%s)", m, model_name(m));
     }
 
-    r.heading(cfg.port_type == USB_PORT ? "estimate (USB)"
-                                        : "estimate (data at the download speed, 10 bits a "
-                                          "byte; the protocol's fixed waits apart)");
+    r.heading(cfg.config.port_type == USB_PORT ? "estimate (USB)"
+                                               : "estimate (data at the download speed, 10 bits a "
+                                                 "byte; the protocol's fixed waits apart)");
     report_estimate(r, cfg, port, spooler, images);
 
     // Files that each fit some model, but no model in common: a mix-up in the table.

@@ -33,7 +33,7 @@ constexpr SetupList SERIAL_LISTS[] = {SetupList::com_ports, SetupList::baud, Set
 }  // namespace
 
 void SetupPage::set_port_name(const std::string& name) {
-    std::snprintf(flash_.port_name, sizeof flash_.port_name, "%s", name.c_str());
+    std::snprintf(flash_.config.port_name, sizeof flash_.config.port_name, "%s", name.c_str());
 }
 
 bool com_port_present(SerialPorts& serial, const char* name) {
@@ -99,7 +99,7 @@ void SetupPage::on_init() {
     flash_.read_port_settings();
     window_.cancel_to_close();
 
-    switch (flash_.port_type) {
+    switch (flash_.config.port_type) {
         case USB_PORT:
             window_.set_check(PortKindBox::com, false);
             window_.set_check(PortKindBox::usb, true);
@@ -137,13 +137,13 @@ void SetupPage::on_init() {
         if (parallel.Port_present(name))
             add(SetupList::lpt_ports, name, 0);
     }
-    select_text(SetupList::lpt_ports, flash_.port_name, flash_.port_type != LPT_PORT);
+    select_text(SetupList::lpt_ports, flash_.config.port_name, flash_.config.port_type != LPT_PORT);
 
     for (const char* name : COM_NAMES) {
         if (com_port_present(flash_.platform.serial, name))
             add(SetupList::com_ports, name, 0);
     }
-    select_text(SetupList::com_ports, flash_.port_name, true);
+    select_text(SetupList::com_ports, flash_.config.port_name, true);
 
     for (const TableEntry& e : SPEEDS)
         add(SetupList::baud, e.text, e.value);
@@ -172,7 +172,7 @@ void SetupPage::on_box_clicked(PortKindBox box) {
             enable_serial_lists(true);
             window_.enable(SetupList::usb_ports, false);
             window_.enable(SetupList::lpt_ports, false);
-            flash_.port_type = COM_PORT;
+            flash_.config.port_type = COM_PORT;
             break;
         case PortKindBox::usb:
             window_.set_check(PortKindBox::com, false);
@@ -180,7 +180,7 @@ void SetupPage::on_box_clicked(PortKindBox box) {
             enable_serial_lists(false);
             window_.enable(SetupList::lpt_ports, false);
             window_.enable(SetupList::usb_ports, true);
-            flash_.port_type = USB_PORT;
+            flash_.config.port_type = USB_PORT;
             break;
         case PortKindBox::lpt:
             window_.set_check(PortKindBox::com, false);
@@ -188,7 +188,7 @@ void SetupPage::on_box_clicked(PortKindBox box) {
             enable_serial_lists(false);
             window_.enable(SetupList::usb_ports, false);
             window_.enable(SetupList::lpt_ports, true);
-            flash_.port_type = LPT_PORT;
+            flash_.config.port_type = LPT_PORT;
             break;
     }
 }
@@ -197,11 +197,11 @@ void SetupPage::on_leave() {
     if (window_.is_checked(PortKindBox::usb)) {
         if (const Entry* e = chosen(SetupList::usb_ports))
             set_port_name(e->text);
-        flash_.port_type = USB_PORT;
+        flash_.config.port_type = USB_PORT;
     } else if (window_.is_checked(PortKindBox::lpt)) {
         if (const Entry* e = chosen(SetupList::lpt_ports))
             set_port_name(e->text);
-        flash_.port_type = LPT_PORT;
+        flash_.config.port_type = LPT_PORT;
     } else if (window_.is_checked(PortKindBox::com)) {
         const Entry* port = chosen(SetupList::com_ports);
         const Entry* speed = chosen(SetupList::baud);
@@ -214,7 +214,7 @@ void SetupPage::on_leave() {
                                  static_cast<uint8_t>(bits ? bits->value : flash_.data_bits),
                                  parity ? parity->value : flash_.saved_parity,
                                  static_cast<uint8_t>(stop ? stop->value : flash_.stop_bits), 0);
-        flash_.port_type = COM_PORT;
+        flash_.config.port_type = COM_PORT;
     }
     flash_.write_port_settings();
 }

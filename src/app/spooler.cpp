@@ -10,7 +10,7 @@ void stop_spooler(Cls_flash& flash) {
     ServiceState state = ServiceState::unknown;
     switch (services.spooler_state(state)) {
         case ServiceAccess::manager_failed:
-            flash.trace_line("[FLASH][Winmain] Spooler Service fail\n");
+            flash.report.trace_line("[FLASH][Winmain] Spooler Service fail\n");
             return;
         case ServiceAccess::not_applicable:  // no spooler here: nothing done, nothing to say
         case ServiceAccess::service_failed:
@@ -20,12 +20,12 @@ void stop_spooler(Cls_flash& flash) {
     }
     if (state != ServiceState::running) {
         // Someone stopped it on purpose (or it is on its way): not ours to start later.
-        flash.trace_line("[FLASH][Winmain] Spooler Service not running: left as found\n");
+        flash.report.trace_line("[FLASH][Winmain] Spooler Service not running: left as found\n");
         return;
     }
     // Without the record a killed run would leave the workstation unable to print.
     if (!services.write_stop_record()) {
-        flash.trace_line(
+        flash.report.trace_line(
             "[FLASH][Winmain] Spooler Service not stopped: the stop cannot be recorded\n");
         return;
     }
@@ -36,7 +36,7 @@ void stop_spooler(Cls_flash& flash) {
     }
     flash.spooler_stopped = true;
     flash.platform.clock.sleep_ms(wait_ms::SPOOLER_STOP);
-    flash.trace_line("[FLASH][Winmain] Spooler Service Stopped\n");
+    flash.report.trace_line("[FLASH][Winmain] Spooler Service Stopped\n");
 }
 
 void restart_spooler(Cls_flash& flash, const char* tag) {
@@ -46,10 +46,10 @@ void restart_spooler(Cls_flash& flash, const char* tag) {
     std::string error;
     if (services.start_spooler(error)) {
         services.clear_stop_record();
-        flash.trace_line("%sSpooler Service Restarted !\n", tag);
+        flash.report.trace_line("%sSpooler Service Restarted !\n", tag);
     } else {
         // The record stays: the next start of the program tries again.
-        flash.trace_line("%sSpooler Service restart failed: %s\n", tag, error.c_str());
+        flash.report.trace_line("%sSpooler Service restart failed: %s\n", tag, error.c_str());
     }
 }
 

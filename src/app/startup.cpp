@@ -42,13 +42,13 @@ int run_silent(Cls_flash& flash, FlashWorker worker) {
         std::thread thread([&code, &args, worker] { code = worker(args); });
         thread.join();
     } catch (const std::system_error&) {
-        flash.trace_line("[FLASH][Winmain] Cannot start the flash procedure thread\n");
+        flash.report.trace_line("[FLASH][Winmain] Cannot start the flash procedure thread\n");
         code = 0;
     }
     // Nothing else would start it again after a run without pages.
     restart_spooler(flash, "[FLASH][Winmain] ");
     if (code == 1)
-        flash.ok_report(" OK - update firmware completed successfully ");
+        flash.report.ok_report(" OK - update firmware completed successfully ");
     return code;
 }
 
@@ -56,13 +56,13 @@ int run_sheet(Cls_flash& flash, bool toolkit_launch, void* instance) {
     SheetRequest request;
     request.caption = flash.get_message(31);
     request.main_title = flash.get_message(28);
-    request.flash_mode = flash.flash_mode;
+    request.flash_mode = flash.report.mode();
     request.instance = instance;
     request.context = &flash;
-    if (flash.flash_mode != INTERACTIVE_MODE) {
-        flash.trace_line("[FLASH][Winmain] Start with NOT Interactive Mode\n");
+    if (flash.report.mode() != INTERACTIVE_MODE) {
+        flash.report.trace_line("[FLASH][Winmain] Start with NOT Interactive Mode\n");
     } else {
-        flash.trace_line("[FLASH][Winmain] Start with Interactive Mode\n");
+        flash.report.trace_line("[FLASH][Winmain] Start with Interactive Mode\n");
         if (!toolkit_launch) {
             request.setup_page = true;
             request.setup_title = flash.get_message(35);
@@ -71,10 +71,10 @@ int run_sheet(Cls_flash& flash, bool toolkit_launch, void* instance) {
     }
     switch (flash.platform.ui.run_property_sheet(request)) {
         case SHEET_FAILED:
-            flash.flash_last_error_msg("PropertySheet");
+            flash.report.flash_last_error_msg("PropertySheet");
             break;
         case SHEET_NOT_SHOWN:
-            flash.trace_line("[FLASH][Winmain] PropertySheet : no page could be shown\n");
+            flash.report.trace_line("[FLASH][Winmain] PropertySheet : no page could be shown\n");
             break;
         default:
             break;
@@ -115,37 +115,36 @@ int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string
     const std::string dir = platform.files.startup_directory();
     const std::string ini = dir.empty() ? std::string() : build_path(platform, dir, "flash.ini");
     if (ini.empty() || !platform.files.exists(ini)) {
-        flash.ko_report("[Error 1] flash.ini not found.\n");
+        flash.report.ko_report("[Error 1] flash.ini not found.\n");
         return 0;
     }
-    std::memcpy(flash.ini_path, ini.c_str(), ini.size() + 1);
+    std::memcpy(flash.config.ini_path, ini.c_str(), ini.size() + 1);
     const std::string mes = build_path(platform, dir, "flash.mes");
     if (mes.empty() || !platform.files.exists(mes)) {
-        flash.ko_report("[Error 2] file flash.mes not found.\n");
+        flash.report.ko_report("[Error 2] file flash.mes not found.\n");
         return 0;
     }
 
     catalogue.load_catalogue(mes.c_str());  // a failure has shown its box; texts fall back
-    flash.instance = instance;
     flash.read_config();
-    flash.trace_line("[FLASH][Winmain] Start - Ini Pathname = %s \n", flash.ini_path);
+    flash.report.trace_line("[FLASH][Winmain] Start - Ini Pathname = %s \n", flash.config.ini_path);
     if (!recovered.empty())
-        flash.trace_line("%s", recovered.c_str());
+        flash.report.trace_line("%s", recovered.c_str());
     flash.read_port_settings();
 
-    if (toolkit_launch && flash.flash_mode == INTERACTIVE_MODE)
+    if (toolkit_launch && flash.report.mode() == INTERACTIVE_MODE)
         apply_toolkit_settings(flash);
 
-    if (flash.port_type == LPT_PORT) {
-        flash.user_message(nullptr, flash.get_message(39), flash.get_message(47), BOX_OK);
-        flash.ko_report("[Error 11] LPT Invalid port type\n");
+    if (flash.config.port_type == LPT_PORT) {
+        flash.report.user_message(nullptr, flash.get_message(39), flash.get_message(47), BOX_OK);
+        flash.report.ko_report("[Error 11] LPT Invalid port type\n");
         return 0;
     }
 
-    if (flash.port_type == COM_PORT && flash.flash_mode != INTERACTIVE_MODE)
+    if (flash.config.port_type == COM_PORT && flash.report.mode() != INTERACTIVE_MODE)
         stop_spooler(flash);
 
-    if (flash.flash_mode == SILENT_MODE)
+    if (flash.report.mode() == SILENT_MODE)
         return run_silent(flash, worker);
     return run_sheet(flash, toolkit_launch, instance);
 }

@@ -7,7 +7,7 @@ uint32_t Cls_flash::set_wait_cursor(uint32_t on) {
     if (on) {
         wait_cursor = platform.ui.load_wait_cursor();
         if (wait_cursor == nullptr) {
-            flash_last_error_msg("LoadCursor");
+            report.flash_last_error_msg("LoadCursor");
             return cursor_busy;
         }
         // A null answer means there was no cursor before (the procedure's thread owns no
@@ -18,7 +18,7 @@ uint32_t Cls_flash::set_wait_cursor(uint32_t on) {
     }
     // Moving the pointer makes the window below ask again which cursor to show.
     if (!platform.ui.nudge_pointer()) {
-        flash_last_error_msg("GetCursorPos");
+        report.flash_last_error_msg("GetCursorPos");
     }
     return cursor_busy;
 }

@@ -29,7 +29,7 @@ MainPage::MainPage(Cls_flash& flash, MainPageWindow& window, ProcedureThread& th
     : flash_(flash), window_(window), thread_(thread), system_(system) {}
 
 bool MainPage::interactive() const {
-    return flash_.flash_mode == INTERACTIVE_MODE;
+    return flash_.report.mode() == INTERACTIVE_MODE;
 }
 
 void MainPage::on_init() {
@@ -41,7 +41,7 @@ void MainPage::on_init() {
     if (get_product_version(system_, product, sizeof product)) {
         char special[10] = {};
         get_special_build(system_, special, sizeof special);
-        flash_.trace_line(
+        flash_.report.trace_line(
             "[FLASH][main_page] #### Flash ProductVersion %s # SpecialBuild %s #####\n", product,
             special);
     }
@@ -50,9 +50,9 @@ void MainPage::on_init() {
     if (interactive())
         window_.create_toolbar(flash_.get_message(msg::OPEN_BUTTON),
                                flash_.get_message(msg::START_BUTTON));
-    window_.view().model_label(model_label(flash_.printer_model));
+    window_.view().model_label(model_label(flash_.session.printer_model));
 
-    const uint16_t mode = flash_.send_mode;
+    const uint16_t mode = flash_.config.send_mode;
     for (ImageBox box : OTHER_BOXES)
         window_.set_check(box, false);
     window_.set_check(ImageBox::boot, false);
@@ -78,7 +78,7 @@ void MainPage::on_init() {
 
 // The sheet's title becomes the image's file name when the formatted text holds a path.
 void MainPage::show_title() {
-    std::string title = flash_.message_str(msg::SHEET_CAPTION, flash_.fw_filename);
+    std::string title = flash_.message_str(msg::SHEET_CAPTION, flash_.config.fw_filename);
     if (title.size() > TITLE_CHARS)
         title.resize(TITLE_CHARS);
     const size_t slash = title.rfind('\\');
@@ -99,8 +99,8 @@ void MainPage::on_choose_file() {
     std::string path;
     if (window_.choose_file(dir, path)) {
         const size_t n = std::min<size_t>(path.size(), PATH_CHARS - 1);
-        path.copy(flash_.fw_filename, n);
-        flash_.fw_filename[n] = '\0';
+        path.copy(flash_.config.fw_filename, n);
+        flash_.config.fw_filename[n] = '\0';
     }
     show_title();
 }
@@ -112,7 +112,7 @@ void MainPage::on_start() {
         case ProcedureThread::State::unknown:
             // Starting a second procedure next to one that may still run is worse than not
             // starting: the user can press the button again.
-            flash_.flash_last_error_msg("GetExitCodeThread");
+            flash_.report.flash_last_error_msg("GetExitCodeThread");
             return;
         case ProcedureThread::State::none:
         case ProcedureThread::State::ended:
@@ -136,7 +136,7 @@ const char* MainPage::tooltip(int command) const {
 }
 
 void MainPage::on_activate() {
-    std::string caption = std::string("Printer connected to ") + flash_.port_name;
+    std::string caption = std::string("Printer connected to ") + flash_.config.port_name;
     if (caption.size() > CAPTION_CHARS)
         caption.resize(CAPTION_CHARS);
     window_.printer_caption(caption.c_str());
@@ -147,24 +147,25 @@ void MainPage::on_activate() {
 
 void MainPage::start_procedure() {
     MainPageView& view = window_.view();
-    view.bank_bar().set_range(0,
-                              flash_.port_type == USB_PORT ? USB_BANK_BAR_STEPS : BANK_BAR_STEPS);
+    view.bank_bar().set_range(
+        0, flash_.config.port_type == USB_PORT ? USB_BANK_BAR_STEPS : BANK_BAR_STEPS);
     view.bank_bar().set_step(1);
     // The bar's range is 16 bits wide: a larger page count wraps, as the control would.
-    view.pages_bar().set_range(0, static_cast<uint16_t>(flash_.end_page - flash_.begin_page + 1));
+    view.pages_bar().set_range(
+        0, static_cast<uint16_t>(flash_.session.end_page - flash_.session.begin_page + 1));
     view.pages_bar().set_step(PAGES_BAR_STEP);
 
     send_thread_args args;
     args.view = &view;
     args.flash = &flash_;
     flash_.stop_requested = flash_.end_signal.load() != 0;
-    flash_.trace_line("[FLASH][main_page] Create Send_Thread\n");
+    flash_.report.trace_line("[FLASH][main_page] Create Send_Thread\n");
     if (interactive())
         window_.enable_open(false);
     if (!thread_.start(send_thread, args)) {
         if (interactive())
             window_.enable_open(true);
-        flash_.flash_last_error_msg("CreateThread");
+        flash_.report.flash_last_error_msg("CreateThread");
         // Nobody else would end an unattended run that never started.
         if (!interactive())
             on_close(0);
@@ -172,7 +173,7 @@ void MainPage::start_procedure() {
 }
 
 bool MainPage::may_leave() {
-    flash_.trace_line("[FLASH][main_page] PSN_KILLACTIVE !\n");
+    flash_.report.trace_line("[FLASH][main_page] PSN_KILLACTIVE !\n");
     if (!interactive())
         return false;
     switch (thread_.state()) {
@@ -181,12 +182,12 @@ bool MainPage::may_leave() {
             return true;
         case ProcedureThread::State::unknown:
             // A procedure that may still run keeps the page.
-            flash_.flash_last_error_msg("GetExitCodeThread");
+            flash_.report.flash_last_error_msg("GetExitCodeThread");
             return false;
         case ProcedureThread::State::running:
             break;
     }
-    const int answer = flash_.user_message(
+    const int answer = flash_.report.user_message(
         window_.view().box_owner(), flash_.get_message(msg::LEAVE_CAPTION),
         flash_.get_message(msg::LEAVE_QUESTION), BOX_YESNO | BOX_ICONEXCLAMATION);
     if (answer != ANSWER_YES)
@@ -199,7 +200,8 @@ bool MainPage::may_leave() {
 // (the trace's, the heap's) and the port in the middle of a write. A procedure still inside
 // one of its bounded waits keeps the page; the stop stands, and the user may ask again.
 bool MainPage::stop_procedure() {
-    flash_.trace_line("[FLASH][main_page] Stop requested, waiting for the flash procedure\n");
+    flash_.report.trace_line(
+        "[FLASH][main_page] Stop requested, waiting for the flash procedure\n");
     flash_.stop_requested = true;
 
     Ui& ui = flash_.platform.ui;
@@ -209,10 +211,10 @@ bool MainPage::stop_procedure() {
     if (before != nullptr)
         ui.set_cursor(before);
     if (ended) {
-        flash_.trace_line("[FLASH][main_page] Flash procedure stopped\n");
+        flash_.report.trace_line("[FLASH][main_page] Flash procedure stopped\n");
         return true;
     }
-    flash_.trace_line(
+    flash_.report.trace_line(
         "[FLASH][main_page] Flash procedure still in a wait after %u ms: the page stays\n",
         static_cast<unsigned>(STOP_WAIT_MS));
     return false;
@@ -232,7 +234,7 @@ bool MainPage::set_busy_cursor() {
 }
 
 void MainPage::on_close_request() {
-    flash_.trace_line("[FLASH][main_page] WM_CLOSE without a result: close request\n");
+    flash_.report.trace_line("[FLASH][main_page] WM_CLOSE without a result: close request\n");
     if (may_cancel())
         window_.close_sheet();
 }
@@ -243,13 +245,13 @@ void MainPage::refresh_open() {
 }
 
 void MainPage::on_close(int result) {
-    flash_.trace_line("[FLASH][main_page] WM_CLOSE !\n");
+    flash_.report.trace_line("[FLASH][main_page] WM_CLOSE !\n");
     // Only a spooler start-up stopped (a serial port outside interactive mode) is started.
     restart_spooler(flash_, "[FLASH][main_page] ");
 
     if (result == 1) {
-        flash_.ok_report(" OK - update firmware completed successfully ");
-        flash_.trace_line("[FLASH][main_page] ExitProcess(0) \n");
+        flash_.report.ok_report(" OK - update firmware completed successfully ");
+        flash_.report.trace_line("[FLASH][main_page] ExitProcess(0) \n");
         window_.exit_process(0);
         return;
     }
@@ -259,7 +261,7 @@ void MainPage::on_close(int result) {
     } else {
         flash_.platform.ui.message_box(nullptr, "ERROR", "Flash procedure FAILED !!!!!", BOX_OK);
     }
-    flash_.trace_line("[FLASH][main_page] Flash procedure FAILED - ExitProcess(1) \n");
+    flash_.report.trace_line("[FLASH][main_page] Flash procedure FAILED - ExitProcess(1) \n");
     window_.exit_process(1);
 }
 

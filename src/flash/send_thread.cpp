@@ -56,7 +56,7 @@ public:
     // Something the procedure did not expect (out of memory, a library's exception): the
     // failure ending all the same, so the port is closed and the page ends the run.
     int unexpected(const char* what) {
-        f_.trace_line("[FLASH][send_thread] Unexpected failure: %s\n", what);
+        f_.report.trace_line("[FLASH][send_thread] Unexpected failure: %s\n", what);
         return download_failed();
     }
 
@@ -65,7 +65,7 @@ private:
     // (outside interactive mode) the page told the result.
     int end_run(int result, const char* ko_line, Line line, uint16_t text_id) {
         if (ko_line != nullptr) {
-            f_.ko_report("%s", ko_line);
+            f_.report.ko_report("%s", ko_line);
         }
         f_.close_port();
         f_.set_wait_cursor(0);
@@ -75,7 +75,7 @@ private:
         } else if (line == Line::transfer) {
             view_.transfer_line(text);
         }
-        if (f_.flash_mode != INTERACTIVE_MODE) {
+        if (f_.report.mode() != INTERACTIVE_MODE) {
             view_.procedure_ended(result);
         }
         return result;
@@ -84,7 +84,7 @@ private:
     int refused() { return end_run(0, nullptr, Line::connection, msg::NOT_FOR_MODEL); }
     int image_check_failed(const char* ko_line) {
         end_run(0, ko_line, Line::transfer, msg::IMAGE_INVALID);
-        if (f_.flash_mode == INTERACTIVE_MODE) {
+        if (f_.report.mode() == INTERACTIVE_MODE) {
             f_.user_message(view_, f_.get_message(msg::ERROR_CAPTION),
                             f_.get_message(msg::IMAGE_INVALID), BOX_ICONEXCLAMATION);
         }
@@ -93,10 +93,10 @@ private:
     int download_failed() { return end_run(0, KO_DOWNLOAD, Line::transfer, msg::ERROR_CAPTION); }
     int stopped() {
         if (const int signal = f_.end_signal.load())
-            f_.trace_line("[FLASH][send_thread] Stopped: signal %d asks the process to end\n",
-                          signal);
+            f_.report.trace_line(
+                "[FLASH][send_thread] Stopped: signal %d asks the process to end\n", signal);
         else
-            f_.trace_line("[FLASH][send_thread] Stopped by the user\n");
+            f_.report.trace_line("[FLASH][send_thread] Stopped by the user\n");
         return download_failed();
     }
     bool stop_asked() const { return f_.stop_requested.load(); }
@@ -104,7 +104,8 @@ private:
     // ---- pieces of a transfer ----
     void pages_bar_setup() {
         // The bar's range is 16 bits wide: a larger page count wraps, as the control would.
-        const uint16_t pages = static_cast<uint16_t>(f_.end_page - f_.begin_page + 1);
+        const uint16_t pages =
+            static_cast<uint16_t>(f_.session.end_page - f_.session.begin_page + 1);
         view_.pages_bar().set_range(0, pages);
         view_.pages_bar().set_step(PAGES_BAR_STEP);
     }
@@ -132,11 +133,14 @@ private:
     }
     // The range of the selection for this model, or the refused ending when it has none:
     // a stale range would write image pages over the wrong part of the flash.
-    bool choose_range(uint16_t flags) { return f_.set_BeginEndPage(flags) != 0; }
+    bool choose_range(uint16_t flags) {
+        return set_transfer_range(f_.session, f_.report, flags) != 0;
+    }
 
     // One firmware-image transfer with set_BeginEndPage before send_download_cmd.
     int one_transfer(uint16_t flags, uint16_t text_id) {
-        if (!f_.CheckFwFile()) {
+        if (!check_firmware_file(f_.session, f_.report, f_.platform.files, f_.config.fw_filename,
+                                 f_.config.send_mode)) {
             return image_check_failed(KO_FORMAT);
         }
         if (!choose_range(flags)) {
@@ -162,8 +166,8 @@ private:
 };
 
 int Procedure::boot_transfer() {
-    f_.trace_line("[FLASH][send_thread] SEND_BOOT \n");
-    if (!f_.CheckBootFile()) {
+    f_.report.trace_line("[FLASH][send_thread] SEND_BOOT \n");
+    if (!check_boot_file(f_.session, f_.report, f_.platform.files, f_.config.fw_filename)) {
         return image_check_failed(nullptr);
     }
     if (!download_cmd()) {
@@ -173,11 +177,11 @@ int Procedure::boot_transfer() {
         return refused();
     }
     std::string text = f_.get_message(msg::SENDING_BOOT);
-    if (f_.boot_text_a[0] != 0) {
+    if (f_.session.boot_text_a[0] != 0) {
         text += " ";
-        text += f_.boot_text_a;
+        text += f_.session.boot_text_a;
         text += "_";
-        text += f_.boot_text_b;
+        text += f_.session.boot_text_b;
     }
     if (text.size() >= PATH_CHARS) {
         text.resize(PATH_CHARS - 1);  // the status line holds 260 bytes
@@ -186,17 +190,18 @@ int Procedure::boot_transfer() {
 }
 
 int Procedure::fw_and_cg() {
-    f_.trace_line("[FLASH][send_thread] SEND_FW + SEND_CG \n");
-    if (!f_.CheckFwFile()) {
+    f_.report.trace_line("[FLASH][send_thread] SEND_FW + SEND_CG \n");
+    if (!check_firmware_file(f_.session, f_.report, f_.platform.files, f_.config.fw_filename,
+                             f_.config.send_mode)) {
         return image_check_failed(KO_FORMAT);
     }
     if (!download_cmd()) {
         return 0;
     }
-    if (f_.printer_model == VX3E_MODE && (step_flags_ & KEEP_SETTINGS)) {
+    if (f_.session.printer_model == VX3E_MODE && (step_flags_ & KEEP_SETTINGS)) {
         return three_steps();
     }
-    f_.trace_line("[FLASH][send_thread] SEND_FW + SEND_CG FULL MODE \n");
+    f_.report.trace_line("[FLASH][send_thread] SEND_FW + SEND_CG FULL MODE \n");
     if (!choose_range(step_flags_)) {
         return refused();
     }
@@ -210,7 +215,7 @@ int Procedure::reopen() {
         return stopped();
     }
     if (!f_.open_port(1)) {
-        f_.trace_line("[FLASH][send_thread] open_port Error !\n");
+        f_.report.trace_line("[FLASH][send_thread] open_port Error !\n");
         return end_run(0, nullptr, Line::none, 0);
     }
     f_.purge_port();
@@ -243,7 +248,7 @@ int Procedure::three_steps() {
             f_.sync_state = 1;
             f_.platform.clock.sleep_ms(wait_ms::STEP_PAUSE);
         }
-        f_.trace_line("%s", step.trace);
+        f_.report.trace_line("%s", step.trace);
         // The first step follows the download command already sent; the others reconnect.
         if (!first && (!reopen() || !download_cmd())) {
             return 0;
@@ -261,8 +266,9 @@ int Procedure::three_steps() {
 
 // The page range comes from flash.ini as it stands: no page selection, no download command.
 int Procedure::free_pages_run() {
-    f_.trace_line("[FLASH][send_thread] SEND_FREE \n");
-    if (!f_.CheckFwFile()) {
+    f_.report.trace_line("[FLASH][send_thread] SEND_FREE \n");
+    if (!check_firmware_file(f_.session, f_.report, f_.platform.files, f_.config.fw_filename,
+                             f_.config.send_mode)) {
         return image_check_failed(KO_FORMAT);
     }
     if (!f_.send_header(view_)) {
@@ -297,18 +303,18 @@ void Procedure::read_check_boxes(int model) {
 }
 
 int Procedure::run() {
-    f_.trace_line("[FLASH][send_thread] Send Thread Start !\n");
+    f_.report.trace_line("[FLASH][send_thread] Send Thread Start !\n");
     f_.set_wait_cursor(1);
 
-    f_.trace_line("[FLASH][send_thread] open_port \n");
+    f_.report.trace_line("[FLASH][send_thread] open_port \n");
     if (!f_.open_port(1)) {
-        f_.ko_report("%s", KO_OPEN);
-        f_.trace_line("[FLASH][send_thread] open_port Error !\n");
+        f_.report.ko_report("%s", KO_OPEN);
+        f_.report.trace_line("[FLASH][send_thread] open_port Error !\n");
         return end_run(0, nullptr, Line::connection, msg::NO_ANSWER);
     }
-    f_.trace_line("[FLASH][send_thread] open_port OK \n");
+    f_.report.trace_line("[FLASH][send_thread] open_port OK \n");
 
-    if (f_.flash_mode != INTERACTIVE_MODE && f_.conditional_table) {
+    if (f_.report.mode() != INTERACTIVE_MODE && f_.config.conditional_table) {
         // The decision has reported its own reason; the process ends right after.
         if (!f_.UpdateMustBeDone()) {
             return end_run(0, nullptr, Line::none, 0);
@@ -319,25 +325,25 @@ int Procedure::run() {
     }
 
     if (!f_.DetectPrinterModel()) {
-        f_.trace_line("[FLASH][send_thread]CheckPrinterModel Error !\n");
+        f_.report.trace_line("[FLASH][send_thread]CheckPrinterModel Error !\n");
         return end_run(0, nullptr, Line::connection, msg::MODEL_UNKNOWN);
     }
 
-    step_flags_ = f_.send_mode;
-    const int model = f_.printer_model;
+    step_flags_ = f_.config.send_mode;
+    const int model = f_.session.printer_model;
     if (const char* refusal = refused_selection(model, step_flags_, false)) {
-        f_.trace_line("%s", refusal);
+        f_.report.trace_line("%s", refusal);
         return refused();
     }
     if (step_flags_ & SEND_FREE) {
         return free_pages_run();
     }
-    if (f_.flash_mode == INTERACTIVE_MODE && view_.visible()) {
+    if (f_.report.mode() == INTERACTIVE_MODE && view_.visible()) {
         read_check_boxes(model);
     }
     step_flags_ = with_implied_sections(model, step_flags_);
     if (const char* refusal = refused_selection(model, step_flags_, true)) {
-        f_.trace_line("%s", refusal);
+        f_.report.trace_line("%s", refusal);
         return refused();
     }
 
@@ -348,7 +354,7 @@ int Procedure::run() {
                       ((step_flags_ & SEND_CG) ? 1 : 0);
     const SequenceRow& row = kSequences[index];
     if (row.trace != nullptr) {
-        f_.trace_line("[FLASH][send_thread] %s", row.trace);
+        f_.report.trace_line("[FLASH][send_thread] %s", row.trace);
     }
     switch (row.sequence) {
         case Sequence::one_transfer:
@@ -370,7 +376,7 @@ int send_thread(const send_thread_args& args) {
         return 0;
     }
     args.flash->stop_requested = args.flash->end_signal.load() != 0;
-    args.flash->checked_image = {};  // every transfer of this run follows its own check
+    args.flash->session.checked_image = {};  // every transfer of this run follows its own check
     Procedure procedure(args);
     try {
         return procedure.run();

@@ -24,7 +24,7 @@ PortCapabilities Cls_parallel::capabilities() const {
 }
 
 int Cls_parallel::open(int) {
-    return open(f_.port_name);
+    return open(f_.config.port_name);
 }
 
 int Cls_parallel::open(const char* name) {
@@ -82,10 +82,10 @@ uint32_t Cls_parallel::Read(uint8_t* buffer, uint32_t& count) {
 }
 
 void Cls_parallel::error_report(const char* caption, const char* text) {
-    if (f_.flash_mode == INTERACTIVE_MODE) {
+    if (f_.report.mode() == INTERACTIVE_MODE) {
         f_.platform.ui.message_box(nullptr, caption, text, BOX_OK);
     } else {
-        f_.trace_line("[Cls_parallel][%s] %s\n", caption, text);
+        f_.report.trace_line("[Cls_parallel][%s] %s\n", caption, text);
     }
 }
 

@@ -19,12 +19,12 @@ std::unique_ptr<PortBackend> make_port_backend(Cls_flash& flash, uint16_t port_t
 }
 
 PortBackend& Cls_flash::port() {
-    if (port_ == nullptr || port_kind_ != port_type) {
+    if (port_ == nullptr || port_kind_ != config.port_type) {
         if (port_ != nullptr) {
             port_->close();
         }
-        port_ = make_port_backend(*this, port_type);
-        port_kind_ = port_type;
+        port_ = make_port_backend(*this, config.port_type);
+        port_kind_ = config.port_type;
     }
     return *port_;
 }
@@ -34,7 +34,7 @@ bool Cls_flash::port_open() const {
 }
 
 int Cls_flash::open_port(int use_boot_line) {
-    trace_line("[FLASH][open_port] Port %s\n", port_name);
+    report.trace_line("[FLASH][open_port] Port %s\n", config.port_name);
     return port().open(use_boot_line);
 }
 

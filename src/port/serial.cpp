@@ -111,7 +111,7 @@ PortCapabilities SerialPort::capabilities() const {
 
 int SerialPort::open(int use_boot_line) {
     Platform& platform = f_.platform;
-    const char* name = f_.port_name;
+    const char* name = f_.config.port_name;
     device_ = platform.serial.open(name);
     if (device_ == nullptr) {
         // No message box here (the caller reports the failure); the trace says why and what
@@ -120,36 +120,36 @@ int SerialPort::open(int use_boot_line) {
         const std::string text = platform.errors.error_text(platform.errors.last_error());
         switch (why) {
             case OpenFailure::not_found:
-                f_.trace_line("[FLASH][open_com] Port %s not found: check the PORT setting.\n",
-                              name);
+                f_.report.trace_line(
+                    "[FLASH][open_com] Port %s not found: check the PORT setting.\n", name);
                 break;
             case OpenFailure::access_denied:
-                f_.trace_line("[FLASH][open_com] Port %s: permission denied. %s\n", name,
-                              platform.serial.access_denied_advice());
+                f_.report.trace_line("[FLASH][open_com] Port %s: permission denied. %s\n", name,
+                                     platform.serial.access_denied_advice());
                 break;
             case OpenFailure::busy:
-                f_.trace_line(
+                f_.report.trace_line(
                     "[FLASH][open_com] Port %s is in use by another program: close it and "
                     "try again.\n",
                     name);
                 break;
             default:
-                f_.trace_line("[FLASH][open_com] Port %s cannot be opened: %s\n", name,
-                              text.c_str());
+                f_.report.trace_line("[FLASH][open_com] Port %s cannot be opened: %s\n", name,
+                                     text.c_str());
                 break;
         }
         return 0;
     }
 
-    if (f_.flash_mode == INTERACTIVE_MODE) {
+    if (f_.report.mode() == INTERACTIVE_MODE) {
         std::string printer;
         if (!port_used_by_printer(platform, name, printer)) {
-            f_.trace_line("[FLASH][open_com] Port %s in use by Printer %s \n", name,
-                          printer.c_str());
+            f_.report.trace_line("[FLASH][open_com] Port %s in use by Printer %s \n", name,
+                                 printer.c_str());
             const std::string text = format_catalogue(f_.get_message(msg::PORT_HAS_PRINTER),
                                                       {printer.c_str(), name, name});
-            f_.user_message(nullptr, f_.get_message(msg::ERROR_CAPTION), text.c_str(),
-                            BOX_ICONEXCLAMATION);
+            f_.report.user_message(nullptr, f_.get_message(msg::ERROR_CAPTION), text.c_str(),
+                                   BOX_ICONEXCLAMATION);
             return 0;
         }
     }
@@ -158,13 +158,13 @@ int SerialPort::open(int use_boot_line) {
     if (!device_->modem_status(status)) {
         // A device without modem lines cannot show that the printer is on.
         const std::string text = platform.errors.error_text(platform.errors.last_error());
-        f_.trace_line("[FLASH][open_com] GetCommModemStatus failed on %s: %s\n", name,
-                      text.c_str());
+        f_.report.trace_line("[FLASH][open_com] GetCommModemStatus failed on %s: %s\n", name,
+                             text.c_str());
         status = 0;
     }
     if ((status & DSR_ON) == 0) {
-        f_.trace_line("[FLASH][open_com] Printer connected to %s OFF DSR=0 \n", name);
-        f_.ko_report("[Error 5] Printer OFF. - portname %s\n", name);
+        f_.report.trace_line("[FLASH][open_com] Printer connected to %s OFF DSR=0 \n", name);
+        f_.report.ko_report("[Error 5] Printer OFF. - portname %s\n", name);
         return 0;
     }
 
@@ -180,8 +180,8 @@ int SerialPort::set_line(int use_boot_line) {
     }
     if (!ok) {
         char text[PATH_CHARS + 32];
-        std::snprintf(text, sizeof text, "SetCommState : %s", f_.port_name);
-        f_.flash_last_error_msg(text);
+        std::snprintf(text, sizeof text, "SetCommState : %s", f_.config.port_name);
+        f_.report.flash_last_error_msg(text);
         return 0;
     }
     return 1;
@@ -197,7 +197,7 @@ int SerialPort::check_wire() {
         device_->clear_error();
     }
     if (device_ == nullptr || !device_->modem_status(status)) {
-        f_.flash_last_error_msg("GetCommModemStatus");
+        f_.report.flash_last_error_msg("GetCommModemStatus");
         return 0;
     }
     return 1;
@@ -222,8 +222,9 @@ int SerialPort::purge() {
     const bool ok = device_->purge();
     // A printer holding CTS low keeps our bytes queued: the wait is bounded, and said so.
     if (const PurgeDrain d = device_->last_purge_drain(); d.timed_out) {
-        f_.trace_line("[FLASH][purge_port] Output did not drain within %u ms: input discarded\n",
-                      static_cast<unsigned>(d.waited_ms));
+        f_.report.trace_line(
+            "[FLASH][purge_port] Output did not drain within %u ms: input discarded\n",
+            static_cast<unsigned>(d.waited_ms));
     }
     return ok ? 1 : 0;
 }

@@ -110,11 +110,11 @@ PortCapabilities usb_port::capabilities() const {
 }
 
 int usb_port::open(int) {
-    if (usb_open(f_.port_name)) {
+    if (usb_open(f_.config.port_name)) {
         return 1;
     }
-    f_.trace_line("[FLASH][open_port] Printer OFF\n");
-    f_.ko_report("[Error 5] Printer OFF - portname %s.\n", f_.port_name);
+    f_.report.trace_line("[FLASH][open_port] Printer OFF\n");
+    f_.report.ko_report("[Error 5] Printer OFF - portname %s.\n", f_.config.port_name);
     return 0;
 }
 
@@ -136,7 +136,7 @@ int usb_port::usb_open(const char* port_name) {
         return 0;
     }
     if (!f_.platform.usb.available()) {
-        f_.trace_line(
+        f_.report.trace_line(
             "[usb_port][usb_open] USB port %s: the system's USB access could not be started.\n",
             port_name);
         return 0;

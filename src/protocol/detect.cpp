@@ -55,7 +55,7 @@ const char* model_line(int model, bool forced) {
 }  // namespace
 
 int Cls_flash::DetectPrinterModel() {
-    trace_line("\n[FLASH][DetectPrinterModel]\n");
+    report.trace_line("\n[FLASH][DetectPrinterModel]\n");
     sync_state = 1;
     uint8_t reply[REPLY_BUFFER_SIZE] = {};
     const PortCapabilities caps = port_caps();
@@ -64,27 +64,28 @@ int Cls_flash::DetectPrinterModel() {
     if (caps.forced_sync_probe) {
         purge_port();
         received = read_port_block(reply, 1, wait_ms::FORCED_SYNC_PROBE);
-        trace_line("[FLASH][DetectPrinterModel] received %d bytes.\n", received);
+        report.trace_line("[FLASH][DetectPrinterModel] received %d bytes.\n", received);
     }
 
     if (received > 0) {
         // The printer announces itself: it is in download mode already.
         forced_sync = 1;
         sync_state = 2;
-        trace_line(
+        report.trace_line(
             "[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR 0x16=Vx3plus "
             "0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner 0x1A=KD5-ADF-L1 0x20=KD5-ADF) \n");
-        trace_line("[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR = 0x%x \n",
-                   static_cast<unsigned>(reply[0]));
+        report.trace_line(
+            "[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR = 0x%x \n",
+            static_cast<unsigned>(reply[0]));
         const int model = model_of_sync_char(reply[0]);
         if (model == 0) {
-            trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR !\n\n");
+            report.trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR !\n\n");
             return 0;
         }
-        printer_model = model;
-        trace_line("%s", model_line(model, true));
+        session.printer_model = model;
+        report.trace_line("%s", model_line(model, true));
         if (!check_wire()) {
-            trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
+            report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
             return 0;
         }
         if (caps.modem_lines) {
@@ -94,45 +95,45 @@ int Cls_flash::DetectPrinterModel() {
         return 1;
     }
 
-    trace_line("[FLASH][DetectPrinterModel] FLASH NOT FORCED_SYNC PROCEDURE.\n");
+    report.trace_line("[FLASH][DetectPrinterModel] FLASH NOT FORCED_SYNC PROCEDURE.\n");
     forced_sync = 0;
-    if (ibm_emulation) {
-        trace_line("[FLASH][send_download_cmd] disable_4722_emulation !\n");
+    if (config.ibm_emulation) {
+        report.trace_line("[FLASH][send_download_cmd] disable_4722_emulation !\n");
         disable_4722_emulation();
     }
     if (caps.modem_lines) {
         if (!check_wire()) {
-            trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
+            report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
             return 0;
         }
-        if (!ibm_emulation) {
+        if (!config.ibm_emulation) {
             port().set_rts();
         }
         set_comm_state(0);
     }
 
     write_read_port(DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
-    trace_line("[Cls_flash][DetectPrinterModel] Cmd ESC {} sent \n");
+    report.trace_line("[Cls_flash][DetectPrinterModel] Cmd ESC {} sent \n");
     std::memset(reply, 0, sizeof reply);
     received = read_port(reply, 1, SYNC_REPLY_TIMEOUT_MS);
-    trace_line("[Cls_flash][DetectPrinterModel] received %d bytes.\n", received);
+    report.trace_line("[Cls_flash][DetectPrinterModel] received %d bytes.\n", received);
     if (received != 1) {
-        trace_line("[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n");
-        ko_report("[Error 9] Printer not answering.\n");
+        report.trace_line("[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n");
+        report.ko_report("[Error 9] Printer not answering.\n");
         return 0;
     }
     sync_state = 2;
-    trace_line(
+    report.trace_line(
         "[Cls_flash][DetectPrinterModel] RECEIVED SYNC_REPLY_CODE = 0x%x - 0x16=Vx3plus "
         "0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner)) \n",
         static_cast<unsigned>(reply[0]));
     const int model = model_of_sync_char(reply[0]);
     if (model == 0) {
-        trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR ! !\n\n");
+        report.trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR ! !\n\n");
         return 0;
     }
-    printer_model = model;
-    trace_line("%s", model_line(model, false));
+    session.printer_model = model;
+    report.trace_line("%s", model_line(model, false));
     return 1;
 }
 
@@ -141,28 +142,28 @@ int Cls_flash::send_download_cmd(MainPageView& view) {
     view.printer_status(get_message(msg::READY));
     view.computer_status(get_message(msg::READY));
     view.reply_line("");
-    trace_line("[FLASH][send_download_cmd] send_download_cmd\n");
+    report.trace_line("[FLASH][send_download_cmd] send_download_cmd\n");
     if (sync_state == 2) {
         return 1;  // the printer is in download mode already
     }
 
     write_read_port(DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
-    trace_line("[Cls_flash][send_download_cmd] Cmd ESC {} sent \n");
+    report.trace_line("[Cls_flash][send_download_cmd] Cmd ESC {} sent \n");
     const int received = read_port(reply_buffer, 1, SYNC_REPLY_TIMEOUT_MS);
-    trace_line("[Cls_flash][send_download_cmd] received %d bytes.\n", received);
+    report.trace_line("[Cls_flash][send_download_cmd] received %d bytes.\n", received);
     if (received == 1) {
-        trace_line(
+        report.trace_line(
             "[Cls_flash][send_download_cmd] SYNC_CHAR 0x16=Vx3plus 0x05=Vx3E 0x17=Vx3plusNE "
             "0x18=Vx3plusNE Scanner 0x1A=KD5-ADF-L1 0x20=KD5-ADF) \n");
-        trace_line("[Cls_flash][send_download_cmd] SYNC_CHAR = 0x%x \n",
-                   static_cast<unsigned>(reply_buffer[0]));
+        report.trace_line("[Cls_flash][send_download_cmd] SYNC_CHAR = 0x%x \n",
+                          static_cast<unsigned>(reply_buffer[0]));
         sync_state = 2;
         const int model = model_of_sync_char(reply_buffer[0]);
         if (model != 0) {
-            printer_model = model;
+            session.printer_model = model;
             return 1;
         }
-        trace_line(
+        report.trace_line(
             "[Cls_flash][send_download_cmd] STX_REPLY_CODE not received. ( 0x16 or 0x05 or "
             "0x17 )\n");
     }

@@ -60,7 +60,7 @@ private:
     bool stop_asked() {
         if (!f_.stop_requested.load(std::memory_order_relaxed))
             return false;
-        f_.trace_line("%sStopped by the user\n", tag_);
+        f_.report.trace_line("%sStopped by the user\n", tag_);
         return true;
     }
     // A byte the line did not take within its limit ends the transfer: the printer stopped.
@@ -68,7 +68,7 @@ private:
         return f_.write_port(byte, 1, nullptr, 0) == 1 || write_failed();
     }
     bool write_failed() {
-        f_.trace_line("%sWRITE FAILED: the printer takes no more data\n", tag_);
+        f_.report.trace_line("%sWRITE FAILED: the printer takes no more data\n", tag_);
         return false;
     }
     Outcome await_reply(uint32_t bank_counter, uint32_t bank_bytes);
@@ -90,32 +90,35 @@ int BankTransfer::run(const char* tag_text) {
     begin_transfer(f_, view_, tag_);
 
     std::vector<uint8_t> image;
-    const uint32_t size = f_.load_file2send(f_.fw_filename, image);
+    const uint32_t size = load_image_for_transfer(f_.session, f_.report, f_.platform.files,
+                                                  f_.config.fw_filename, image);
     if (size == 0 || image.size() < size) {
-        f_.trace_line("%sError on load file !\n", tag_);
+        f_.report.trace_line("%sError on load file !\n", tag_);
         return 0;
     }
 
-    put_tag(image, size, tag_text, f_.printer_model);
+    put_tag(image, size, tag_text, f_.session.printer_model);
     view_.computer_status(f_.get_message(msg::READY));
 
     uint64_t pages = 0;
     if (!range_in_image(f_, view_, tag_, size, pages)) {
         return fail();
     }
-    const uint8_t* data = image.data() + uint64_t(f_.offset_page) * PAGE_SIZE;
+    const uint8_t* data = image.data() + uint64_t(f_.session.offset_page) * PAGE_SIZE;
 
-    const BankPlan plan = plan_banks(static_cast<uint32_t>(pages), f_.begin_page);
+    const BankPlan plan = plan_banks(static_cast<uint32_t>(pages), f_.session.begin_page);
     if (plan.bank_case == BankCase::partial_last || plan.bank_case == BankCase::partial_first) {
-        f_.trace_line("%sNumber blocks not multiple of 4 !\n", tag_);
+        f_.report.trace_line("%sNumber blocks not multiple of 4 !\n", tag_);
     }
     if (plan.bank_case == BankCase::partial_first) {
         view_.pages_bar().set_step(static_cast<int>(plan.remainder));
     }
-    f_.trace_line("\n");
-    f_.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.dw_start_block));
-    f_.trace_line("%sdw_n_block_of_64k=%d\n", tag_, static_cast<int>(plan.dw_n_block_of_64k));
-    f_.trace_line("%sdw_block_in_pages=%d\n", tag_, static_cast<int>(plan.dw_block_in_pages));
+    f_.report.trace_line("\n");
+    f_.report.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.dw_start_block));
+    f_.report.trace_line("%sdw_n_block_of_64k=%d\n", tag_,
+                         static_cast<int>(plan.dw_n_block_of_64k));
+    f_.report.trace_line("%sdw_block_in_pages=%d\n", tag_,
+                         static_cast<int>(plan.dw_block_in_pages));
 
     for (BankWalk walk(plan); !walk.done();) {
         if (stop_asked() || !send_bank(data, walk)) {
@@ -140,8 +143,8 @@ int BankTransfer::run(const char* tag_text) {
 
     f_.show_download_end(view_);
     if (traits_.blank_before_end)
-        f_.trace_line("%s\n", tag_);
-    f_.trace_line("%sEND\n", tag_);
+        f_.report.trace_line("%s\n", tag_);
+    f_.report.trace_line("%sEND\n", tag_);
     return 1;
 }
 
@@ -153,16 +156,16 @@ bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     const uint32_t bank_pages = walk.block_in_pages();
 
     view_.computer_status(f_.get_message(msg::SENDING_DATA));
-    f_.trace_line("\n");
-    f_.trace_line("%sCurrent block=%d \n", tag_, static_cast<int>(current));
-    f_.trace_line("%sPageByteOffset=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
-    f_.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
+    f_.report.trace_line("\n");
+    f_.report.trace_line("%sCurrent block=%d \n", tag_, static_cast<int>(current));
+    f_.report.trace_line("%sPageByteOffset=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
+    f_.report.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
     view_.bank_label(f_.message_int(msg::BANK_NUMBER, walk.counter()).c_str());
     f_.purge_port();
 
     for (uint32_t k = 0; k < bank_pages; ++k) {
-        f_.trace_line("\n");
-        f_.trace_line("%sCurrent block inside=%d \n", tag_, static_cast<int>(k));
+        f_.report.trace_line("\n");
+        f_.report.trace_line("%sCurrent block inside=%d \n", tag_, static_cast<int>(k));
         const uint8_t* src = data + uint64_t(current + k) * PAGE_SIZE;
         uint8_t* dst = tx + k * PAGE_SIZE;
         for (uint32_t i = 0; i < PAGE_SIZE; ++i) {
@@ -187,8 +190,9 @@ bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     tx[bank_bytes + 1] = static_cast<uint8_t>(check >> 8);
     if (!sent(tx + bank_bytes + 1))
         return false;
-    f_.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
-                  static_cast<unsigned>(tx[bank_bytes]), static_cast<unsigned>(tx[bank_bytes + 1]));
+    f_.report.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
+                         static_cast<unsigned>(tx[bank_bytes]),
+                         static_cast<unsigned>(tx[bank_bytes + 1]));
 
     view_.computer_status(f_.get_message(msg::WAITING_CONFIRM));
     view_.bank_bar().set_position(0);
@@ -201,17 +205,19 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
     uint32_t resends = 0;
     uint64_t deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
     for (;;) {
-        f_.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, static_cast<int>(n));
+        f_.report.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, static_cast<int>(n));
         const int got = f_.read_port_block(reply_, n, REPLY_WAIT_MS);
         if (got <= 0) {
             if (empty_waits_ >= MAX_RETRY) {
-                f_.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);
+                f_.report.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);
                 return Outcome::failed;
             }
             ++empty_waits_;
-            f_.trace_line("%sWAIT DATA retry number %d \n", tag_, static_cast<int>(empty_waits_));
+            f_.report.trace_line("%sWAIT DATA retry number %d \n", tag_,
+                                 static_cast<int>(empty_waits_));
         } else {
-            f_.trace_line("%sread(n=%d) SUCCESS (%d)\n", tag_, got, static_cast<int>(reply_[0]));
+            f_.report.trace_line("%sread(n=%d) SUCCESS (%d)\n", tag_, got,
+                                 static_cast<int>(reply_[0]));
             empty_waits_ = 0;
             switch (f_.check_reply(view_, reply_, bank_counter)) {
                 case BANK_OK_REPLY:
@@ -224,13 +230,13 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
                     break;
                 case RETRY_SEND_BANK_REPLY:
                     if (resends >= MAX_RETRY) {
-                        f_.trace_line("%sFAILED FOR MAX_RETRY (resend)\n", tag_);
+                        f_.report.trace_line("%sFAILED FOR MAX_RETRY (resend)\n", tag_);
                         return Outcome::failed;
                     }
                     ++resends;
                     // The same data bytes and check bytes as the first time, in one write.
-                    f_.trace_line("%sRESEND BANK (%d bytes)\n", tag_,
-                                  static_cast<int>(bank_bytes + 2));
+                    f_.report.trace_line("%sRESEND BANK (%d bytes)\n", tag_,
+                                         static_cast<int>(bank_bytes + 2));
                     f_.purge_port();
                     if (f_.write_read_port(f_.tx_buffer.data(), bank_bytes + 2, nullptr, 0) <= 0) {
                         write_failed();
@@ -246,8 +252,8 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
             return Outcome::failed;
         }
         if (f_.platform.clock.now_ms() > deadline) {
-            f_.trace_line("%sNO BANK ACKNOWLEDGE WITHIN %d s\n", tag_,
-                          static_cast<int>(BANK_REPLY_LIMIT_MS / 1000));
+            f_.report.trace_line("%sNO BANK ACKNOWLEDGE WITHIN %d s\n", tag_,
+                                 static_cast<int>(BANK_REPLY_LIMIT_MS / 1000));
             return Outcome::failed;
         }
     }
@@ -260,10 +266,10 @@ constexpr TransferTraits kVirtualComTraits{"[Cls_flash][download_virtual_com] ",
 
 int Cls_flash::download_image(MainPageView& view, const char* tag) {
     if (port_caps().transfer == TransferKind::usb_pages) {
-        return printer_model == KD5_ADF_L2_MODEL ? download_usb_adf(view, tag)
-                                                 : download_usb(view, tag);
+        return session.printer_model == KD5_ADF_L2_MODEL ? download_usb_adf(view, tag)
+                                                         : download_usb(view, tag);
     }
-    return virtual_com ? download_virtual_com(view, tag) : download_com(view, tag);
+    return config.virtual_com ? download_virtual_com(view, tag) : download_com(view, tag);
 }
 
 int Cls_flash::download_com(MainPageView& view, const char* tag) {
@@ -276,15 +282,15 @@ int Cls_flash::download_virtual_com(MainPageView& view, const char* tag) {
 
 int Cls_flash::check_reply(MainPageView& view, const uint8_t* reply, uint32_t bank_counter) {
     const uint8_t value = reply ? reply[0] : 0x07;
-    trace_line("[FLASH][check_reply] PR_REPLY=%d\n", static_cast<int>(value));
+    report.trace_line("[FLASH][check_reply] PR_REPLY=%d\n", static_cast<int>(value));
     switch (value) {
         case 0x00:
             view.printer_status(message_int(msg::BANK_WAITING, bank_counter).c_str());
-            trace_line("[FLASH][check_reply] STILL_WAITING_REPLY\n");
+            report.trace_line("[FLASH][check_reply] STILL_WAITING_REPLY\n");
             return STILL_WAITING_REPLY;
         case 0x03:
             view.printer_status(message_int(msg::BANK_PROGRAMMING, bank_counter).c_str());
-            trace_line("[FLASH][check_reply] BANK_PROGRAMMING_REPLY\n");
+            report.trace_line("[FLASH][check_reply] BANK_PROGRAMMING_REPLY\n");
             return BANK_PROGRAMMING_REPLY;
         case 0x05:
         case 0x16:
@@ -293,19 +299,19 @@ int Cls_flash::check_reply(MainPageView& view, const uint8_t* reply, uint32_t ba
         case 0x1A:
         case 0x20:
             view.printer_status(message_int(msg::BANK_ACCEPTED, bank_counter).c_str());
-            trace_line("[FLASH][check_reply] BANK_OK_REPLY\n");
+            report.trace_line("[FLASH][check_reply] BANK_OK_REPLY\n");
             return BANK_OK_REPLY;
         case 0x06:
             view.printer_status(message_int(msg::BANK_RETRY, bank_counter).c_str());
-            trace_line("[FLASH][check_reply] RETRY_SEND_BANK_REPLY\n");
+            report.trace_line("[FLASH][check_reply] RETRY_SEND_BANK_REPLY\n");
             return RETRY_SEND_BANK_REPLY;
         case 0x07:
             view.printer_status(get_message(msg::UNRECOVERABLE));
-            trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY\n");
+            report.trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY\n");
             return UNRECOVABLE_ERROR_REPLY;
         default:
             view.printer_status(get_message(msg::UNRECOVERABLE));
-            trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY !\n");
+            report.trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY !\n");
             return UNRECOVABLE_ERROR_REPLY;
     }
 }
@@ -316,7 +322,7 @@ void Cls_flash::show_download_start(MainPageView& view, uint32_t begin, uint32_t
     view.connection_line(speed ? message_int(msg::DOWNLOAD_SPEED, baud).c_str() : " ");
     view.computer_status(message_str(msg::SENDING_FILE, file_name ? file_name : "").c_str());
     view.bank_bar().set_position(0);
-    view.model_label(model_label(printer_model));
+    view.model_label(model_label(session.printer_model));
     view.printer_status(get_message(msg::BANK_ACCEPTED));
     view.page_range(message_int(msg::FIRST_PAGE, begin).c_str(),
                     message_int(msg::LAST_PAGE, end).c_str());
@@ -339,8 +345,9 @@ void begin_transfer(Cls_flash& f, MainPageView& view, const char* tag) {
     if (f.tx_buffer.size() < TX_BUFFER_SIZE)
         f.tx_buffer.resize(TX_BUFFER_SIZE);
     std::fill(f.tx_buffer.begin(), f.tx_buffer.end(), uint8_t{0});
-    f.trace_line("%s##### START FW DOWNLOAD ######\n", tag);
-    f.show_download_start(view, f.begin_page, f.end_page, f.send_baud, f.fw_filename);
+    f.report.trace_line("%s##### START FW DOWNLOAD ######\n", tag);
+    f.show_download_start(view, f.session.begin_page, f.session.end_page, f.send_baud,
+                          f.config.fw_filename);
 }
 
 void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, int model) {
@@ -355,11 +362,11 @@ void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, i
 bool range_in_image(Cls_flash& f, MainPageView& view, const char* tag, uint32_t size,
                     uint64_t& pages) {
     const uint64_t file_pages = size / PAGE_SIZE;
-    const bool reversed = f.end_page < f.begin_page;
-    pages = reversed ? 0 : uint64_t(f.end_page) - f.begin_page + 1;
-    if (!reversed && uint64_t(f.offset_page) + pages <= file_pages)
+    const bool reversed = f.session.end_page < f.session.begin_page;
+    pages = reversed ? 0 : uint64_t(f.session.end_page) - f.session.begin_page + 1;
+    if (!reversed && uint64_t(f.session.offset_page) + pages <= file_pages)
         return true;
-    f.trace_line("%sNum Page Error !\n", tag);
+    f.report.trace_line("%sNum Page Error !\n", tag);
     f.user_message(view, f.get_message(msg::ERROR_CAPTION), f.get_message(msg::TOO_FEW_PAGES),
                    BOX_ICONEXCLAMATION);
     return false;

@@ -46,7 +46,7 @@ private:
     bool stop_asked() {
         if (!f_.stop_requested.load(std::memory_order_relaxed))
             return false;
-        f_.trace_line("%sStopped by the user\n", tag_);
+        f_.report.trace_line("%sStopped by the user\n", tag_);
         return true;
     }
     int fail() {
@@ -67,27 +67,29 @@ int UsbBankTransfer::run(const char* tag_text) {
     begin_transfer(f_, view_, tag_);
 
     std::vector<uint8_t> image;
-    const uint32_t size = f_.load_file2send(f_.fw_filename, image);
+    const uint32_t size = load_image_for_transfer(f_.session, f_.report, f_.platform.files,
+                                                  f_.config.fw_filename, image);
     if (size == 0 || image.size() < size)
         return 0;  // the loader has said why; the port stays open
 
-    put_tag(image, size, tag_text, f_.printer_model);
+    put_tag(image, size, tag_text, f_.session.printer_model);
 
-    if (traits_.reports_skip && f_.offset_page != 0) {
-        f_.trace_line("%sskip first %d bytes in the bin file !\n", tag_,
-                      static_cast<int>(f_.offset_page * PAGE_SIZE));
+    if (traits_.reports_skip && f_.session.offset_page != 0) {
+        f_.report.trace_line("%sskip first %d bytes in the bin file !\n", tag_,
+                             static_cast<int>(f_.session.offset_page * PAGE_SIZE));
     }
     view_.computer_status(f_.get_message(msg::READY));
-    f_.trace_line("%sBegin_Page=%d End_Page=%d !\n", tag_, static_cast<int>(f_.begin_page),
-                  static_cast<int>(f_.end_page));
+    f_.report.trace_line("%sBegin_Page=%d End_Page=%d !\n", tag_,
+                         static_cast<int>(f_.session.begin_page),
+                         static_cast<int>(f_.session.end_page));
 
     // A range outside the image is refused before anything is read; the port stays open.
     uint64_t pages = 0;
     if (!range_in_image(f_, view_, tag_, size, pages))
         return 0;
-    const uint8_t* data = image.data() + uint64_t(f_.offset_page) * PAGE_SIZE;
+    const uint8_t* data = image.data() + uint64_t(f_.session.offset_page) * PAGE_SIZE;
 
-    const BankPlan plan = plan_banks(static_cast<uint32_t>(pages), f_.begin_page);
+    const BankPlan plan = plan_banks(static_cast<uint32_t>(pages), f_.session.begin_page);
     if (plan.bank_case == BankCase::partial_first)
         view_.pages_bar().set_step(static_cast<int>(plan.remainder));
 
@@ -111,8 +113,8 @@ int UsbBankTransfer::run(const char* tag_text) {
     image.clear();
     image.shrink_to_fit();
 
-    f_.trace_line("%s\n", tag_);
-    f_.trace_line("%sEND\n", tag_);
+    f_.report.trace_line("%s\n", tag_);
+    f_.report.trace_line("%sEND\n", tag_);
     f_.show_download_end(view_);
     return 1;
 }
@@ -126,8 +128,8 @@ bool UsbBankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
 
     view_.computer_status(f_.get_message(msg::SENDING_DATA));
     view_.bank_label(f_.message_int(msg::BANK_NUMBER, walk.counter()).c_str());
-    f_.trace_line("%sCurrent Block=%d\n", tag_, static_cast<int>(current));
-    f_.trace_line("%sCurrent PageByte=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
+    f_.report.trace_line("%sCurrent Block=%d\n", tag_, static_cast<int>(current));
+    f_.report.trace_line("%sCurrent PageByte=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
 
     for (uint32_t k = 0; k < bank_pages; ++k) {
         uint8_t* page = tx + k * PAGE_SIZE;
@@ -151,7 +153,7 @@ bool UsbBankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     if (f_.write_port(tx + bank_bytes, 1, nullptr, 0) == 0 ||
         f_.write_port(tx + bank_bytes + 1, 1, nullptr, 0) == 0)
         return false;
-    f_.trace_line("%s##### CRC1 CRC2 sended ######\n", tag_);
+    f_.report.trace_line("%s##### CRC1 CRC2 sended ######\n", tag_);
 
     view_.computer_status(f_.get_message(msg::WAITING_CONFIRM));
     std::memset(reply_, 0, sizeof reply_);
@@ -162,13 +164,13 @@ bool UsbBankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
 // Whatever the printer sent during the bank is not its reply: drop it before the check bytes
 // go out, but never wait for more than twenty reads.
 void UsbBankTransfer::flush_input() {
-    f_.trace_line("%sFLUSHING...\n", tag_);
+    f_.report.trace_line("%sFLUSHING...\n", tag_);
     for (uint32_t i = 0; i < FLUSH_READS; ++i) {
         // Whole requests: all a packet brought goes at once, however many bytes it held.
         const int got = f_.read_port_block(reply_, sizeof reply_, FLUSH_WAIT_MS);
         if (got <= 0)
             break;
-        f_.trace_line("%s******* FLUSHED %d byte **********\n", tag_, got);
+        f_.report.trace_line("%s******* FLUSHED %d byte **********\n", tag_, got);
     }
 }
 
@@ -193,16 +195,17 @@ UsbBankTransfer::Outcome UsbBankTransfer::await_reply(uint32_t bank_counter, uin
         const int got = read_reply();
         if (got <= 0) {
             if (empty_waits_ >= MAX_RETRY) {
-                f_.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);
+                f_.report.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);
                 return Outcome::failed;
             }
             ++empty_waits_;
-            f_.trace_line("%sWAIT DATA retry number %d \n", tag_, static_cast<int>(empty_waits_));
+            f_.report.trace_line("%sWAIT DATA retry number %d \n", tag_,
+                                 static_cast<int>(empty_waits_));
             if (stop_asked())
                 return Outcome::failed;
             continue;  // silence is bounded by the empty-wait count alone
         }
-        f_.trace_line("%sread(n=%d) SUCCESS (%d)\n", tag_, got, static_cast<int>(reply_[0]));
+        f_.report.trace_line("%sread(n=%d) SUCCESS (%d)\n", tag_, got, static_cast<int>(reply_[0]));
         empty_waits_ = 0;
         switch (f_.check_reply(view_, reply_, bank_counter)) {
             case BANK_OK_REPLY:
@@ -214,12 +217,13 @@ UsbBankTransfer::Outcome UsbBankTransfer::await_reply(uint32_t bank_counter, uin
                 break;
             case RETRY_SEND_BANK_REPLY:
                 if (resends >= MAX_RETRY) {
-                    f_.trace_line("%sFAILED FOR MAX_RETRY (resend)\n", tag_);
+                    f_.report.trace_line("%sFAILED FOR MAX_RETRY (resend)\n", tag_);
                     return Outcome::failed;
                 }
                 ++resends;
                 // The same data bytes and check bytes as the first time, in one write.
-                f_.trace_line("%sRESEND BANK (%d bytes)\n", tag_, static_cast<int>(bank_bytes + 2));
+                f_.report.trace_line("%sRESEND BANK (%d bytes)\n", tag_,
+                                     static_cast<int>(bank_bytes + 2));
                 if (f_.write_read_port(f_.tx_buffer.data(), bank_bytes + 2, nullptr, 0) == 0)
                     return Outcome::failed;
                 deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
@@ -232,8 +236,8 @@ UsbBankTransfer::Outcome UsbBankTransfer::await_reply(uint32_t bank_counter, uin
         // A printer that keeps answering without ever acknowledging must not hold the
         // line for ever.
         if (f_.platform.clock.now_ms() > deadline) {
-            f_.trace_line("%sNO BANK ACKNOWLEDGE WITHIN %d s\n", tag_,
-                          static_cast<int>(BANK_REPLY_LIMIT_MS / 1000));
+            f_.report.trace_line("%sNO BANK ACKNOWLEDGE WITHIN %d s\n", tag_,
+                                 static_cast<int>(BANK_REPLY_LIMIT_MS / 1000));
             return Outcome::failed;
         }
     }

@@ -49,11 +49,11 @@ int Cls_flash::disable_4722_emulation() {
     };
 
     if (!line.set_modem_line(ModemLine::rts, false)) {
-        trace_line("%s", CLRRTS_ERROR);
+        report.trace_line("%s", CLRRTS_ERROR);
         return 0;
     }
     if (!line.set_modem_line(ModemLine::dtr, true)) {
-        trace_line("[FLASH][disable_4722_emulation] EscapeCommFunction SETDTR Error!\n");
+        report.trace_line("[FLASH][disable_4722_emulation] EscapeCommFunction SETDTR Error!\n");
         return 0;
     }
     exchange(EMULATION_OPENING);  // its reply says nothing we use
@@ -63,12 +63,12 @@ int Cls_flash::disable_4722_emulation() {
     bool active = false;
     for (int attempt = 0; attempt < EMULATION_POLL_ATTEMPTS && !active; ++attempt) {
         if (!line.set_modem_line(ModemLine::rts, true)) {
-            trace_line("%s", SETRTS_ERROR);
+            report.trace_line("%s", SETRTS_ERROR);
             return 1;
         }
         const int got = exchange(EMULATION_STATE_QUERY);
         if (!line.set_modem_line(ModemLine::rts, false)) {
-            trace_line("%s", CLRRTS_ERROR);
+            report.trace_line("%s", CLRRTS_ERROR);
             return 1;
         }
         if (got == 0) {
@@ -83,20 +83,20 @@ int Cls_flash::disable_4722_emulation() {
     // The setting command twice, each from the latest reply, then the final command.
     for (int round = 0; round < 2; ++round) {
         if (!line.set_modem_line(ModemLine::rts, true)) {
-            trace_line("%s", SETRTS_ERROR);
+            report.trace_line("%s", SETRTS_ERROR);
             return 1;
         }
         reply[EMULATION_SETTING_BYTE] |= SETTING_ON;
         exchange(emulation_command(EMULATION_STATE_QUERY, reply[EMULATION_SETTING_BYTE]));
         if (!line.set_modem_line(ModemLine::rts, false)) {
-            trace_line("%s", CLRRTS_ERROR);
+            report.trace_line("%s", CLRRTS_ERROR);
             return 1;
         }
     }
     reply[EMULATION_SETTING_BYTE] ^= SETTING_FLIP;
     exchange(emulation_command(EMULATION_FINAL, reply[EMULATION_SETTING_BYTE]));
     if (!line.set_modem_line(ModemLine::rts, false)) {
-        trace_line("%s", CLRRTS_ERROR);
+        report.trace_line("%s", CLRRTS_ERROR);
         return 1;
     }
     return 1;

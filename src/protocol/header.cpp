@@ -12,20 +12,21 @@ int Cls_flash::send_header(MainPageView& view) {
     view.printer_status(get_message(msg::READY));
     view.computer_status(get_message(msg::READY));
     view.reply_line("");
-    trace_line("[FLASH][send_header] Sendheader\n");
+    report.trace_line("[FLASH][send_header] Sendheader\n");
 
-    if (end_page > max_page) {
-        trace_line("[FLASH][send_header] Invalid endpage=%d  number ( Max %d ) !\n",
-                   static_cast<int>(end_page), static_cast<int>(max_page));
+    if (session.end_page > session.max_page) {
+        report.trace_line("[FLASH][send_header] Invalid endpage=%d  number ( Max %d ) !\n",
+                          static_cast<int>(session.end_page), static_cast<int>(session.max_page));
         return 0;
     }
     // A page the header cannot name would be announced as another one, and the printer would
     // write the data there.
-    if (!header_can_say(printer_model, begin_page, end_page)) {
-        trace_line(
+    if (!header_can_say(session.printer_model, session.begin_page, session.end_page)) {
+        report.trace_line(
             "[FLASH][send_header] Invalid page range begin_page=%u end_page=%u: model %d cannot "
             "address it !\n",
-            static_cast<unsigned>(begin_page), static_cast<unsigned>(end_page), printer_model);
+            static_cast<unsigned>(session.begin_page), static_cast<unsigned>(session.end_page),
+            session.printer_model);
         return 0;
     }
 
@@ -52,32 +53,34 @@ int Cls_flash::send_header(MainPageView& view) {
         show_speed();
     }
 
-    trace_line("[FLASH][send_header] Send begin_page=%d end_page=%d !\n",
-               static_cast<int>(begin_page), static_cast<int>(end_page));
+    report.trace_line("[FLASH][send_header] Send begin_page=%d end_page=%d !\n",
+                      static_cast<int>(session.begin_page), static_cast<int>(session.end_page));
 
     auto send_item = [this](uint8_t hi, uint8_t lo) {
         const uint8_t item[2] = {hi, lo};
         write_read_port(item, 2, nullptr, 0);
     };
-    if (printer_model == VX3E_MODE) {
-        const uint8_t begin = static_cast<uint8_t>(begin_page & 0xFF);
-        const uint8_t end = static_cast<uint8_t>(end_page & 0xFF);
+    if (session.printer_model == VX3E_MODE) {
+        const uint8_t begin = static_cast<uint8_t>(session.begin_page & 0xFF);
+        const uint8_t end = static_cast<uint8_t>(session.end_page & 0xFF);
         write_read_port(&begin, 1, nullptr, 0);
         write_read_port(&end, 1, nullptr, 0);
-    } else if (printer_model == KD5_ADF_L2_MODEL) {
-        for (uint16_t v : {start_fw, end_fw, start_FPGA, end_FPGA, start_cg, end_cg}) {
+    } else if (session.printer_model == KD5_ADF_L2_MODEL) {
+        for (uint16_t v : {session.start_fw, session.end_fw, session.start_FPGA, session.end_FPGA,
+                           session.start_cg, session.end_cg}) {
             send_item(static_cast<uint8_t>(v >> 8), static_cast<uint8_t>(v & 0xFF));
         }
     } else {
         // The printer takes the begin page's high byte as always 0.
-        send_item(0x00, static_cast<uint8_t>(begin_page & 0xFF));
-        send_item(static_cast<uint8_t>((end_page >> 8) & 0xFF),
-                  static_cast<uint8_t>(end_page & 0xFF));
+        send_item(0x00, static_cast<uint8_t>(session.begin_page & 0xFF));
+        send_item(static_cast<uint8_t>((session.end_page >> 8) & 0xFF),
+                  static_cast<uint8_t>(session.end_page & 0xFF));
     }
 
     uint8_t code = 0;
-    if (printer_model == VX3E_MODE && send_baud == 115200 && !forced_sync && line_baud == 4800) {
-        trace_line("[FLASH][send_header] Change Baud send to 38400 \n");
+    if (session.printer_model == VX3E_MODE && send_baud == 115200 && !forced_sync &&
+        line_baud == 4800) {
+        report.trace_line("[FLASH][send_header] Change Baud send to 38400 \n");
         code = 0x70;
         send_baud = 38400;
     } else if (!speed_code(send_baud, code)) {
@@ -86,8 +89,8 @@ int Cls_flash::send_header(MainPageView& view) {
         return 0;
     }
 
-    trace_line("[FLASH][send_header] Send baud_rate=0x%x\n", static_cast<unsigned>(code));
-    if (printer_model == VX3E_MODE) {
+    report.trace_line("[FLASH][send_header] Send baud_rate=0x%x\n", static_cast<unsigned>(code));
+    if (session.printer_model == VX3E_MODE) {
         write_read_port(&code, 1, reply_buffer, 1);
     } else {
         const uint8_t item[2] = {0x00, code};

@@ -56,7 +56,7 @@ std::string release_key(std::string_view text) {
 }
 
 int Cls_flash::UpdateMustBeDone() {
-    trace_line("\n[FLASH][UpdateMustBeDone]\n");
+    report.trace_line("\n[FLASH][UpdateMustBeDone]\n");
     sync_state = 1;
 
     purge_port();
@@ -67,38 +67,41 @@ int Cls_flash::UpdateMustBeDone() {
     // An answer too short to frame a text counts as no answer.
     std::string release;
     if (received <= 0 || !release_text(answer, static_cast<size_t>(received), release)) {
-        ko_report("[Error 12] FW Release request failure ! \n");
-        trace_line("[FLASH][UpdateMustBeDone] FW Release request failure.\n");
+        report.ko_report("[Error 12] FW Release request failure ! \n");
+        report.trace_line("[FLASH][UpdateMustBeDone] FW Release request failure.\n");
         write_read_port(CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
         return 0;
     }
     // The release and its key are the printer's bytes: logged escaped, looked up as they are.
-    trace_line("[FLASH][UpdateMustBeDone] Found Printer with  release fw %s.\n",
-               escape_control_bytes(release).c_str());
+    report.trace_line("[FLASH][UpdateMustBeDone] Found Printer with  release fw %s.\n",
+                      escape_control_bytes(release).c_str());
 
     const std::string key = release_key(release);
     const std::string shown_key = escape_control_bytes(key);
-    std::memset(fw_filename, 0, sizeof fw_filename);
+    std::memset(config.fw_filename, 0, sizeof config.fw_filename);
     ProfileFile& ini = platform.profile;
     // Without the section every printer would be told "no firmware found": say what is wrong.
-    const uint32_t length = ini.has_section(ini_path, CONDITIONAL_TABLE)
-                                ? ini.get_string(ini_path, CONDITIONAL_TABLE, key.c_str(),
-                                                 NOT_FOUND, fw_filename, sizeof fw_filename)
-                                : 0;
+    const uint32_t length =
+        ini.has_section(config.ini_path, CONDITIONAL_TABLE)
+            ? ini.get_string(config.ini_path, CONDITIONAL_TABLE, key.c_str(), NOT_FOUND,
+                             config.fw_filename, sizeof config.fw_filename)
+            : 0;
     if (length == 0) {
-        fw_filename[0] = '\0';
-        ko_report("[Error 13] INI Section %s not present !\n", CONDITIONAL_TABLE);
+        config.fw_filename[0] = '\0';
+        report.ko_report("[Error 13] INI Section %s not present !\n", CONDITIONAL_TABLE);
         return 0;
     }
-    if (std::strcmp(fw_filename, NOT_FOUND) == 0) {
-        trace_line("[FLASH][UpdateMustBeDone] The printer with fw %s should not be updated .\n",
-                   shown_key.c_str());
-        ko_report("[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
-                  shown_key.c_str());
+    if (std::strcmp(config.fw_filename, NOT_FOUND) == 0) {
+        report.trace_line(
+            "[FLASH][UpdateMustBeDone] The printer with fw %s should not be updated .\n",
+            shown_key.c_str());
+        report.ko_report("[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
+                         shown_key.c_str());
         write_read_port(CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
         return 0;
     }
-    trace_line("[FLASH][UpdateMustBeDone] The printer must be updated with fw %s \n", fw_filename);
+    report.trace_line("[FLASH][UpdateMustBeDone] The printer must be updated with fw %s \n",
+                      config.fw_filename);
     return 1;
 }
 

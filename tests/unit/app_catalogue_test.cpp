@@ -116,7 +116,7 @@ TEST(Catalogue, UnreadableFilesShowABoxInEveryMode) {
     };
     for (const FailCase& c : cases) {
         AppFixture app;
-        app.flash.flash_mode = 2;  // the catalogue box does not care
+        app.flash.report.set_mode(2);  // the catalogue box does not care
         std::string path = app.dir.file("flash.mes");
         if (c.kind == 1)
             app.dir.write("flash.mes", "");

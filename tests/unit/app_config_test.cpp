@@ -46,10 +46,10 @@ TEST_P(ReadConfig, Fields) {
     AppFixture app;
     app.ini(c.ini);
     app.flash.read_config();
-    EXPECT_EQ(app.flash.send_mode, c.send_mode);
-    EXPECT_EQ(app.flash.flash_mode, c.flash_mode);
-    EXPECT_EQ(app.flash.trace_on, c.trace_on);
-    EXPECT_STREQ(app.flash.port_name, c.port_after_rc);
+    EXPECT_EQ(app.flash.config.send_mode, c.send_mode);
+    EXPECT_EQ(app.flash.report.mode(), c.flash_mode);
+    EXPECT_EQ(app.flash.report.tracing(), c.trace_on);
+    EXPECT_STREQ(app.flash.config.port_name, c.port_after_rc);
 }
 
 INSTANTIATE_TEST_SUITE_P(Table, ReadConfig, testing::ValuesIn(config_cases), [](const auto& info) {
@@ -68,13 +68,13 @@ TEST(Config, NumbersAndDefaults) {
         "[INTERNAL]\r\nBEGIN_PAGE=3\r\nOFFSET_PAGE=2\r\n"
         "[PORT SETTING]\r\nPORT=COM3\r\nPARITY=258\r\nSIZE=264\r\nSTOP=2\r\nVIRTUAL_COM=1\r\n");
     app.flash.read_config();
-    EXPECT_STREQ(app.flash.fw_filename, "fw.bin");
-    EXPECT_EQ(app.flash.begin_page, 3u);
-    EXPECT_EQ(app.flash.end_page, 0u);
-    EXPECT_EQ(app.flash.offset_page, 2u);
-    EXPECT_EQ(app.flash.ibm_emulation, 1);
-    EXPECT_TRUE(app.flash.conditional_table);
-    EXPECT_TRUE(app.flash.virtual_com);
+    EXPECT_STREQ(app.flash.config.fw_filename, "fw.bin");
+    EXPECT_EQ(app.flash.session.begin_page, 3u);
+    EXPECT_EQ(app.flash.session.end_page, 0u);
+    EXPECT_EQ(app.flash.session.offset_page, 2u);
+    EXPECT_EQ(app.flash.config.ibm_emulation, 1);
+    EXPECT_TRUE(app.flash.config.conditional_table);
+    EXPECT_TRUE(app.flash.config.virtual_com);
     EXPECT_EQ(app.flash.config_baud, 9800u);  // not 9600
     EXPECT_EQ(app.flash.send_baud, 115200u);
     EXPECT_EQ(app.flash.parity, 2);  // low 8 bits of 258
@@ -97,10 +97,10 @@ TEST(Config, PortTypeFromTheFirstThreeCharacters) {
     for (const PortCase& c : cases) {
         AppFixture app;
         app.ini(std::string("[PORT SETTING]\r\nPORT=") + c.port + "\r\n");
-        app.flash.port_type = 0;
+        app.flash.config.port_type = 0;
         app.flash.read_port_settings();
-        EXPECT_EQ(app.flash.port_type, c.type) << c.port;
-        EXPECT_STREQ(app.flash.port_name, c.port);
+        EXPECT_EQ(app.flash.config.port_type, c.type) << c.port;
+        EXPECT_STREQ(app.flash.config.port_name, c.port);
     }
 }
 
@@ -112,7 +112,7 @@ TEST(Config, MissingPortIsWrittenBack) {
         app.flash.read_port_settings();
         EXPECT_EQ(app.dir.read("flash.ini"),
                   "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=USB01\r\n");
-        EXPECT_EQ(app.flash.port_type, USB_PORT);
+        EXPECT_EQ(app.flash.config.port_type, USB_PORT);
     }
     {
         AppFixture app;  // without: read_port_settings writes COM1
@@ -122,7 +122,7 @@ TEST(Config, MissingPortIsWrittenBack) {
         EXPECT_EQ(app.dir.read("flash.ini"),
                   "; settings\r\n[PORT SETTING]\r\nPORT=COM1\r\nBAUD=4800\r\n");
         EXPECT_EQ(app.flash.line_baud, 4800u);
-        EXPECT_EQ(app.flash.port_type, COM_PORT);
+        EXPECT_EQ(app.flash.config.port_type, COM_PORT);
     }
 }
 
@@ -131,41 +131,40 @@ TEST(Config, SetPortSettingsAppliesSerialValuesOnlyOnCom) {
     app.ini("[PORT SETTING]\r\nPORT=USB01\r\nBAUD=4800\r\nSIZE=7\r\nPARITY=1\r\nSTOP=0\r\n");
     app.flash.read_port_settings();
     app.flash.set_port_settings("COM3", 19200, 8, 2, 2, 9);
-    EXPECT_STREQ(app.flash.port_name, "COM3");
-    EXPECT_EQ(app.flash.port_type, USB_PORT);  // unchanged
+    EXPECT_STREQ(app.flash.config.port_name, "COM3");
+    EXPECT_EQ(app.flash.config.port_type, USB_PORT);  // unchanged
     EXPECT_EQ(app.flash.line_baud, 4800u);
     app.flash.write_port_settings();
     EXPECT_EQ(app.dir.read("flash.ini"),
               "[PORT SETTING]\r\nPORT=COM3\r\nBAUD=4800\r\nSIZE=7\r\nPARITY=1\r\nSTOP=0\r\n");
 
-    app.flash.port_type = COM_PORT;
+    app.flash.config.port_type = COM_PORT;
     app.flash.parity = 0;
     app.flash.set_port_settings("COM4", 19200, 8, 2, 2, 9);
     EXPECT_EQ(app.flash.parity, 0);  // the line keeps its parity until the next start
-    EXPECT_EQ(app.flash.toolkit_extra, 9);
     app.flash.write_port_settings();
     EXPECT_EQ(app.dir.read("flash.ini"),
               "[PORT SETTING]\r\nPORT=COM4\r\nBAUD=19200\r\nSIZE=8\r\nPARITY=2\r\nSTOP=2\r\n");
 
     std::string long_name(300, 'C');
     app.flash.set_port_settings(long_name.c_str(), 1, 1, 1, 1, 1);
-    EXPECT_EQ(std::string(app.flash.port_name), long_name.substr(0, 259));
+    EXPECT_EQ(std::string(app.flash.config.port_name), long_name.substr(0, 259));
 }
 
 TEST(Config, FailedPortWriteIsReported) {
     AppFixture app;
     std::string missing = app.dir.file("no-such-dir/flash.ini");
-    missing.copy(app.flash.ini_path, missing.size());
-    app.flash.ini_path[missing.size()] = '\0';
+    missing.copy(app.flash.config.ini_path, missing.size());
+    app.flash.config.ini_path[missing.size()] = '\0';
     app.fake.errors.code = 3;
     app.flash.write_port_name("COM2");
     ASSERT_EQ(app.fake.ui.boxes.size(), 1u);
     EXPECT_EQ(app.fake.ui.boxes[0].caption, "Error : " + missing);
 
-    app.flash.flash_mode = 2;
-    app.flash.trace_on = true;
+    app.flash.report.set_mode(2);
+    app.flash.report.set_trace(true);
     app.flash.write_port_settings();  // one report for PORT, the numeric writes are ignored
-    app.flash.trace_on = false;
+    app.flash.report.set_trace(false);
     EXPECT_EQ(app.fake.ui.boxes.size(), 1u);
     std::string trace = read_lines(app.dir, "FlashTrace.dbg");
     EXPECT_NE(trace.find("[FLASH][flash_last_error_msg] Function " + missing + " Error "),

@@ -40,8 +40,8 @@ struct AppFixture {
     void ini(const std::string& text) {
         dir.write("flash.ini", text);
         std::string p = dir.file("flash.ini");
-        p.copy(flash.ini_path, sizeof flash.ini_path - 1);
-        flash.ini_path[std::min(p.size(), sizeof flash.ini_path - 1)] = '\0';
+        p.copy(flash.config.ini_path, sizeof flash.config.ini_path - 1);
+        flash.config.ini_path[std::min(p.size(), sizeof flash.config.ini_path - 1)] = '\0';
     }
 };
 

@@ -12,13 +12,13 @@ namespace {
 TEST(Reporting, TraceOnlyWhenAsked) {
     AppFixture app;
     app.dir.write("FlashTrace.dbg", "earlier run");
-    app.flash.trace_line("[FLASH][x] one\n");
+    app.flash.report.trace_line("[FLASH][x] one\n");
     EXPECT_EQ(read_lines(app.dir, "FlashTrace.dbg"), "earlier run");
 
-    app.flash.trace_on = true;
-    app.flash.trace_line("[FLASH][x] %s=%d\n", "n", 5);
-    app.flash.trace_line("no end");
-    app.flash.trace_line(" then more\n");
+    app.flash.report.set_trace(true);
+    app.flash.report.trace_line("[FLASH][x] %s=%d\n", "n", 5);
+    app.flash.report.trace_line("no end");
+    app.flash.report.trace_line(" then more\n");
     // Each line is flushed at once: the file is complete while it is still open.
     EXPECT_EQ(read_lines(app.dir, "FlashTrace.dbg"),
               "[12:34:56][FLASH][x] n=5\n[12:34:56]no end[12:34:56] then more\n");
@@ -27,19 +27,19 @@ TEST(Reporting, TraceOnlyWhenAsked) {
 TEST(Reporting, TraceThatCannotBeCreatedSwitchesItselfOff) {
     AppFixture app;
     std::filesystem::create_directory(app.dir.file("FlashTrace.dbg"));
-    app.flash.trace_on = true;
-    app.flash.trace_line("x\n");
-    EXPECT_FALSE(app.flash.trace_on);
-    EXPECT_EQ(app.flash.trace_file, nullptr);
+    app.flash.report.set_trace(true);
+    app.flash.report.trace_line("x\n");
+    EXPECT_FALSE(app.flash.report.tracing());
+    EXPECT_FALSE(app.flash.report.has_trace_file());
 }
 
 TEST(Reporting, LongMessagesAreKeptWhole) {
     AppFixture app;
-    app.flash.trace_on = true;
+    app.flash.report.set_trace(true);
     std::string path(2000, 'p');
-    app.flash.trace_line("[FLASH][x] %s \n", path.c_str());
-    app.flash.ko_report("[Error 6] Cannot open firmware file = %s .\n", path.c_str());
-    app.flash.trace_on = false;
+    app.flash.report.trace_line("[FLASH][x] %s \n", path.c_str());
+    app.flash.report.ko_report("[Error 6] Cannot open firmware file = %s .\n", path.c_str());
+    app.flash.report.set_trace(false);
     EXPECT_EQ(read_lines(app.dir, "FlashTrace.dbg"), "[12:34:56][FLASH][x] " + path + " \n");
     EXPECT_EQ(read_lines(app.dir, "KO.txt"),
               "[12:34:56][Error 6] Cannot open firmware file = " + path + " .\n");
@@ -47,12 +47,12 @@ TEST(Reporting, LongMessagesAreKeptWhole) {
 
 TEST(Reporting, LinesFromTwoThreadsNeverMix) {
     AppFixture app;
-    app.flash.trace_on = true;
+    app.flash.report.set_trace(true);
     const int lines = 3000;
     const std::string a(100, 'a'), b(100, 'b');
     auto writer = [&](const std::string& body) {
         for (int i = 0; i < lines; ++i)
-            app.flash.trace_line("[T] %s %d\n", body.c_str(), i);
+            app.flash.report.trace_line("[T] %s %d\n", body.c_str(), i);
     };
     std::thread t1(writer, a), t2(writer, b);
     t1.join();
@@ -74,9 +74,9 @@ TEST(Reporting, LinesFromTwoThreadsNeverMix) {
 
 TEST(Reporting, ResultFilesAppendWhateverTheTraceSays) {
     AppFixture app;
-    app.flash.ko_report("[Error 5] Printer OFF. - portname %s\n", "COM1");
-    app.flash.ko_report("[Error 3] Error opening printer port.\n");
-    app.flash.ok_report(" OK - update firmware completed successfully ");
+    app.flash.report.ko_report("[Error 5] Printer OFF. - portname %s\n", "COM1");
+    app.flash.report.ko_report("[Error 3] Error opening printer port.\n");
+    app.flash.report.ok_report(" OK - update firmware completed successfully ");
     EXPECT_EQ(read_lines(app.dir, "KO.txt"),
               "[12:34:56][Error 5] Printer OFF. - portname COM1\n"
               "[12:34:56][Error 3] Error opening printer port.\n");
@@ -88,12 +88,12 @@ TEST(Reporting, ResultFilesAppendWhateverTheTraceSays) {
 TEST(Reporting, UserMessageOnlyInInteractiveMode) {
     AppFixture app;
     app.fake.ui.answer = ANSWER_NO;
-    EXPECT_EQ(app.flash.user_message(nullptr, "c", "t", BOX_YESNO), ANSWER_NO);
+    EXPECT_EQ(app.flash.report.user_message(nullptr, "c", "t", BOX_YESNO), ANSWER_NO);
     ASSERT_EQ(app.fake.ui.boxes.size(), 1u);
     EXPECT_EQ(app.fake.ui.boxes[0].type, BOX_YESNO);
     for (int mode : {1, 2, 3}) {
-        app.flash.flash_mode = mode;
-        EXPECT_EQ(app.flash.user_message(nullptr, "c", "t", BOX_YESNO), ANSWER_OK);
+        app.flash.report.set_mode(mode);
+        EXPECT_EQ(app.flash.report.user_message(nullptr, "c", "t", BOX_YESNO), ANSWER_OK);
     }
     EXPECT_EQ(app.fake.ui.boxes.size(), 1u);
 }
@@ -116,10 +116,10 @@ TEST(Reporting, LastErrorIsABoxOrATraceLine) {
     };
     for (const LastErrorCase& c : cases) {
         AppFixture app;
-        app.flash.flash_mode = c.mode;
-        app.flash.trace_on = true;
+        app.flash.report.set_mode(c.mode);
+        app.flash.report.set_trace(true);
         app.fake.errors.code = 5;
-        EXPECT_EQ(app.flash.flash_last_error_msg(c.name), 1);
+        EXPECT_EQ(app.flash.report.flash_last_error_msg(c.name), 1);
         if (c.caption) {
             ASSERT_EQ(app.fake.ui.boxes.size(), 1u);
             EXPECT_EQ(app.fake.ui.boxes[0].caption, c.caption);
@@ -128,7 +128,7 @@ TEST(Reporting, LastErrorIsABoxOrATraceLine) {
         } else {
             EXPECT_TRUE(app.fake.ui.boxes.empty());
         }
-        app.flash.trace_on = false;
+        app.flash.report.set_trace(false);
         EXPECT_EQ(app.dir.exists("FlashTrace.dbg") ? read_lines(app.dir, "FlashTrace.dbg") : "",
                   c.trace);
     }
@@ -136,8 +136,8 @@ TEST(Reporting, LastErrorIsABoxOrATraceLine) {
 
 TEST(Reporting, SystemErrorBoxInEveryModeNeverTraced) {
     AppFixture app;
-    app.flash.flash_mode = 2;
-    app.flash.trace_on = true;
+    app.flash.report.set_mode(2);
+    app.flash.report.set_trace(true);
     app.fake.errors.code = 2;
     system_error_box(app.fake.platform, "GetCurrentDirectory");
     ASSERT_EQ(app.fake.ui.boxes.size(), 1u);
@@ -163,11 +163,11 @@ TEST(Reporting, ContextStartValues) {
     Cls_flash flash(fake.platform, cat);
     EXPECT_EQ(flash.tx_buffer.size(), TX_BUFFER_SIZE);
     EXPECT_EQ(flash.tx_buffer[TX_BUFFER_SIZE - 1], 0);
-    EXPECT_EQ(flash.port_type, COM_PORT);
-    EXPECT_EQ(flash.flash_mode, 0);
-    EXPECT_EQ(flash.send_mode, 0);
-    EXPECT_FALSE(flash.trace_on);
-    EXPECT_STREQ(flash.ini_path, "");
+    EXPECT_EQ(flash.config.port_type, COM_PORT);
+    EXPECT_EQ(flash.report.mode(), 0);
+    EXPECT_EQ(flash.config.send_mode, 0);
+    EXPECT_FALSE(flash.report.tracing());
+    EXPECT_STREQ(flash.config.ini_path, "");
     EXPECT_TRUE(fake.ui.boxes.empty());
 }
 
@@ -181,8 +181,8 @@ namespace {
 TEST(Reporting, FailureLinesReachTheUserOutsideSilentMode) {
     for (int mode : {INTERACTIVE_MODE, 1, SILENT_MODE}) {
         AppFixture app;
-        app.flash.flash_mode = mode;
-        app.flash.ko_report("[Error 9] Printer not answering.\n");
+        app.flash.report.set_mode(mode);
+        app.flash.report.ko_report("[Error 9] Printer not answering.\n");
         const std::vector<std::string> want =
             mode == SILENT_MODE ? std::vector<std::string>{}
                                 : std::vector<std::string>{"[Error 9] Printer not answering.\n"};

@@ -99,7 +99,8 @@ struct SetupFixture {
     }
     void ini(const std::string& port_lines) {
         dir.write("flash.ini", "[PORT SETTING]\r\n" + port_lines);
-        std::snprintf(flash.ini_path, sizeof flash.ini_path, "%s", dir.file("flash.ini").c_str());
+        std::snprintf(flash.config.ini_path, sizeof flash.config.ini_path, "%s",
+                      dir.file("flash.ini").c_str());
     }
     std::string ini_text() { return dir.read("flash.ini"); }
     void add_usb(uint32_t number, bool has_number = true) {
@@ -263,20 +264,20 @@ TEST(SetupPageTest, CheckBoxesActAsOneChoice) {
     EXPECT_FALSE(serial_enabled());
     EXPECT_TRUE(s.window.of(SetupList::usb_ports).enabled);
     EXPECT_FALSE(s.window.of(SetupList::lpt_ports).enabled);
-    EXPECT_EQ(s.flash.port_type, USB_PORT);
-    EXPECT_STREQ(s.flash.port_name, "COM1");  // the name changes only when the page is left
+    EXPECT_EQ(s.flash.config.port_type, USB_PORT);
+    EXPECT_STREQ(s.flash.config.port_name, "COM1");  // the name changes only when the page is left
 
     s.window.click(PortKindBox::usb);  // clicking the chosen kind keeps it chosen
     EXPECT_TRUE(s.window.checks[1]);
     EXPECT_TRUE(s.window.of(SetupList::usb_ports).enabled);
-    EXPECT_EQ(s.flash.port_type, USB_PORT);
+    EXPECT_EQ(s.flash.config.port_type, USB_PORT);
 
     s.window.click(PortKindBox::lpt);
     EXPECT_FALSE(s.window.checks[1]);
     EXPECT_TRUE(s.window.checks[2]);
     EXPECT_FALSE(s.window.of(SetupList::usb_ports).enabled);
     EXPECT_TRUE(s.window.of(SetupList::lpt_ports).enabled);
-    EXPECT_EQ(s.flash.port_type, LPT_PORT);
+    EXPECT_EQ(s.flash.config.port_type, LPT_PORT);
 
     s.window.click(PortKindBox::com);
     EXPECT_TRUE(s.window.checks[0]);
@@ -284,7 +285,7 @@ TEST(SetupPageTest, CheckBoxesActAsOneChoice) {
     EXPECT_TRUE(serial_enabled());
     EXPECT_FALSE(s.window.of(SetupList::usb_ports).enabled);
     EXPECT_FALSE(s.window.of(SetupList::lpt_ports).enabled);
-    EXPECT_EQ(s.flash.port_type, COM_PORT);
+    EXPECT_EQ(s.flash.config.port_type, COM_PORT);
 }
 
 TEST(SetupPageTest, LeavingWritesTheChoice) {
@@ -297,7 +298,7 @@ TEST(SetupPageTest, LeavingWritesTheChoice) {
                   "[PORT SETTING]\r\nPORT=COM1\r\nBAUD=115200\r\nSTOP=0\r\nSIZE=8\r\n"
                   "PARITY=0\r\n");
         EXPECT_EQ(s.flash.line_baud, 115200u);
-        EXPECT_EQ(s.flash.port_type, COM_PORT);
+        EXPECT_EQ(s.flash.config.port_type, COM_PORT);
     }
     {
         SetupFixture s;  // every list chosen; the parity reaches the line only at next start
@@ -310,7 +311,7 @@ TEST(SetupPageTest, LeavingWritesTheChoice) {
         s.window.choose(SetupList::stop_bits, "2");
         s.page.on_leave();
         EXPECT_EQ(s.ini_text(), written("COM4", "19200", "7", "2", "2"));
-        EXPECT_STREQ(s.flash.port_name, "COM4");
+        EXPECT_STREQ(s.flash.config.port_name, "COM4");
         EXPECT_EQ(s.flash.line_baud, 19200u);
         EXPECT_EQ(s.flash.data_bits, 7);
         EXPECT_EQ(s.flash.stop_bits, 2);
@@ -332,8 +333,8 @@ TEST(SetupPageTest, LeavingWritesTheChoice) {
         s.window.choose(SetupList::baud, "9600");
         s.window.click(PortKindBox::usb);
         s.page.on_leave();
-        EXPECT_EQ(s.flash.port_type, USB_PORT);
-        EXPECT_STREQ(s.flash.port_name, "COM2");
+        EXPECT_EQ(s.flash.config.port_type, USB_PORT);
+        EXPECT_STREQ(s.flash.config.port_name, "COM2");
         EXPECT_EQ(s.ini_text(), written("COM2", "4800", "8", "0", "1"));
     }
     {
@@ -343,7 +344,7 @@ TEST(SetupPageTest, LeavingWritesTheChoice) {
         s.ini("PORT=USB02\r\n");
         s.page.on_init();
         s.page.on_leave();
-        EXPECT_STREQ(s.flash.port_name, "USB01");
+        EXPECT_STREQ(s.flash.config.port_name, "USB01");
         EXPECT_EQ(s.ini_text(), written("USB01", "9600", "8", "0", "1"));
     }
     {
@@ -353,8 +354,8 @@ TEST(SetupPageTest, LeavingWritesTheChoice) {
         s.page.on_init();
         s.window.click(PortKindBox::lpt);
         s.page.on_leave();
-        EXPECT_EQ(s.flash.port_type, LPT_PORT);
-        EXPECT_STREQ(s.flash.port_name, "LPT2");
+        EXPECT_EQ(s.flash.config.port_type, LPT_PORT);
+        EXPECT_STREQ(s.flash.config.port_name, "LPT2");
     }
     {
         SetupFixture s;  // leaving twice writes twice, the same values

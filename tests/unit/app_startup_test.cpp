@@ -94,13 +94,13 @@ TEST(StartupTest, SilentRunReturnsTheWorkersCode) {
         } else {
             EXPECT_FALSE(s.dir.exists("OK.txt"));
         }
-        s.flash.trace_on = false;
-        const std::string ini = s.flash.ini_path;
+        s.flash.report.set_trace(false);
+        const std::string ini = s.flash.config.ini_path;
         EXPECT_EQ(ini.substr(ini.size() - 10),
                   std::string(1, s.fake.platform.files.path_separator()) + "flash.ini");
         EXPECT_EQ(read_lines(s.dir, "FlashTrace.dbg"),
                   "[12:34:56][FLASH][Winmain] Start - Ini Pathname = " +
-                      std::string(s.flash.ini_path) + " \n");
+                      std::string(s.flash.config.ini_path) + " \n");
     }
 }
 
@@ -169,7 +169,7 @@ TEST(StartupTest, SpoolerContract) {
         EXPECT_EQ(calls, c.calls);
         EXPECT_EQ(sv.recorded, c.recorded_after);
         EXPECT_EQ(s.fake.clock.slept, c.slept);
-        s.flash.trace_on = false;
+        s.flash.report.set_trace(false);
         std::string trace = read_lines(s.dir, "FlashTrace.dbg");
         EXPECT_EQ(trace.substr(trace.find('\n') + 1), c.trace);
     }
@@ -221,10 +221,10 @@ TEST(StartupTest, SheetModes) {
         EXPECT_EQ(r.setup_page, c.setup_page) << c.name;
         EXPECT_STREQ(r.setup_title, c.setup_page ? "Setup" : nullptr) << c.name;
         EXPECT_STREQ(r.about_title, c.about_page ? "About" : nullptr) << c.name;
-        EXPECT_EQ(r.flash_mode, s.flash.flash_mode);
+        EXPECT_EQ(r.flash_mode, s.flash.report.mode());
         EXPECT_EQ(r.context, &s.flash);
         EXPECT_EQ(worker_calls, 0);
-        s.flash.trace_on = false;
+        s.flash.report.set_trace(false);
         EXPECT_NE(read_lines(s.dir, "FlashTrace.dbg")
                       .find(std::string("[12:34:56][FLASH][Winmain] ") + c.trace + "\n"),
                   std::string::npos)
@@ -264,7 +264,7 @@ TEST(StartupTest, SheetThatDidNotRun) {
             EXPECT_EQ(s.fake.ui.boxes[0].caption, "Error : PropertySheet");
         }
         EXPECT_EQ(s.fake.services.starts, c.spooler_starts);
-        s.flash.trace_on = false;
+        s.flash.report.set_trace(false);
         const std::string trace = read_lines(s.dir, "FlashTrace.dbg");
         const std::string mode_line = "Interactive Mode\n";
         EXPECT_EQ(trace.substr(trace.find(mode_line) + mode_line.size()), c.trace);
@@ -280,7 +280,7 @@ TEST(StartupTest, ToolkitPortsAreWrittenToTheIni) {
         EXPECT_EQ(s.run("vxflash /tb"), 1);
         EXPECT_EQ(s.dir.read("flash.ini"),
                   "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=USB01\r\n");
-        EXPECT_EQ(s.flash.port_type, USB_PORT);
+        EXPECT_EQ(s.flash.config.port_type, USB_PORT);
     }
     {
         Startup s;  // COM3 while flash.ini said USB01: only the name changes
@@ -291,7 +291,7 @@ TEST(StartupTest, ToolkitPortsAreWrittenToTheIni) {
         EXPECT_EQ(s.dir.read("flash.ini"),
                   "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM3\r\nBAUD=4800\r\n"
                   "SIZE=8\r\nPARITY=0\r\nSTOP=1\r\n");
-        EXPECT_EQ(s.flash.port_type, COM_PORT);
+        EXPECT_EQ(s.flash.config.port_type, COM_PORT);
     }
     {
         Startup s;  // COM to COM: the toolkit's line settings win
@@ -338,7 +338,7 @@ TEST(StartupTest, ToolkitPortsAreWrittenToTheIni) {
         s.files("[GENERAL]\r\nFILENAME=a\r\nFLASHMODE=1\r\n[PORT SETTING]\r\nPORT=USB01\r\n");
         s.fake.registry.set_text("FlashPort", "COM2");
         EXPECT_EQ(s.run("vxflash /tb"), 1);
-        EXPECT_STREQ(s.flash.port_name, "USB01");
+        EXPECT_STREQ(s.flash.config.port_name, "USB01");
         EXPECT_EQ(s.fake.registry.opened, 0);
     }
 }

@@ -56,7 +56,7 @@ TEST_P(Detect, NormalProcedureSendsTheCommand) {
     FakeSerialDevice& dev = f.open();
     answers(dev, c.sync);
     EXPECT_EQ(f.flash.DetectPrinterModel(), 1);
-    EXPECT_EQ(f.flash.printer_model, c.model);
+    EXPECT_EQ(f.flash.session.printer_model, c.model);
     EXPECT_EQ(f.flash.sync_state, 2);
     EXPECT_EQ(f.flash.forced_sync, 0);
     EXPECT_EQ(dev.written, DOWNLOAD_CMD);
@@ -83,7 +83,7 @@ TEST_P(Detect, ForcedSyncSendsNothing) {
     FakeSerialDevice& dev = f.open();
     announces(dev, c.sync);
     EXPECT_EQ(f.flash.DetectPrinterModel(), 1);
-    EXPECT_EQ(f.flash.printer_model, c.model);
+    EXPECT_EQ(f.flash.session.printer_model, c.model);
     EXPECT_EQ(f.flash.sync_state, 2);
     EXPECT_EQ(f.flash.forced_sync, 1);
     EXPECT_TRUE(dev.written.empty());
@@ -107,7 +107,7 @@ TEST(DetectFailures, WrongSyncCharacterNormalAndForced) {
         PortFixture f;
         answers(f.open(), 0x06);
         EXPECT_EQ(f.flash.DetectPrinterModel(), 0);
-        EXPECT_EQ(f.flash.printer_model, 0);
+        EXPECT_EQ(f.flash.session.printer_model, 0);
         EXPECT_TRUE(
             in_order(f.trace(), {"[FLASH][DetectPrinterModel] Incorrect SYNC CHAR ! !\n\n"}));
         EXPECT_EQ(f.ko(), "");
@@ -147,7 +147,7 @@ TEST(DetectFailures, UnreadableModemStatusFailsTheWireCheck) {
 
 TEST(DetectEmulation, SwitchOffRunsFirstAndRtsIsLeftAlone) {
     PortFixture f;
-    f.flash.ibm_emulation = 1;
+    f.flash.config.ibm_emulation = 1;
     FakeSerialDevice& dev = f.open();
     answers(dev, 0x16);
     EXPECT_EQ(f.flash.DetectPrinterModel(), 1);
@@ -199,7 +199,7 @@ class SendDownloadCmd : public ::testing::TestWithParam<DownloadCmdCase> {};
 TEST_P(SendDownloadCmd, AsksThePrinter) {
     const DownloadCmdCase& c = GetParam();
     PortFixture f;
-    f.flash.flash_mode = INTERACTIVE_MODE;
+    f.flash.report.set_mode(INTERACTIVE_MODE);
     FakeSerialDevice& dev = f.open();
     if (c.reply >= 0)
         answers(dev, static_cast<uint8_t>(c.reply));
@@ -215,7 +215,7 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
     NullMainView silent;
     EXPECT_EQ(f.flash.send_download_cmd(silent), c.result);
     EXPECT_EQ(sent, DOWNLOAD_CMD);
-    EXPECT_EQ(f.flash.printer_model, c.model);
+    EXPECT_EQ(f.flash.session.printer_model, c.model);
     const std::string trace = f.trace();
     EXPECT_TRUE(in_order(trace, {"[FLASH][send_download_cmd] send_download_cmd\n",
                                  "[Cls_flash][send_download_cmd] Cmd ESC {} sent \n"}));

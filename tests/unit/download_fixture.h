@@ -38,10 +38,10 @@ protected:
         dir.write("flash.mes", kTestCatalogue);
         catalogue.load_catalogue("flash.mes");
         flash = std::make_unique<Cls_flash>(fp.platform, catalogue);
-        flash->trace_on = true;
-        flash->flash_mode = INTERACTIVE_MODE;
-        std::strcpy(flash->port_name, "COM1");
-        flash->port_type = COM_PORT;
+        flash->report.set_trace(true);
+        flash->report.set_mode(INTERACTIVE_MODE);
+        std::strcpy(flash->config.port_name, "COM1");
+        flash->config.port_type = COM_PORT;
         fp.serial.configure = [this](FakeSerialDevice& d) {
             d.on_write = [this](FakeSerialDevice& dev, const uint8_t* p, uint32_t n) {
                 write_calls.emplace_back(p, p + n);

@@ -56,8 +56,8 @@ protected:
     void SetUp() override {
         ProtocolTest::SetUp();
         printer = [this](FakeSerialDevice& d, const uint8_t* p, uint32_t n) { sim.take(d, p, n); };
-        std::strcpy(flash->fw_filename, "image.bin");
-        flash->printer_model = VX3PLUS_MODEL;
+        std::strcpy(flash->config.fw_filename, "image.bin");
+        flash->session.printer_model = VX3PLUS_MODEL;
         flash->send_baud = 115200;
     }
 
@@ -71,9 +71,9 @@ protected:
     }
 
     void range(uint32_t begin, uint32_t end, uint32_t offset = 0) {
-        flash->begin_page = begin;
-        flash->end_page = end;
-        flash->offset_page = offset;
+        flash->session.begin_page = begin;
+        flash->session.end_page = end;
+        flash->session.offset_page = offset;
     }
 
     int run() {
@@ -383,7 +383,7 @@ TEST_F(TransferTest, TagReplacesTheImageTagForModel1Only) {
         sim = {};
         write_image(1);
         range(0, 0);
-        flash->printer_model = c.model;
+        flash->session.printer_model = c.model;
         sim.steps = {{bank_bytes(1), {0x05}}};
         open_serial();
         ASSERT_EQ(flash->download_com(view, c.tag.c_str()), 1);
@@ -439,7 +439,7 @@ TEST_F(TransferTest, TraceOfOneBank) {
 TEST_F(TransferTest, VirtualComDiffersOnlyInTheTrace) {
     write_image(1);
     range(0, 0);
-    flash->virtual_com = true;
+    flash->config.virtual_com = true;
     sim.steps = {{bank_bytes(1), {0x05}}};
     open_serial();
     ASSERT_EQ(flash->download_image(view, nullptr), 1);
@@ -520,7 +520,7 @@ TEST_F(TransferTest, StartAndEndTexts) {
     for (const Case& c :
          {Case{0, "VX3:"}, Case{1, "VX3E:"}, Case{2, "VX3Plus:"}, Case{3, "VX3Plus_:"},
           Case{4, "VX3PlusS:"}, Case{5, "VX3:"}, Case{6, "VX3:"}}) {
-        flash->printer_model = c.model;
+        flash->session.printer_model = c.model;
         flash->show_download_start(view, 16, 55, 57600, "fw.bin");
         EXPECT_EQ(view.texts[Field::model], c.label);
     }

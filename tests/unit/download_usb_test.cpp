@@ -40,10 +40,10 @@ protected:
 
     void SetUp() override {
         ProtocolTest::SetUp();
-        std::strcpy(flash->port_name, "USB01");
-        flash->port_type = USB_PORT;
-        std::strcpy(flash->fw_filename, "image.bin");
-        flash->printer_model = VX3PLUS_CR_MODEL;
+        std::strcpy(flash->config.port_name, "USB01");
+        flash->config.port_type = USB_PORT;
+        std::strcpy(flash->config.fw_filename, "image.bin");
+        flash->session.printer_model = VX3PLUS_CR_MODEL;
         sim_cfg.model = 3;
         sim_cfg.header_ack = vxsim::model_sync_char(3);
         sim_cfg.stall_ms = 0;
@@ -57,9 +57,9 @@ protected:
     }
 
     void range(uint32_t begin, uint32_t end, uint32_t offset = 0) {
-        flash->begin_page = begin;
-        flash->end_page = end;
-        flash->offset_page = offset;
+        flash->session.begin_page = begin;
+        flash->session.end_page = end;
+        flash->session.offset_page = offset;
     }
 
     // The printer in download mode with the header taken, as the procedure leaves it.
@@ -76,13 +76,13 @@ protected:
             header.push_back(uint8_t(v));
         };
         if (sim_cfg.model == 6) {
-            be16(flash->begin_page);
-            be16(flash->end_page);
+            be16(flash->session.begin_page);
+            be16(flash->session.end_page);
             for (int i = 0; i < 4; ++i)
                 be16(0);
         } else {
-            be16(flash->begin_page);
-            be16(flash->end_page);
+            be16(flash->session.begin_page);
+            be16(flash->session.end_page);
         }
         header.push_back(0x00);
         header.push_back(0x56);
@@ -264,7 +264,7 @@ TEST_F(UsbTransferTest, ReplyClassesAndReplyBytesInOneTransfer) {
 }
 
 TEST_F(UsbTransferTest, AdfVariantSaysWhatItSkips) {
-    flash->printer_model = KD5_ADF_L2_MODEL;
+    flash->session.printer_model = KD5_ADF_L2_MODEL;
     sim_cfg.model = 6;
     sim_cfg.header_ack = vxsim::model_sync_char(6);
     const std::string adf = "[Cls_flash][download_usb_adf] ";

@@ -171,7 +171,7 @@ TEST(DialogueInactive, PollsOneHundredTimes) {
 TEST(DialogueDetect, DownloadModeOnlyAfterTheSwitchOff) {
     for (int ibm_emulation : {0, 1}) {
         SimFixture f(with_emulation(0x0B, 0xA2));
-        f.flash.ibm_emulation = ibm_emulation;
+        f.flash.config.ibm_emulation = ibm_emulation;
         f.open();
         EXPECT_EQ(f.flash.DetectPrinterModel(), ibm_emulation) << ibm_emulation;
         EXPECT_EQ(f.ko(), ibm_emulation ? "" : "[Error 9] Printer not answering.\n");

@@ -14,10 +14,10 @@ using Bytes = std::vector<uint8_t>;
 class HeaderTest : public ProtocolTest {
 protected:
     void set_range(int model, uint32_t begin, uint32_t end, uint32_t baud) {
-        flash->printer_model = model;
-        flash->begin_page = begin;
-        flash->end_page = end;
-        flash->max_page = 0xFFFF;
+        flash->session.printer_model = model;
+        flash->session.begin_page = begin;
+        flash->session.end_page = end;
+        flash->session.max_page = 0xFFFF;
         flash->send_baud = baud;
         flash->config_baud = 9600;
     }
@@ -38,12 +38,12 @@ TEST_P(HeaderItems, EachItemIsOneWrite) {
     FakeSerialDevice& dev = open_serial();
     set_range(c.model, c.begin, c.end, c.baud);
     flash->forced_sync = c.forced_sync;
-    flash->start_fw = 4;
-    flash->end_fw = 0x0123;
-    flash->start_FPGA = 0x0124;
-    flash->end_FPGA = 0x0130;
-    flash->start_cg = 0x0131;
-    flash->end_cg = 0x02FF;
+    flash->session.start_fw = 4;
+    flash->session.end_fw = 0x0123;
+    flash->session.start_FPGA = 0x0124;
+    flash->session.end_FPGA = 0x0130;
+    flash->session.start_cg = 0x0131;
+    flash->session.end_cg = 0x02FF;
     dev.max_baud_flag = MAXBAUD_USER;
 
     ASSERT_EQ(flash->send_header(view), 1);
@@ -151,7 +151,7 @@ TEST_F(HeaderTest, EndPageAboveMaximumIsRefusedBeforeAnythingIsSent) {
         write_calls.clear();
         open_serial();
         set_range(3, 40, c.end, 115200);
-        flash->max_page = 64;
+        flash->session.max_page = 64;
         EXPECT_EQ(flash->send_header(view), c.result) << c.end;
         EXPECT_EQ(write_calls.empty(), c.result == 0) << c.end;
         flash->close_port();
@@ -178,7 +178,7 @@ TEST_F(HeaderTest, RangeTheHeaderCannotSayIsRefusedBeforeAnythingIsSent) {
         FakeSerialDevice& dev = open_serial();
         dev.max_baud_flag = MAXBAUD_USER;
         set_range(c.model, c.begin, c.end, 115200);
-        flash->max_page = 0x20000;
+        flash->session.max_page = 0x20000;
         EXPECT_EQ(flash->send_header(view), c.result);
         EXPECT_EQ(write_calls.empty(), c.result == 0);
         flash->close_port();
@@ -190,7 +190,7 @@ TEST_F(HeaderTest, RangeTheHeaderCannotSayIsRefusedBeforeAnythingIsSent) {
 
 TEST_F(HeaderTest, NonSerialPortsDownloadAt9600) {
     for (uint16_t kind : {LPT_PORT, USB_PORT}) {
-        flash->port_type = kind;
+        flash->config.port_type = kind;
         set_range(3, 0, 7, 115200);
         EXPECT_EQ(flash->send_header(view), 1) << kind;
         EXPECT_EQ(flash->send_baud, 9600u) << kind;

@@ -77,10 +77,10 @@ TEST(CheckBoot, EachBrokenImageFailsForItsReason) {
 
 TEST(CheckBoot, Model1HasNoBootImage) {
     ImageFixture f;
-    std::strcpy(f.flash.boot_text_a, "old");
+    std::strcpy(f.flash.session.boot_text_a, "old");
     EXPECT_EQ(check_boot(f.flash, 1, make_image(3, Kind::boot)), 0);
     EXPECT_EQ(f.trace(), "[FLASH][CheckBootFile] UNKNOWN Printer model \n");
-    EXPECT_STREQ(f.flash.boot_text_a, "");  // cleared at the dispatch
+    EXPECT_STREQ(f.flash.session.boot_text_a, "");  // cleared at the dispatch
 }
 
 TEST(CheckBoot, RangesByModel) {
@@ -110,13 +110,13 @@ TEST(CheckBoot, RangesByModel) {
         recipe.boot_start = c.start;
         recipe.boot_end = c.end;
         ASSERT_EQ(check_boot(f.flash, c.model, make_image(recipe)), 1);
-        EXPECT_EQ(f.flash.begin_page, c.begin_page);
-        EXPECT_EQ(f.flash.offset_page, c.begin_page);
-        EXPECT_EQ(f.flash.end_page, c.end_page);
-        EXPECT_EQ(f.flash.max_page, c.max_page);
+        EXPECT_EQ(f.flash.session.begin_page, c.begin_page);
+        EXPECT_EQ(f.flash.session.offset_page, c.begin_page);
+        EXPECT_EQ(f.flash.session.end_page, c.end_page);
+        EXPECT_EQ(f.flash.session.max_page, c.max_page);
         if (c.model == 6) {
-            EXPECT_EQ(f.flash.start_fw, c.begin_page);
-            EXPECT_EQ(f.flash.end_fw, c.end_page);
+            EXPECT_EQ(f.flash.session.start_fw, c.begin_page);
+            EXPECT_EQ(f.flash.session.end_fw, c.end_page);
         }
         EXPECT_NE(f.trace().find(c.line), std::string::npos) << f.trace();
     }
@@ -154,9 +154,9 @@ TEST(CheckBoot, IdentificationTexts) {
         recipe.text_a = c.text;
         recipe.text_b = "B";
         ASSERT_EQ(check_boot(f.flash, c.model, make_image(recipe)), 1);
-        EXPECT_STREQ(f.flash.boot_text_a, c.shown);
-        EXPECT_STREQ(f.flash.boot_text_b, "B");
-        EXPECT_EQ(f.flash.boot_text_a[8], 0);
+        EXPECT_STREQ(f.flash.session.boot_text_a, c.shown);
+        EXPECT_STREQ(f.flash.session.boot_text_b, "B");
+        EXPECT_EQ(f.flash.session.boot_text_a[8], 0);
     }
 }
 
@@ -215,41 +215,49 @@ TEST(CheckBootFile, PartialLastPageIsInTheRangeAndSent) {
             image[at + 7] = uint8_t(sum);
         }
         f.dir.write("boot.bin", std::string(image.begin(), image.end()));
-        std::snprintf(f.flash.fw_filename, sizeof f.flash.fw_filename, "boot.bin");
-        f.flash.printer_model = c.model;
+        std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "boot.bin");
+        f.flash.session.printer_model = c.model;
 
-        ASSERT_EQ(f.flash.CheckBootFile(), 1);
-        EXPECT_EQ(f.flash.max_page, c.max_page);
+        ASSERT_EQ(check_boot_file(f.flash.session, f.flash.report, f.flash.platform.files,
+                                  f.flash.config.fw_filename),
+                  1);
+        EXPECT_EQ(f.flash.session.max_page, c.max_page);
         if (*c.line) {
             EXPECT_NE(f.trace().find(c.line), std::string::npos) << f.trace();
         }
-        ASSERT_EQ(f.flash.set_BeginEndPage(vx::SEND_BOOT), 1);
-        EXPECT_EQ(f.flash.end_page, c.end_page);
-        EXPECT_LE(f.flash.end_page, f.flash.max_page);  // what the header accepts
+        ASSERT_EQ(set_transfer_range(f.flash.session, f.flash.report, vx::SEND_BOOT), 1);
+        EXPECT_EQ(f.flash.session.end_page, c.end_page);
+        EXPECT_LE(f.flash.session.end_page, f.flash.session.max_page);  // what the header accepts
 
         std::vector<uint8_t> loaded;
-        const uint32_t size = f.flash.load_file2send(f.flash.fw_filename, loaded);
+        const uint32_t size =
+            load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
+                                    f.flash.config.fw_filename, loaded);
         // What the transfer takes: whole pages, the range inside them, the last byte sent.
         const uint64_t file_pages = size / vx::PAGE_SIZE;
-        const uint64_t sent_pages = f.flash.end_page - f.flash.begin_page + 1;
-        EXPECT_LE(f.flash.offset_page + sent_pages, file_pages);
-        EXPECT_LE((c.size - 1) / vx::PAGE_SIZE, f.flash.offset_page + sent_pages - 1);
+        const uint64_t sent_pages = f.flash.session.end_page - f.flash.session.begin_page + 1;
+        EXPECT_LE(f.flash.session.offset_page + sent_pages, file_pages);
+        EXPECT_LE((c.size - 1) / vx::PAGE_SIZE, f.flash.session.offset_page + sent_pages - 1);
         EXPECT_TRUE(std::equal(image.begin(), image.end(), loaded.begin()));
     }
 }
 
 TEST(CheckBootFile, MissingFileLeavesOnlyATrace) {
     ImageFixture f;
-    std::snprintf(f.flash.fw_filename, sizeof f.flash.fw_filename, "boot.bin");
-    f.flash.printer_model = 3;
-    EXPECT_EQ(f.flash.CheckBootFile(), 0);
+    std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "boot.bin");
+    f.flash.session.printer_model = 3;
+    EXPECT_EQ(check_boot_file(f.flash.session, f.flash.report, f.flash.platform.files,
+                              f.flash.config.fw_filename),
+              0);
     EXPECT_FALSE(f.dir.exists("KO.txt"));
     EXPECT_EQ(f.trace(),
               "[FLASH][CheckBootFile] Boot FileName = boot.bin\n"
               "[FLASH][CheckBootFile] Cannot open file = boot.bin\n");
     const auto image = make_image(3, Kind::boot);
     f.dir.write("boot.bin", std::string(image.begin(), image.end()));
-    EXPECT_EQ(f.flash.CheckBootFile(), 1);
+    EXPECT_EQ(check_boot_file(f.flash.session, f.flash.report, f.flash.platform.files,
+                              f.flash.config.fw_filename),
+              1);
 }
 
 }  // namespace

@@ -30,16 +30,21 @@ TEST(CheckedImage, TransferRefusesAFileChangedSinceItsCheck) {
         ImageFixture f;
         std::vector<uint8_t> bytes = make_image(3, vximage::Kind::fw);
         f.dir.write("fw.bin", std::string(bytes.begin(), bytes.end()));
-        std::snprintf(f.flash.fw_filename, sizeof f.flash.fw_filename, "%s",
+        std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "%s",
                       f.dir.file("fw.bin").c_str());
-        f.flash.printer_model = 3;
-        ASSERT_EQ(f.flash.CheckFwFile(), 1) << c.name;
+        f.flash.session.printer_model = 3;
+        ASSERT_EQ(check_firmware_file(f.flash.session, f.flash.report, f.flash.platform.files,
+                                      f.flash.config.fw_filename, f.flash.config.send_mode),
+                  1)
+            << c.name;
         if (c.change) {
             c.change(bytes);
             f.dir.write("fw.bin", std::string(bytes.begin(), bytes.end()));
         }
         std::vector<uint8_t> loaded;
-        const uint32_t size = f.flash.load_file2send(f.flash.fw_filename, loaded);
+        const uint32_t size =
+            load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
+                                    f.flash.config.fw_filename, loaded);
         EXPECT_EQ(size != 0, c.sent) << c.name;
         EXPECT_EQ(f.trace().find("changed since it was checked") != std::string::npos, !c.sent)
             << c.name;

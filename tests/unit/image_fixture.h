@@ -11,8 +11,8 @@
 #include "app/cls_flash.h"
 #include "fake_platform.h"
 #include "image/image_check.h"
-#include "image/traced_checks.h"
 #include "image_builder.h"
+#include "session/traced_checks.h"
 
 namespace vx::test {
 
@@ -22,7 +22,7 @@ struct ImageFixture {
     MessageCatalogue catalogue{fake.platform};
     Cls_flash flash{fake.platform, catalogue};
 
-    ImageFixture() { flash.trace_on = true; }
+    ImageFixture() { flash.report.set_trace(true); }
 
     // A text file the program wrote, with Windows line ends made "\n".
     std::string text_file(const std::string& name) {
@@ -35,8 +35,6 @@ struct ImageFixture {
 
     // The trace so far, without the "[hh:mm:ss]" stamps.
     std::string trace() {
-        if (flash.trace_file)
-            std::fflush(flash.trace_file);
         std::string text = text_file("FlashTrace.dbg");
         const std::string stamp = "[12:34:56]";
         for (size_t at = text.find(stamp); at != std::string::npos; at = text.find(stamp, at)) {
@@ -65,18 +63,19 @@ inline std::vector<uint8_t> make_image(int model, vximage::Kind kind,
 // The traced check on the context, and what the check over bytes alone says about the image.
 inline int check_fw(Cls_flash& flash, int model, const std::vector<uint8_t>& bytes,
                     CheckOutcome* outcome = nullptr) {
-    flash.printer_model = model;
+    flash.session.printer_model = model;
     if (outcome)
         *outcome = check_fw_image(bytes.data(), bytes.size(), model).outcome;
-    return apply_fw_image(flash, bytes.data(), bytes.size());
+    return apply_fw_image(flash.session, flash.report, bytes.data(), bytes.size(),
+                          flash.config.send_mode);
 }
 
 inline int check_boot(Cls_flash& flash, int model, const std::vector<uint8_t>& bytes,
                       CheckOutcome* outcome = nullptr) {
-    flash.printer_model = model;
+    flash.session.printer_model = model;
     if (outcome)
         *outcome = check_boot_image(bytes.data(), bytes.size(), model).outcome;
-    return apply_boot_image(flash, bytes.data(), bytes.size());
+    return apply_boot_image(flash.session, flash.report, bytes.data(), bytes.size());
 }
 
 }  // namespace vx::test

@@ -111,13 +111,13 @@ TEST(CheckFw, TaggedImageSetsSectionsAndLimits) {
     recipe.fw_start = 0x10000;
     recipe.fw_end = 0x26FFFF;
     recipe.cg_start = 0x270000;
-    f.flash.offset_page = 7;
+    f.flash.session.offset_page = 7;
     EXPECT_EQ(check_fw(f.flash, 3, make_image(recipe)), 1);
-    EXPECT_EQ(f.flash.start_fw, 4);
-    EXPECT_EQ(f.flash.end_fw, 155);
-    EXPECT_EQ(f.flash.start_cg, 156);
-    EXPECT_EQ(f.flash.end_cg, 103);
-    EXPECT_EQ(f.flash.max_page, 104u);
+    EXPECT_EQ(f.flash.session.start_fw, 4);
+    EXPECT_EQ(f.flash.session.end_fw, 155);
+    EXPECT_EQ(f.flash.session.start_cg, 156);
+    EXPECT_EQ(f.flash.session.end_cg, 103);
+    EXPECT_EQ(f.flash.session.max_page, 104u);
     const std::string trace = f.trace();
     for (const char* line : {
              "[FLASH][_4ByteToPage] Array[00 01 00 00] -> Page=4 \n",
@@ -138,17 +138,17 @@ TEST(CheckFw, PageFieldsWrapAt16Bits) {
     recipe.fw_end = 0xFFFFFFFF;    // page 0x3FFFF
     recipe.cg_start = 0x40010000;  // page 0x10004
     EXPECT_EQ(check_fw(f.flash, 4, make_image(recipe)), 1);
-    EXPECT_EQ(f.flash.start_fw, 0);
-    EXPECT_EQ(f.flash.end_fw, 0xFFFF);
-    EXPECT_EQ(f.flash.start_cg, 4);
+    EXPECT_EQ(f.flash.session.start_fw, 0);
+    EXPECT_EQ(f.flash.session.end_fw, 0xFFFF);
+    EXPECT_EQ(f.flash.session.start_cg, 4);
 
     ImageFixture g;  // SEND_FREE range of model 5 keeps the low 16 bits
-    g.flash.send_mode = vx::SEND_FREE;
-    g.flash.begin_page = 0x12345;
-    g.flash.end_page = 0x1FFFF;
+    g.flash.config.send_mode = vx::SEND_FREE;
+    g.flash.session.begin_page = 0x12345;
+    g.flash.session.end_page = 0x1FFFF;
     EXPECT_EQ(check_fw(g.flash, 5, make_image(5, Kind::fw)), 1);
-    EXPECT_EQ(g.flash.start_fw, 0x2345);
-    EXPECT_EQ(g.flash.end_fw, 0xFFFF);
+    EXPECT_EQ(g.flash.session.start_fw, 0x2345);
+    EXPECT_EQ(g.flash.session.end_fw, 0xFFFF);
 }
 
 TEST(CheckFw, UntaggedModel5UsesFixedRangesUnlessFree) {
@@ -162,15 +162,15 @@ TEST(CheckFw, UntaggedModel5UsesFixedRangesUnlessFree) {
     };
     for (const auto& c : cases) {
         ImageFixture f;
-        f.flash.send_mode = c.send_mode;
-        f.flash.begin_page = 10;
-        f.flash.end_page = 20;
+        f.flash.config.send_mode = c.send_mode;
+        f.flash.session.begin_page = 10;
+        f.flash.session.end_page = 20;
         ASSERT_EQ(check_fw(f.flash, 5, make_image(5, Kind::fw)), 1);
-        EXPECT_EQ(f.flash.start_fw, c.start_fw);
-        EXPECT_EQ(f.flash.end_fw, c.end_fw);
-        EXPECT_EQ(f.flash.start_cg, 160);
-        EXPECT_EQ(f.flash.end_cg, 36);
-        EXPECT_EQ(f.flash.max_page, 36u);  // 32 pages + 4
+        EXPECT_EQ(f.flash.session.start_fw, c.start_fw);
+        EXPECT_EQ(f.flash.session.end_fw, c.end_fw);
+        EXPECT_EQ(f.flash.session.start_cg, 160);
+        EXPECT_EQ(f.flash.session.end_cg, 36);
+        EXPECT_EQ(f.flash.session.max_page, 36u);  // 32 pages + 4
     }
 }
 
@@ -187,13 +187,14 @@ TEST(CheckFw, ThreeSectionImageEndsWhereTrailersEnd) {
         recipe.fw_end = 0x10000 + c.first_trailer_end - 1;
         recipe.fpga_end = 0x10000 + 0x40000 - 1;  // trailer ends at 0x40000: page 16 + 3
         ASSERT_EQ(check_fw(f.flash, 6, make_image(recipe)), 1);
-        EXPECT_EQ(f.flash.start_fw, 4);
-        EXPECT_EQ(f.flash.end_fw, c.end_fw);
-        EXPECT_EQ(f.flash.start_FPGA, c.end_fw + 1);
-        EXPECT_EQ(f.flash.end_FPGA, 19);
-        EXPECT_EQ(f.flash.start_cg, 20);
-        EXPECT_EQ(f.flash.end_cg, 43);  // trailer at the end of 40 pages: page_of(0xA0000) + 3
-        EXPECT_EQ(f.flash.max_page, 43u);
+        EXPECT_EQ(f.flash.session.start_fw, 4);
+        EXPECT_EQ(f.flash.session.end_fw, c.end_fw);
+        EXPECT_EQ(f.flash.session.start_FPGA, c.end_fw + 1);
+        EXPECT_EQ(f.flash.session.end_FPGA, 19);
+        EXPECT_EQ(f.flash.session.start_cg, 20);
+        EXPECT_EQ(f.flash.session.end_cg,
+                  43);  // trailer at the end of 40 pages: page_of(0xA0000) + 3
+        EXPECT_EQ(f.flash.session.max_page, 43u);
         EXPECT_NE(f.trace().find("[FLASH][CheckFwFile] FW CRC OFFSET=" +
                                  std::to_string(c.first_trailer_end) + "\n"),
                   std::string::npos);
@@ -202,11 +203,11 @@ TEST(CheckFw, ThreeSectionImageEndsWhereTrailersEnd) {
 
 TEST(CheckFw, Model2SetsCgEndFromPageCount) {
     ImageFixture f;
-    f.flash.start_fw = 77;  // not this model's field: kept
+    f.flash.session.start_fw = 77;  // not this model's field: kept
     EXPECT_EQ(check_fw(f.flash, 2, make_image(2, Kind::fw)), 1);
-    EXPECT_EQ(f.flash.end_cg, 79);
-    EXPECT_EQ(f.flash.max_page, 80u);
-    EXPECT_EQ(f.flash.start_fw, 77);
+    EXPECT_EQ(f.flash.session.end_cg, 79);
+    EXPECT_EQ(f.flash.session.max_page, 80u);
+    EXPECT_EQ(f.flash.session.start_fw, 77);
 }
 
 TEST(CheckFw, UnknownModelAndEmptyImage) {
@@ -234,9 +235,11 @@ TEST(CheckFw, SmallestFilesAreReadWithinBounds) {
 
 TEST(CheckFwFile, MissingFileIsReportedAsError6) {
     ImageFixture f;
-    std::snprintf(f.flash.fw_filename, sizeof f.flash.fw_filename, "absent.bin");
-    f.flash.printer_model = 3;
-    EXPECT_EQ(f.flash.CheckFwFile(), 0);
+    std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "absent.bin");
+    f.flash.session.printer_model = 3;
+    EXPECT_EQ(check_firmware_file(f.flash.session, f.flash.report, f.flash.platform.files,
+                                  f.flash.config.fw_filename, f.flash.config.send_mode),
+              0);
     EXPECT_EQ(f.text_file("KO.txt"),
               "[12:34:56][Error 6] Cannot open firmware file = absent.bin .\n");
     const std::string trace = f.trace();
@@ -251,10 +254,12 @@ TEST(CheckFwFile, ReadsTheNamedFile) {
     ImageFixture f;
     const auto image = make_image(4, Kind::fw);
     f.dir.write("fw.bin", std::string(image.begin(), image.end()));
-    std::snprintf(f.flash.fw_filename, sizeof f.flash.fw_filename, "fw.bin");
-    f.flash.printer_model = 4;
-    EXPECT_EQ(f.flash.CheckFwFile(), 1);
-    EXPECT_EQ(f.flash.max_page, 36u);
+    std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "fw.bin");
+    f.flash.session.printer_model = 4;
+    EXPECT_EQ(check_firmware_file(f.flash.session, f.flash.report, f.flash.platform.files,
+                                  f.flash.config.fw_filename, f.flash.config.send_mode),
+              1);
+    EXPECT_EQ(f.flash.session.max_page, 36u);
     EXPECT_FALSE(f.dir.exists("KO.txt"));
 }
 

@@ -61,34 +61,39 @@ TEST(LoadFile2Send, EachFailingStageShowsItsText) {
     };
     for (const auto& c : cases) {
         LoadFixture f;
-        f.flash.flash_mode = INTERACTIVE_MODE;
+        f.flash.report.set_mode(INTERACTIVE_MODE);
         f.files.result = {c.stage, 1000 + uint32_t(c.stage)};
         std::vector<uint8_t> image{9, 9};
-        EXPECT_EQ(f.flash.load_file2send("fw.bin", image), 0u);
+        EXPECT_EQ(load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
+                                          "fw.bin", image),
+                  0u);
         EXPECT_TRUE(image.empty());  // nothing handed over after a failure
-        EXPECT_EQ(f.fake.errors.code, 1000 + uint32_t(c.stage));
         ASSERT_EQ(f.fake.ui.boxes.size(), 1u);
         EXPECT_EQ(f.fake.ui.boxes[0].caption, c.caption);
-        EXPECT_EQ(f.fake.ui.boxes[0].text, "system error " + std::to_string(f.fake.errors.code));
+        // The box names the failed call's own error, not whatever was last set.
+        EXPECT_EQ(f.fake.ui.boxes[0].text, "system error " + std::to_string(1000 + int(c.stage)));
     }
 }
 
 TEST(LoadFile2Send, EmptyFileFailsWithoutMessage) {
     LoadFixture f;
-    f.flash.flash_mode = INTERACTIVE_MODE;
+    f.flash.report.set_mode(INTERACTIVE_MODE);
     std::vector<uint8_t> image;
-    EXPECT_EQ(f.flash.load_file2send("fw.bin", image), 0u);
+    EXPECT_EQ(load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
+                                      "fw.bin", image),
+              0u);
     EXPECT_TRUE(f.fake.ui.boxes.empty());
 }
 
 TEST(LoadFile2Send, ReturnsTheWholeFileAndTracesItsName) {
     LoadFixture f;
-    f.flash.trace_on = true;
+    f.flash.report.set_trace(true);
     f.files.content.assign(2 * PAGE_SIZE, 0x5A);
     std::vector<uint8_t> image;
-    EXPECT_EQ(f.flash.load_file2send("fw.bin", image), 2 * PAGE_SIZE);
+    EXPECT_EQ(load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
+                                      "fw.bin", image),
+              2 * PAGE_SIZE);
     EXPECT_EQ(image, f.files.content);
-    std::fflush(f.flash.trace_file);
     std::string trace = f.dir.read("FlashTrace.dbg");
     if (trace.size() >= 2 && trace.compare(trace.size() - 2, 2, "\r\n") == 0) {
         trace.erase(trace.size() - 2, 1);  // text mode on Windows
@@ -114,7 +119,9 @@ TEST(LoadFile2Send, PartialLastPageIsFilledUpWithErasedBytes) {
         for (size_t i = 0; i < c.file_size; ++i)
             f.files.content[i] = uint8_t(i * 7 + 1);
         std::vector<uint8_t> image;
-        ASSERT_EQ(f.flash.load_file2send("boot.bin", image), c.handed_over);
+        ASSERT_EQ(load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
+                                          "boot.bin", image),
+                  c.handed_over);
         ASSERT_EQ(image.size(), c.handed_over);
         EXPECT_TRUE(std::equal(f.files.content.begin(), f.files.content.end(), image.begin()));
         EXPECT_TRUE(std::all_of(image.begin() + std::ptrdiff_t(c.file_size), image.end(),
@@ -130,10 +137,14 @@ TEST(LoadFile2Send, RealFileFromDisk) {
     Cls_flash flash{fake.platform, catalogue};
     dir.write("img.bin", std::string(20000, 'x'));
     std::vector<uint8_t> image;
-    EXPECT_EQ(flash.load_file2send("img.bin", image), 2 * PAGE_SIZE);
+    EXPECT_EQ(load_image_for_transfer(flash.session, flash.report, flash.platform.files, "img.bin",
+                                      image),
+              2 * PAGE_SIZE);
     EXPECT_EQ(image[19999], 'x');
     EXPECT_EQ(image[20000], 0xFF);
-    EXPECT_EQ(flash.load_file2send("missing.bin", image), 0u);
+    EXPECT_EQ(load_image_for_transfer(flash.session, flash.report, flash.platform.files,
+                                      "missing.bin", image),
+              0u);
 }
 
 }  // namespace

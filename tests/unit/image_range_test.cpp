@@ -18,16 +18,16 @@ struct Sections {
 };
 
 void load(Cls_flash& f, int model, const Sections& s = {}) {
-    f.printer_model = model;
-    f.start_fw = s.start_fw;
-    f.end_fw = s.end_fw;
-    f.start_FPGA = s.start_FPGA;
-    f.end_FPGA = s.end_FPGA;
-    f.start_cg = s.start_cg;
-    f.end_cg = s.end_cg;
-    f.begin_page = 900;
-    f.end_page = 901;
-    f.offset_page = 902;
+    f.session.printer_model = model;
+    f.session.start_fw = s.start_fw;
+    f.session.end_fw = s.end_fw;
+    f.session.start_FPGA = s.start_FPGA;
+    f.session.end_FPGA = s.end_FPGA;
+    f.session.start_cg = s.start_cg;
+    f.session.end_cg = s.end_cg;
+    f.session.begin_page = 900;
+    f.session.end_page = 901;
+    f.session.offset_page = 902;
 }
 
 struct RangeCase {
@@ -94,21 +94,21 @@ void expect_range(ImageFixture& f, uint16_t flags, int model, const RangeCase& c
     SCOPED_TRACE(testing::Message()
                  << "flags 0x" << std::hex << flags << std::dec << " model " << model);
     load(f.flash, model);
-    EXPECT_EQ(f.flash.set_BeginEndPage(flags), c.result);
-    EXPECT_EQ(f.flash.begin_page, c.begin == U ? 900 : c.begin);
-    EXPECT_EQ(f.flash.end_page, c.end == U ? 901 : c.end);
-    EXPECT_EQ(f.flash.offset_page, c.offset == U ? 902 : c.offset);
+    EXPECT_EQ(set_transfer_range(f.flash.session, f.flash.report, flags), c.result);
+    EXPECT_EQ(f.flash.session.begin_page, c.begin == U ? 900 : c.begin);
+    EXPECT_EQ(f.flash.session.end_page, c.end == U ? 901 : c.end);
+    EXPECT_EQ(f.flash.session.offset_page, c.offset == U ? 902 : c.offset);
     const std::string cleared = c.cleared;
     const Sections s;
     const bool fw = cleared.find("fw") != std::string::npos;
     const bool fpga = cleared.find("fpga") != std::string::npos;
     const bool cg = cleared.find("cg") != std::string::npos;
-    EXPECT_EQ(f.flash.start_fw, fw ? 0 : s.start_fw);
-    EXPECT_EQ(f.flash.end_fw, fw ? 0 : s.end_fw);
-    EXPECT_EQ(f.flash.start_FPGA, fpga ? 0 : s.start_FPGA);
-    EXPECT_EQ(f.flash.end_FPGA, fpga ? 0 : s.end_FPGA);
-    EXPECT_EQ(f.flash.start_cg, cg ? 0 : s.start_cg);
-    EXPECT_EQ(f.flash.end_cg, cg ? 0 : s.end_cg);
+    EXPECT_EQ(f.flash.session.start_fw, fw ? 0 : s.start_fw);
+    EXPECT_EQ(f.flash.session.end_fw, fw ? 0 : s.end_fw);
+    EXPECT_EQ(f.flash.session.start_FPGA, fpga ? 0 : s.start_FPGA);
+    EXPECT_EQ(f.flash.session.end_FPGA, fpga ? 0 : s.end_FPGA);
+    EXPECT_EQ(f.flash.session.start_cg, cg ? 0 : s.start_cg);
+    EXPECT_EQ(f.flash.session.end_cg, cg ? 0 : s.end_cg);
 }
 
 TEST(SetBeginEndPage, RowsForEveryModel) {
@@ -168,7 +168,7 @@ TEST(SetBeginEndPage, TraceLinePerRow) {
     for (const auto& c : lines) {
         ImageFixture f;
         load(f.flash, c.model);
-        f.flash.set_BeginEndPage(c.flags);
+        set_transfer_range(f.flash.session, f.flash.report, c.flags);
         EXPECT_EQ(f.trace(), c.line);
     }
 }
@@ -177,10 +177,10 @@ TEST(SetBeginEndPage, TraceLinePerRow) {
 TEST(SetBeginEndPage, Model5CgFromFixedSections) {
     ImageFixture f;
     load(f.flash, 5, {4, 155, 0, 0, 160, 36});
-    f.flash.set_BeginEndPage(SEND_CG);
-    EXPECT_EQ(f.flash.begin_page, 160u);
-    EXPECT_EQ(f.flash.end_page, 36u);
-    EXPECT_EQ(f.flash.offset_page, 156u);
+    set_transfer_range(f.flash.session, f.flash.report, SEND_CG);
+    EXPECT_EQ(f.flash.session.begin_page, 160u);
+    EXPECT_EQ(f.flash.session.end_page, 36u);
+    EXPECT_EQ(f.flash.session.offset_page, 156u);
 }
 
 // A section claimed to start below flash page 4 has no image pages there: the range starts
@@ -202,11 +202,11 @@ TEST(SetBeginEndPage, NeverOffsetsBeforeTheImage) {
     for (const auto& c : cases) {
         ImageFixture f;
         load(f.flash, c.model, c.sections);
-        EXPECT_EQ(f.flash.set_BeginEndPage(c.flags), 1);
-        EXPECT_EQ(f.flash.begin_page, c.begin);
-        EXPECT_EQ(f.flash.end_page, c.end);
-        EXPECT_LE(f.flash.offset_page, f.flash.begin_page);
-        EXPECT_EQ(f.flash.offset_page, c.model == 2 && c.begin == 16 ? 16u : 0u);
+        EXPECT_EQ(set_transfer_range(f.flash.session, f.flash.report, c.flags), 1);
+        EXPECT_EQ(f.flash.session.begin_page, c.begin);
+        EXPECT_EQ(f.flash.session.end_page, c.end);
+        EXPECT_LE(f.flash.session.offset_page, f.flash.session.begin_page);
+        EXPECT_EQ(f.flash.session.offset_page, c.model == 2 && c.begin == 16 ? 16u : 0u);
     }
 }
 
@@ -234,12 +234,12 @@ TEST(SetBeginEndPage, NoRangeForTheModelIsRefusedAndTraced) {
     };
     for (const auto& c : cases) {
         ImageFixture f;
-        f.flash.printer_model = c.model;  // the construction's range: pages 0 to 0
-        EXPECT_EQ(f.flash.set_BeginEndPage(c.flags), 0) << c.line;
+        f.flash.session.printer_model = c.model;  // the construction's range: pages 0 to 0
+        EXPECT_EQ(set_transfer_range(f.flash.session, f.flash.report, c.flags), 0) << c.line;
         EXPECT_EQ(f.trace(), c.line);
-        EXPECT_EQ(f.flash.begin_page, 0u);
-        EXPECT_EQ(f.flash.end_page, 0u);
-        EXPECT_EQ(f.flash.offset_page, 0u);
+        EXPECT_EQ(f.flash.session.begin_page, 0u);
+        EXPECT_EQ(f.flash.session.end_page, 0u);
+        EXPECT_EQ(f.flash.session.offset_page, 0u);
     }
 }
 

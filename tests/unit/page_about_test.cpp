@@ -151,13 +151,13 @@ TEST(SystemReport, LinesByFamilyAndVersion) {
     for (const ReportCase& c : cases) {
         SCOPED_TRACE(c.name);
         AppFixture f;
-        f.flash.trace_on = true;
+        f.flash.report.set_trace(true);
         FakeSystemInfo system;
         system.os = c.os;
         system.has_product_type = c.product != nullptr;
         system.product = c.product ? c.product : "";
         EXPECT_EQ(trace_os_version(f.flash, system), 1);
-        f.flash.trace_on = false;
+        f.flash.report.set_trace(false);
         std::string got = f.dir.exists("FlashTrace.dbg") ? read_lines(f.dir, "FlashTrace.dbg") : "";
         for (size_t at = got.find("[12:34:56]"); at != std::string::npos;
              at = got.find("[12:34:56]", at))
@@ -168,7 +168,7 @@ TEST(SystemReport, LinesByFamilyAndVersion) {
 
 TEST(SystemReport, UnreadableVersionAndTraceOff) {
     AppFixture f;
-    f.flash.trace_on = true;
+    f.flash.report.set_trace(true);
     FakeSystemInfo system;
     system.version_ok = false;
     EXPECT_EQ(trace_os_version(f.flash, system), 0);

@@ -28,15 +28,14 @@ struct Page {
         dir.write("flash.mes", "29,Open\n30,Start\n31," + text_31 +
                                    "\n32,Tip open\n33,Tip start\n39,Q39\n40,Q40\n");
         catalogue.load_catalogue(dir.file("flash.mes").c_str());
-        flash.trace_on = true;
-        flash.flash_mode = mode;
-        std::snprintf(flash.port_name, sizeof flash.port_name, "COM3");
-        flash.port_type = COM_PORT;
-        std::snprintf(flash.fw_filename, sizeof flash.fw_filename, "C:\\fw\\image.bin");
+        flash.report.set_trace(true);
+        flash.report.set_mode(mode);
+        std::snprintf(flash.config.port_name, sizeof flash.config.port_name, "COM3");
+        flash.config.port_type = COM_PORT;
+        std::snprintf(flash.config.fw_filename, sizeof flash.config.fw_filename,
+                      "C:\\fw\\image.bin");
     }
     std::string trace() {
-        if (flash.trace_file)
-            std::fflush(flash.trace_file);
         std::string t = read_lines(dir, "FlashTrace.dbg");
         const std::string stamp = "[12:34:56]";
         for (size_t at = t.find(stamp); at != std::string::npos; at = t.find(stamp, at))
@@ -81,7 +80,7 @@ TEST(MainPageInit, CheckBoxesFollowTheSendModeAndTheRunMode) {
         SCOPED_TRACE(c.name);
         Page p(c.mode);
         p.window.checks[ImageBox::fpga] = true;  // left from nothing: every box is set anew
-        p.flash.send_mode = c.send_mode;
+        p.flash.config.send_mode = c.send_mode;
         p.page.on_init();
         EXPECT_EQ(boxes(p.window.checks), c.checked);
         EXPECT_EQ(boxes(p.window.enabled), c.enabled);
@@ -154,7 +153,8 @@ TEST(MainPageTitle, TextAfterTheLastBackslashOfTheFormattedText) {
         const std::string text = c.text_31 ? c.text_31 : std::string(255, 'x') + "%s";
         SCOPED_TRACE(text.substr(0, 20));
         Page p(INTERACTIVE_MODE, text);
-        std::snprintf(p.flash.fw_filename, sizeof p.flash.fw_filename, "%s", c.file.c_str());
+        std::snprintf(p.flash.config.fw_filename, sizeof p.flash.config.fw_filename, "%s",
+                      c.file.c_str());
         p.page.on_init();
         if (c.title == nullptr) {
             EXPECT_TRUE(p.window.titles.empty());
@@ -172,7 +172,7 @@ TEST(MainPageFile, ChosenPathBecomesTheImageAndTheTitle) {
     p.window.chosen = "D:\\images\\new.vx3";
     p.page.on_choose_file();
     EXPECT_EQ(p.window.chooser_started_in, "C:\\WORK");
-    EXPECT_STREQ(p.flash.fw_filename, "D:\\images\\new.vx3");
+    EXPECT_STREQ(p.flash.config.fw_filename, "D:\\images\\new.vx3");
     EXPECT_EQ(p.window.titles, std::vector<std::string>{"new.vx3"});
     EXPECT_TRUE(p.fake.ui.boxes.empty());
 }
@@ -185,7 +185,7 @@ TEST(MainPageFile, CancelKeepsTheImageAndUnreadableDirectoryIsReported) {
     ASSERT_EQ(p.fake.ui.boxes.size(), 1u);
     EXPECT_EQ(p.fake.ui.boxes[0].caption, "Error : GetCurrentDirectory");
     EXPECT_EQ(p.window.chooser_started_in, "");  // shown all the same
-    EXPECT_STREQ(p.flash.fw_filename, "C:\\fw\\image.bin");
+    EXPECT_STREQ(p.flash.config.fw_filename, "C:\\fw\\image.bin");
     EXPECT_EQ(p.window.titles, std::vector<std::string>{"image.bin"});  // redone anyway
 }
 
@@ -207,9 +207,9 @@ TEST(MainPageStart, BarsAreSetUpAndTheProcedureStarts) {
     };
     for (const RangeCase& c : cases) {
         Page p;
-        p.flash.port_type = c.port;
-        p.flash.begin_page = c.begin;
-        p.flash.end_page = c.end;
+        p.flash.config.port_type = c.port;
+        p.flash.session.begin_page = c.begin;
+        p.flash.session.end_page = c.end;
         p.flash.stop_requested = true;  // from an earlier stop
         p.page.on_start();
         ASSERT_EQ(p.thread.starts, 1);
@@ -254,7 +254,8 @@ TEST(MainPageStart, ActivationNamesThePortAndStartsOnlyOutsideInteractiveMode) {
 
     Page long_port;
     std::string name(200, 'P');
-    std::snprintf(long_port.flash.port_name, sizeof long_port.flash.port_name, "%s", name.c_str());
+    std::snprintf(long_port.flash.config.port_name, sizeof long_port.flash.config.port_name, "%s",
+                  name.c_str());
     long_port.page.on_activate();
     EXPECT_EQ(long_port.window.printer_group.size(), 127u);
 }
@@ -435,7 +436,7 @@ TEST(MainPageClose, EndsTheProcessWithTheResult) {
     for (const CloseCase& c : cases) {
         SCOPED_TRACE(c.name);
         Page p(c.mode);
-        p.flash.port_type = c.port;
+        p.flash.config.port_type = c.port;
         // Start-up stopped the spooler for a serial run outside interactive mode only.
         p.flash.spooler_stopped = c.port == COM_PORT && c.mode != 0;
         p.page.on_close(c.result);
@@ -500,14 +501,14 @@ TEST(MainPageFile, OpenIsOffWhileAProcedureRuns) {
     EXPECT_EQ(p.window.open_button, std::vector<bool>{false});
     p.page.on_choose_file();
     EXPECT_EQ(p.window.chooser_started_in, "<not shown>");
-    EXPECT_STREQ(p.flash.fw_filename, "C:\\fw\\image.bin");
+    EXPECT_STREQ(p.flash.config.fw_filename, "C:\\fw\\image.bin");
     p.page.refresh_open();
     EXPECT_EQ(p.window.open_button, std::vector<bool>{false});  // still running
     p.thread.current = State::ended;
     p.page.refresh_open();
     EXPECT_EQ(p.window.open_button, (std::vector<bool>{false, true}));
     p.page.on_choose_file();
-    EXPECT_STREQ(p.flash.fw_filename, "D:\\images\\new.vx3");
+    EXPECT_STREQ(p.flash.config.fw_filename, "D:\\images\\new.vx3");
 }
 
 }  // namespace

@@ -158,17 +158,17 @@ TEST(PosixOpenForWriting, PipeAsTraceOrResultFileNeverBlocks) {
         ASSERT_EQ(::mkfifo(app.dir.file(name).c_str(), 0600), 0) << name;
     PipeWatchdog trace(app.dir.file("FlashTrace.dbg")), ko(app.dir.file("KO.txt")),
         ok(app.dir.file("OK.txt"));
-    app.flash.trace_on = true;
-    app.flash.trace_line("[FLASH][x] one\n");
-    app.flash.trace_line("[FLASH][x] two\n");
-    app.flash.ko_report("[Error 1] flash.ini not found.\n");
-    app.flash.ok_report(" OK \n");
+    app.flash.report.set_trace(true);
+    app.flash.report.trace_line("[FLASH][x] one\n");
+    app.flash.report.trace_line("[FLASH][x] two\n");
+    app.flash.report.ko_report("[Error 1] flash.ini not found.\n");
+    app.flash.report.ok_report(" OK \n");
     EXPECT_FALSE(trace.stop());
     EXPECT_FALSE(ko.stop());
     EXPECT_FALSE(ok.stop());
     // The run goes on without a trace.
-    EXPECT_FALSE(app.flash.trace_on);
-    EXPECT_EQ(app.flash.trace_file, nullptr);
+    EXPECT_FALSE(app.flash.report.tracing());
+    EXPECT_FALSE(app.flash.report.has_trace_file());
 }
 
 }  // namespace
@@ -191,17 +191,16 @@ TEST(PosixOpenForWriting, LinkedResultFilesAreLeftAloneAndReported) {
             else
                 fs::create_symlink("victim", app.dir.file(name));
         }
-        app.flash.flash_mode = SILENT_MODE;
-        app.flash.trace_on = true;
-        app.flash.ko_report("[Error 8] Download firmware Error.\n");
-        app.flash.ok_report(" OK - update firmware completed successfully ");
+        app.flash.report.set_mode(SILENT_MODE);
+        app.flash.report.set_trace(true);
+        app.flash.report.ko_report("[Error 8] Download firmware Error.\n");
+        app.flash.report.ok_report(" OK - update firmware completed successfully ");
 
         EXPECT_EQ(app.dir.read("victim"), "someone else's\n");
         const std::string refused =
             " is a link or not a plain file: left as it is and not written to";
         EXPECT_EQ(app.fake.ui.failure_lines,
                   (std::vector<std::string>{"KO.txt" + refused, "OK.txt" + refused}));
-        std::fflush(app.flash.trace_file);
         const std::string trace = app.dir.read("FlashTrace.dbg");
         EXPECT_NE(trace.find("][FLASH][report] KO.txt" + refused), std::string::npos);
         EXPECT_NE(trace.find("][FLASH][report] OK.txt" + refused), std::string::npos);

@@ -25,16 +25,16 @@ struct PortFixture {
                   "2,M2\n4,M4\n19,M19\n38,M38\n41,Printer %s uses %s (%s)\n42,M42\n43,M43\n"
                   "44,M44\n45,M45\n46,M46\n");
         catalogue.load_catalogue(dir.file("flash.mes").c_str());
-        flash.trace_on = true;
-        flash.flash_mode = SILENT_MODE;
+        flash.report.set_trace(true);
+        flash.report.set_mode(SILENT_MODE);
         set_port("COM1", COM_PORT);
         flash.line_baud = flash.config_baud = flash.send_baud = 9600;
         flash.data_bits = 8;
     }
 
     void set_port(const char* name, uint16_t type) {
-        std::snprintf(flash.port_name, sizeof flash.port_name, "%s", name);
-        flash.port_type = type;
+        std::snprintf(flash.config.port_name, sizeof flash.config.port_name, "%s", name);
+        flash.config.port_type = type;
     }
 
     // Opens COM1 and returns its far end.
@@ -44,11 +44,7 @@ struct PortFixture {
     }
 
     // The trace so far, without the "[hh:mm:ss]" stamps.
-    std::string trace() {
-        if (flash.trace_file)
-            std::fflush(flash.trace_file);
-        return unstamped(dir.read("FlashTrace.dbg"));
-    }
+    std::string trace() { return unstamped(dir.read("FlashTrace.dbg")); }
     std::string ko() { return unstamped(dir.read("KO.txt")); }
 
     // Result files are text files: CR LF on Windows.

@@ -50,8 +50,8 @@ TEST(ParallelPpdev, OpenWritesAndReadsInEcpMode) {
     Platform& platform = native_platform();
     MessageCatalogue catalogue(platform);
     Cls_flash flash(platform, catalogue);
-    flash.flash_mode = SILENT_MODE;
-    std::snprintf(flash.port_name, sizeof flash.port_name, "LPT1");
+    flash.report.set_mode(SILENT_MODE);
+    std::snprintf(flash.config.port_name, sizeof flash.config.port_name, "LPT1");
     Cls_parallel lpt(flash);
 
     ASSERT_EQ(lpt.open(1), 1);

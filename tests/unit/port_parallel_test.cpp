@@ -27,14 +27,12 @@ struct ParallelFixture {
     Cls_parallel lpt{flash};
 
     ParallelFixture() {
-        flash.trace_on = true;
-        flash.flash_mode = INTERACTIVE_MODE;
-        std::snprintf(flash.port_name, sizeof flash.port_name, "LPT1");
-        flash.port_type = LPT_PORT;
+        flash.report.set_trace(true);
+        flash.report.set_mode(INTERACTIVE_MODE);
+        std::snprintf(flash.config.port_name, sizeof flash.config.port_name, "LPT1");
+        flash.config.port_type = LPT_PORT;
     }
     std::string trace() {
-        if (flash.trace_file)
-            std::fflush(flash.trace_file);
         std::string t = dir.read("FlashTrace.dbg");
         for (size_t at = t.find('\r'); at != std::string::npos; at = t.find('\r'))
             t.erase(at, 1);
@@ -137,7 +135,7 @@ TEST(ParallelTest, ReadOutcomes) {
     };
     for (const ReadCase& c : cases) {
         ParallelFixture s;
-        s.flash.flash_mode = c.flash_mode;
+        s.flash.report.set_mode(c.flash_mode);
         ASSERT_EQ(s.lpt.open(1), 1);
         s.ports.reads.push_back(c.outcome);
         uint8_t buffer[8];
@@ -186,7 +184,7 @@ TEST(ParallelTest, WriteOutcomes) {
     };
     for (const Case& c : cases) {
         ParallelFixture s;
-        s.flash.flash_mode = c.flash_mode;
+        s.flash.report.set_mode(c.flash_mode);
         ASSERT_EQ(s.lpt.open(1), 1);
         s.ports.writes.push_back({c.write_code, {}});
         s.ports.reads.push_back({PARALLEL_DONE, {'o', 'k'}});
@@ -216,7 +214,7 @@ TEST(ParallelTest, ClosedPortAnswersWithTheSystemCodes) {
     EXPECT_EQ(s.lpt.Read(buffer, count), PARALLEL_CANTREAD);
     EXPECT_EQ(s.ports.debug, (std::vector<std::string>{"::Write - INVALID_HANDLE_VALUE",
                                                        "::Read - INVALID_HANDLE_VALUE"}));
-    s.flash.flash_mode = SILENT_MODE;
+    s.flash.report.set_mode(SILENT_MODE);
     EXPECT_EQ(s.lpt.Write_Read_timeout(data, sizeof data, nullptr, 0, 0), 0);
     EXPECT_EQ(s.lpt.Read_timeout(buffer, sizeof buffer, 0), 0);
     const std::string t = s.trace();

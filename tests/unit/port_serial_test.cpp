@@ -271,7 +271,7 @@ class OpenCom : public ::testing::TestWithParam<OpenCase> {};
 TEST_P(OpenCom, FailureTable) {
     const OpenCase& c = GetParam();
     PortFixture f;
-    f.flash.flash_mode = c.flash_mode;
+    f.flash.report.set_mode(c.flash_mode);
     c.setup(f.fake);
     EXPECT_EQ(f.flash.open_port(1), c.expected);
     const std::string trace = f.trace();
@@ -398,7 +398,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(OpenComBox, InUseBoxNamesPrinterAndPort) {
     PortFixture f;
-    f.flash.flash_mode = INTERACTIVE_MODE;
+    f.flash.report.set_mode(INTERACTIVE_MODE);
     f.fake.printers.queues = {{"P1", "COM1:"}};
     EXPECT_EQ(f.flash.open_port(1), 0);
     ASSERT_EQ(f.fake.ui.boxes.size(), 1u);

@@ -40,7 +40,7 @@ struct Procedure : PortFixture {
         std::vector<uint8_t> bytes;
         ASSERT_EQ(vximage::build_image(recipe, bytes), "");
         dir.write("image.bin", std::string(bytes.begin(), bytes.end()));
-        std::snprintf(flash.fw_filename, sizeof flash.fw_filename, "%s",
+        std::snprintf(flash.config.fw_filename, sizeof flash.config.fw_filename, "%s",
                       dir.file("image.bin").c_str());
     }
     void silent() { args.view = nullptr; }
@@ -67,8 +67,8 @@ class Endings : public ::testing::TestWithParam<EndingCase> {};
 TEST_P(Endings, Table) {
     const EndingCase& c = GetParam();
     Procedure p;
-    p.flash.flash_mode = c.flash_mode;
-    p.flash.send_mode = c.send_mode;
+    p.flash.report.set_mode(c.flash_mode);
+    p.flash.config.send_mode = c.send_mode;
     p.printer(c.model);
     if (c.setup)
         c.setup(p);
@@ -221,7 +221,7 @@ INSTANTIATE_TEST_SUITE_P(
                    1,
                    2,
                    SEND_FW,
-                   [](Procedure& p) { p.flash.conditional_table = true; },
+                   [](Procedure& p) { p.flash.config.conditional_table = true; },
                    0,
                    "[FLASH][UpdateMustBeDone] FW Release request failure.\n",
                    "[Error 12] FW Release request failure ! \n",
@@ -242,7 +242,7 @@ INSTANTIATE_TEST_SUITE_P(
                    2,
                    SEND_BOOT,
                    [](Procedure& p) {
-                       std::snprintf(p.flash.fw_filename, sizeof p.flash.fw_filename,
+                       std::snprintf(p.flash.config.fw_filename, sizeof p.flash.config.fw_filename,
                                      "missing.bin");
                    },
                    0,
@@ -255,7 +255,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(ProcedureBoxes, KeepSettingsDisabledUnlessModel1) {
     for (int model : {1, 2, 6}) {
         Procedure p;
-        p.flash.flash_mode = INTERACTIVE_MODE;
+        p.flash.report.set_mode(INTERACTIVE_MODE);
         p.printer(model);
         EXPECT_EQ(p.run(), 1);
         const bool disabled =
@@ -268,10 +268,10 @@ TEST(ProcedureBoxes, KeepSettingsDisabledUnlessModel1) {
 
 TEST(ProcedureBoxes, InvalidImageBoxOnlyInInteractiveMode) {
     Procedure p;
-    p.flash.flash_mode = INTERACTIVE_MODE;
+    p.flash.report.set_mode(INTERACTIVE_MODE);
     p.printer(2);
     p.view.checks[ImageBox::firmware] = true;
-    std::snprintf(p.flash.fw_filename, sizeof p.flash.fw_filename, "missing.bin");
+    std::snprintf(p.flash.config.fw_filename, sizeof p.flash.config.fw_filename, "missing.bin");
     EXPECT_EQ(p.run(), 0);
     EXPECT_EQ(p.view.texts[Field::transfer], "M45");
     ASSERT_FALSE(p.fake.ui.boxes.empty());
@@ -298,14 +298,14 @@ class Rows : public ::testing::TestWithParam<RowCase> {};
 TEST_P(Rows, ChoosesTheSequence) {
     const RowCase& c = GetParam();
     Procedure p;
-    p.flash.flash_mode = 1;
-    p.flash.send_mode = c.send_mode;
+    p.flash.report.set_mode(1);
+    p.flash.config.send_mode = c.send_mode;
     p.flash.send_baud = 12345;  // refused by the header, after the range is chosen
     p.printer(c.model);
     p.image(c.model, c.kind);
     if (c.send_mode & SEND_FREE) {
-        p.flash.begin_page = 2;
-        p.flash.end_page = 3;
+        p.flash.session.begin_page = 2;
+        p.flash.session.end_page = 3;
     }
     EXPECT_EQ(p.run(), 0);
     const std::string trace = p.trace();
@@ -319,8 +319,8 @@ TEST_P(Rows, ChoosesTheSequence) {
     }
     EXPECT_EQ(p.view.texts[Field::transfer], "M2");  // the header failure
     if (c.begin >= 0) {
-        EXPECT_EQ(p.flash.begin_page, static_cast<uint32_t>(c.begin));
-        EXPECT_EQ(p.flash.end_page, static_cast<uint32_t>(c.end));
+        EXPECT_EQ(p.flash.session.begin_page, static_cast<uint32_t>(c.begin));
+        EXPECT_EQ(p.flash.session.end_page, static_cast<uint32_t>(c.end));
         const std::string range = "range 0 " + std::to_string(c.end - c.begin + 1);
         EXPECT_EQ(p.view.progress_log.empty() ? "" : p.view.progress_log[0], range);
     }
@@ -428,14 +428,15 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(ProcedureBar, PagesBarRangeIsSixteenBits) {
     Procedure p;
-    p.flash.flash_mode = 1;
-    p.flash.send_mode = SEND_FW;
+    p.flash.report.set_mode(1);
+    p.flash.config.send_mode = SEND_FW;
     p.flash.send_baud = 12345;
     p.printer(2);
     p.image(2, Kind::fw);
     EXPECT_EQ(p.run(), 0);
     ASSERT_GE(p.view.progress_log.size(), 2u);
-    const uint16_t pages = static_cast<uint16_t>(p.flash.end_page - p.flash.begin_page + 1);
+    const uint16_t pages =
+        static_cast<uint16_t>(p.flash.session.end_page - p.flash.session.begin_page + 1);
     EXPECT_EQ(p.view.progress_log[0], "range 0 " + std::to_string(pages));
     EXPECT_EQ(p.view.progress_log[1], "step 4 0");
 }

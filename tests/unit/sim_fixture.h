@@ -33,23 +33,20 @@ struct SimFixture {
     explicit SimFixture(vxsim::Config cfg) : printer(std::move(cfg), 0) {
         dir.write("flash.mes", "2,M2\n4,M4\n19,M19\n38,M38\n");
         catalogue.load_catalogue(dir.file("flash.mes").c_str());
-        flash.trace_on = true;
-        flash.flash_mode = SILENT_MODE;
-        std::snprintf(flash.port_name, sizeof flash.port_name, "COM1");
-        flash.port_type = COM_PORT;
+        flash.report.set_trace(true);
+        flash.report.set_mode(SILENT_MODE);
+        std::snprintf(flash.config.port_name, sizeof flash.config.port_name, "COM1");
+        flash.config.port_type = COM_PORT;
         flash.line_baud = flash.config_baud = flash.send_baud = 9600;
         flash.data_bits = 8;
-        std::snprintf(flash.ini_path, sizeof flash.ini_path, "%s", dir.file("flash.ini").c_str());
+        std::snprintf(flash.config.ini_path, sizeof flash.config.ini_path, "%s",
+                      dir.file("flash.ini").c_str());
     }
 
     void open() { ASSERT_EQ(flash.open_port(1), 1); }
     void ini(const std::string& text) { dir.write("flash.ini", text); }
 
-    std::string trace() {
-        if (flash.trace_file)
-            std::fflush(flash.trace_file);
-        return PortFixture::unstamped(dir.read("FlashTrace.dbg"));
-    }
+    std::string trace() { return PortFixture::unstamped(dir.read("FlashTrace.dbg")); }
     std::string ko() { return PortFixture::unstamped(dir.read("KO.txt")); }
 
     // The simulator's events, one text each.

@@ -9,5 +9,5 @@ TEST(Context, BuildsWithTransferBuffer) {
     vx::MessageCatalogue cat(fp.platform);
     vx::Cls_flash flash(fp.platform, cat);
     EXPECT_EQ(flash.tx_buffer.size(), vx::TX_BUFFER_SIZE);
-    EXPECT_EQ(flash.port_type, vx::COM_PORT);
+    EXPECT_EQ(flash.config.port_type, vx::COM_PORT);
 }

@@ -139,13 +139,13 @@ TEST_P(Decision, Table) {
     SimFixture f(cfg);
     if (c.ini != nullptr)
         f.ini(c.ini);
-    std::snprintf(f.flash.fw_filename, sizeof f.flash.fw_filename, "configured.bin");
+    std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "configured.bin");
     f.open();
     f.flash.sync_state = 2;
 
     EXPECT_EQ(f.flash.UpdateMustBeDone(), c.result);
     EXPECT_EQ(f.flash.sync_state, 1);
-    EXPECT_EQ(std::string(f.flash.fw_filename), c.fw_filename);
+    EXPECT_EQ(std::string(f.flash.config.fw_filename), c.fw_filename);
     EXPECT_EQ(f.ko(), c.ko);
     EXPECT_TRUE(in_order(f.trace(), {"\n[FLASH][UpdateMustBeDone]\n", c.trace}));
     Bytes expected = RELEASE_REQUEST;
@@ -225,7 +225,7 @@ TEST(DecisionAnswer, LongFileNameIsBounded) {
     f.ini("[CONDITIONAL_TABLE]\nRel105VerA01=" + std::string(400, 'n') + "\n");
     f.open();
     EXPECT_EQ(f.flash.UpdateMustBeDone(), 1);
-    EXPECT_EQ(std::string(f.flash.fw_filename), std::string(PATH_CHARS - 1, 'n'));
+    EXPECT_EQ(std::string(f.flash.config.fw_filename), std::string(PATH_CHARS - 1, 'n'));
 }
 
 }  // namespace

@@ -34,7 +34,7 @@ void on_end_signal(int signal) {
     flash->stop_requested = true;
     if (first) {
         // Silent mode's failure is 0, the sheet modes' 1.
-        failure_code = flash->flash_mode == SILENT_MODE ? 0 : 1;
+        failure_code = flash->report.mode() == SILENT_MODE ? 0 : 1;
         alarm(END_LIMIT_S);
     }
 }

@@ -75,11 +75,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     catalogue.load_catalogue((dir + "/flash.mes").c_str());
-    std::snprintf(flash.ini_path, sizeof flash.ini_path, "%s", ini.c_str());
+    std::snprintf(flash.config.ini_path, sizeof flash.config.ini_path, "%s", ini.c_str());
     flash.read_config();
     flash.read_port_settings();
-    std::fprintf(stderr, "procedure_driver: flash_mode=%d send_mode=0x%04x\n", flash.flash_mode,
-                 flash.send_mode);
+    std::fprintf(stderr, "procedure_driver: flash_mode=%d send_mode=0x%04x\n", flash.report.mode(),
+                 flash.config.send_mode);
     vx::send_thread_args args;
     args.flash = &flash;
 

@@ -168,7 +168,8 @@ int run_console_sheet(const SheetRequest& request, SystemInfo& system) {
     const bool interactive = request.flash_mode == INTERACTIVE_MODE;
 
     SigintGuard sigint;
-    ConsoleMainView view(stdout, isatty(STDOUT_FILENO) == 1, flash.platform.clock, flash.send_mode);
+    ConsoleMainView view(stdout, isatty(STDOUT_FILENO) == 1, flash.platform.clock,
+                         flash.config.send_mode);
     TerminalWidth width(STDOUT_FILENO);
     view.terminal_columns = [&width] { return width.columns(); };
     std::atomic<int> result{-1};
@@ -179,8 +180,8 @@ int run_console_sheet(const SheetRequest& request, SystemInfo& system) {
 
     page.on_init();
     std::printf("%s\n", request.caption != nullptr ? request.caption : "vxflash");
-    std::printf("File       %s\n", flash.fw_filename);
-    std::printf("Send       %s\n", choice_text(flash.send_mode).c_str());
+    std::printf("File       %s\n", flash.config.fw_filename);
+    std::printf("Send       %s\n", choice_text(flash.config.send_mode).c_str());
     page.on_activate();
     if (interactive) {
         if (!ask_to_start()) {
@@ -217,8 +218,9 @@ int run_console_sheet(const SheetRequest& request, SystemInfo& system) {
     if (thread.exit_code() == 1)
         std::printf("Download completed.\n");
     else
-        std::printf("Download failed: see KO.txt%s.\n",
-                    flash.trace_on ? " and FlashTrace.dbg" : " (TRACE=1 in flash.ini for a trace)");
+        std::printf(
+            "Download failed: see KO.txt%s.\n",
+            flash.report.tracing() ? " and FlashTrace.dbg" : " (TRACE=1 in flash.ini for a trace)");
     return SHEET_SHOWN;
 }
 

@@ -1,10 +1,7 @@
-// Trace log, result files and message boxes.
+#include "report/reporter.h"
+
 #include <cstdio>
 #include <string>
-
-#include "app/catalogue.h"
-#include "app/cls_flash.h"
-#include "app/message_format.h"
 
 namespace vx {
 namespace {
@@ -64,62 +61,66 @@ std::string error_caption(const char* name) {
 
 }  // namespace
 
-void Cls_flash::vtrace(const char* format, va_list args) {
-    // One lock for the check, the open and both writes: lines of the page thread and the
-    // worker never mix inside a line.
-    std::lock_guard<std::mutex> lock(trace_mutex_);
-    if (!trace_on)
-        return;
-    if (trace_file == nullptr) {
-        // Not a plain file of ours (a link, a pipe, a device): the run goes on without a trace.
-        WriteOpen f = platform.files.open_for_writing(TRACE_FILE, false);
-        if (!f.file) {
-            trace_on = false;
-            if (f.refused)
-                platform.ui.failure_line(refusal_text(TRACE_FILE).c_str());
-            return;
-        }
-        trace_file = f.file.release();
-    }
-    std::string stamp = time_stamp(platform);
-    std::string message = vformat(format, args);
-    std::fputs(stamp.c_str(), trace_file);
-    std::fwrite(message.data(), 1, message.size(), trace_file);
-    std::fflush(trace_file);
+void Reporter::set_trace(bool on) {
+    trace_on_.store(on, std::memory_order_relaxed);
 }
 
-void Cls_flash::trace_line(const char* format, ...) {
+void Reporter::vtrace(const char* format, va_list args) {
+    // One lock for the check, the open and both writes: lines of the page thread and the
+    // worker never mix inside a line.
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (!tracing())
+        return;
+    if (trace_file_ == nullptr) {
+        // Not a plain file of ours (a link, a pipe, a device): the run goes on without a trace.
+        WriteOpen f = platform_.files.open_for_writing(TRACE_FILE, false);
+        if (!f.file) {
+            set_trace(false);
+            if (f.refused)
+                platform_.ui.failure_line(refusal_text(TRACE_FILE).c_str());
+            return;
+        }
+        trace_file_.reset(f.file.release());
+    }
+    std::string stamp = time_stamp(platform_);
+    std::string message = vformat(format, args);
+    std::fputs(stamp.c_str(), trace_file_.get());
+    std::fwrite(message.data(), 1, message.size(), trace_file_.get());
+    std::fflush(trace_file_.get());
+}
+
+void Reporter::trace_line(const char* format, ...) {
     va_list args;
     va_start(args, format);
     vtrace(format, args);
     va_end(args);
 }
 
-void Cls_flash::report_result(const char* file_name, const std::string& message) {
+void Reporter::report_result(const char* file_name, const std::string& message) {
     bool written;
     {
-        std::lock_guard<std::mutex> lock(trace_mutex_);
-        written = append_line(platform.files, file_name, time_stamp(platform), message);
+        std::lock_guard<std::mutex> lock(mutex_);
+        written = append_line(platform_.files, file_name, time_stamp(platform_), message);
     }
     if (!written) {
         const std::string text = refusal_text(file_name);
-        platform.ui.failure_line(text.c_str());
+        platform_.ui.failure_line(text.c_str());
         trace_line("[FLASH][report] %s\n", text.c_str());
     }
 }
 
-void Cls_flash::ko_report(const char* format, ...) {
+void Reporter::ko_report(const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::string message = vformat(format, args);
     va_end(args);
     report_result("KO.txt", message);
     // Someone may be watching: tell them why the run failed. Silent callers read KO.txt.
-    if (flash_mode != SILENT_MODE)
-        platform.ui.failure_line(message.c_str());
+    if (mode_ != SILENT_MODE)
+        platform_.ui.failure_line(message.c_str());
 }
 
-void Cls_flash::ok_report(const char* format, ...) {
+void Reporter::ok_report(const char* format, ...) {
     va_list args;
     va_start(args, format);
     std::string message = vformat(format, args);
@@ -127,18 +128,22 @@ void Cls_flash::ok_report(const char* format, ...) {
     report_result("OK.txt", message);
 }
 
-int Cls_flash::user_message(WindowHandle owner, const char* caption, const char* text,
-                            uint32_t type) {
-    if (flash_mode != INTERACTIVE_MODE)
+int Reporter::user_message(WindowHandle owner, const char* caption, const char* text,
+                           uint32_t type) {
+    if (mode_ != INTERACTIVE_MODE)
         return ANSWER_OK;
-    return platform.ui.message_box(owner, caption, text, type);
+    return platform_.ui.message_box(owner, caption, text, type);
 }
 
-int Cls_flash::flash_last_error_msg(const char* name) {
-    std::string text = platform.errors.error_text(platform.errors.last_error());
-    if (flash_mode == INTERACTIVE_MODE) {
-        platform.ui.message_box(nullptr, error_caption(name).c_str(), text.c_str(),
-                                BOX_ICONINFORMATION);
+int Reporter::flash_last_error_msg(const char* name) {
+    return error_msg(name, platform_.errors.last_error());
+}
+
+int Reporter::error_msg(const char* name, uint32_t error) {
+    std::string text = platform_.errors.error_text(error);
+    if (mode_ == INTERACTIVE_MODE) {
+        platform_.ui.message_box(nullptr, error_caption(name).c_str(), text.c_str(),
+                                 BOX_ICONINFORMATION);
     } else if (name != nullptr) {
         trace_line("[FLASH][flash_last_error_msg] Function %s Error %s!\n", name, text.c_str());
     } else {
@@ -152,18 +157,6 @@ int system_error_box(Platform& platform, const char* name) {
     platform.ui.message_box(nullptr, error_caption(name).c_str(), text.c_str(),
                             BOX_ICONINFORMATION);
     return 1;
-}
-
-const char* Cls_flash::get_message(uint16_t id) const {
-    return catalogue.get_message(id);
-}
-
-std::string Cls_flash::message_int(uint16_t id, long long value) const {
-    return format_catalogue(get_message(id), {value});
-}
-
-std::string Cls_flash::message_str(uint16_t id, const char* value) const {
-    return format_catalogue(get_message(id), {value});
 }
 
 }  // namespace vx

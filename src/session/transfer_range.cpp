@@ -1,11 +1,12 @@
-// set_BeginEndPage: which flash pages one transfer step sends, and from which image page;
-// load_file2send: the whole image in memory for the transfer.
+// Which flash pages one transfer step sends, and from which image page; the whole image in
+// memory for the transfer. The trace keeps the tags it has always had.
 #include <cstdio>
 #include <string>
 
-#include "app/cls_flash.h"
+#include "app/constants.h"
 #include "image/image_format.h"
 #include "image/range_table.h"
+#include "session/traced_checks.h"
 
 namespace vx {
 
@@ -49,59 +50,63 @@ const char* row_line(RangeRow row) {
 
 }  // namespace
 
-int Cls_flash::set_BeginEndPage(uint16_t flags) {
-    const SectionPages sections{start_fw, end_fw, start_FPGA, end_FPGA, start_cg, end_cg};
-    const PageRange r = select_page_range(printer_model, flags, sections);
+bool set_transfer_range(DownloadSession& s, Reporter& report, uint16_t flags) {
+    const SectionPages sections{s.start_fw, s.end_fw,   s.start_FPGA,
+                                s.end_FPGA, s.start_cg, s.end_cg};
+    const PageRange r = select_page_range(s.printer_model, flags, sections);
     switch (r.status) {
         case RangeStatus::no_row:
-            return 0;  // nothing selected: nothing to trace
+            return false;  // nothing selected: nothing to trace
         case RangeStatus::no_range:
-            trace_line(
+            report.trace_line(
                 "[FLASH][set_BeginEndPage] No page range for model %d and send mode 0x%x !\n",
-                printer_model, unsigned(flags));
-            return 0;
+                s.printer_model, unsigned(flags));
+            return false;
         case RangeStatus::boot_check:
             break;
         case RangeStatus::range:
             if (r.start_moved) {
-                trace_line(
+                report.trace_line(
                     "[FLASH][set_BeginEndPage] Section start page=%d is before the image, begin "
                     "page moved to %d\n",
                     int(r.claimed_start), int(r.begin_page));
             }
-            begin_page = r.begin_page;
-            end_page = r.end_page;
-            offset_page = r.offset_page;
+            s.begin_page = r.begin_page;
+            s.end_page = r.end_page;
+            s.offset_page = r.offset_page;
             if (r.clears & CLEARS_FW)
-                start_fw = end_fw = 0;
+                s.start_fw = s.end_fw = 0;
             if (r.clears & CLEARS_FPGA)
-                start_FPGA = end_FPGA = 0;
+                s.start_FPGA = s.end_FPGA = 0;
             if (r.clears & CLEARS_CG)
-                start_cg = end_cg = 0;
+                s.start_cg = s.end_cg = 0;
             break;
     }
-    trace_line(row_line(r.row), int(begin_page), int(end_page), int(offset_page));
-    return 1;
+    report.trace_line(row_line(r.row), int(s.begin_page), int(s.end_page), int(s.offset_page));
+    return true;
 }
 
-void Cls_flash::remember_checked_image(const std::string& name, const std::vector<uint8_t>& bytes) {
-    checked_image.valid = true;
-    checked_image.name = name;
-    checked_image.size = bytes.size();
-    checked_image.digest = image_digest(bytes.data(), bytes.size());
+void remember_checked_image(DownloadSession& s, const std::string& name,
+                            const std::vector<uint8_t>& bytes) {
+    s.checked_image.valid = true;
+    s.checked_image.name = name;
+    s.checked_image.size = bytes.size();
+    s.checked_image.digest = image_digest(bytes.data(), bytes.size());
 }
 
-uint32_t Cls_flash::load_file2send(const char* file_name, std::vector<uint8_t>& image) {
+uint32_t load_image_for_transfer(const DownloadSession& s, Reporter& report, FileSystem& files,
+                                 const char* file_name, std::vector<uint8_t>& image) {
+    const CheckedImage& checked_image = s.checked_image;
     image.clear();
     const std::string name = bounded_text(file_name ? file_name : "", PATH_CHARS);
-    trace_line("[FLASH][load_file2send] Firmware FileName = %s\n", name.c_str());
+    report.trace_line("[FLASH][load_file2send] Firmware FileName = %s\n", name.c_str());
     const FileReadResult read =
-        platform.files.read_whole(name, image, layout::max_image_size(printer_model));
+        files.read_whole(name, image, layout::max_image_size(s.printer_model));
     if (read.failed_at == FileStage::ok && checked_image.valid) {
         const uint64_t digest = image_digest(image.data(), image.size());
         if (name != checked_image.name || image.size() != checked_image.size ||
             digest != checked_image.digest) {
-            trace_line(
+            report.trace_line(
                 "[FLASH][load_file2send] %s changed since it was checked (%llu bytes, was %llu): "
                 "not sent\n",
                 name.c_str(), static_cast<unsigned long long>(image.size()),
@@ -138,8 +143,7 @@ uint32_t Cls_flash::load_file2send(const char* file_name, std::vector<uint8_t>& 
             std::snprintf(text, sizeof text, "ReadFile : %s", name.c_str());
             break;
     }
-    platform.errors.set_last_error(read.error);
-    flash_last_error_msg(text);
+    report.error_msg(text, read.error);
     return 0;
 }
 
