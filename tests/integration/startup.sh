@@ -76,7 +76,7 @@ spooler_line() {
 # Set-up and checks are shell text, run with eval; INI is set to the flash.ini the set-up
 # wrote. linux rows run on the Linux build, asan rows on its sanitizer build, wine rows on the
 # exe. Exit "0/1" takes either; KO.txt "-" is not looked at, any other text must be its one
-# time-stamped line. A "when" column names the condition of the one Xvfb run.
+# time-stamped line. A set-up that sets XVFB=1 runs with a display of its own (one case).
 # name | platforms | set-up | exit | KO.txt | checks
 CASES=$(
     cat <<'EOF'
@@ -142,7 +142,7 @@ run_xvfb() {
     VX_RC=$?
 }
 
-run_table() {  # platform
+run_table() {  # the rows of platform $pf
     local name plats setup rc ko checks
     while IFS='|' read -r name plats setup rc ko checks <&3; do
         name=$(trim "$name")
