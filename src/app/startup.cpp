@@ -8,6 +8,7 @@
 
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
+#include "app/sheet.h"
 #include "app/spooler.h"
 #include "app/toolkit.h"
 
@@ -52,13 +53,13 @@ int run_silent(Cls_flash& flash, FlashWorker worker) {
     return code;
 }
 
-int run_sheet(Cls_flash& flash, bool toolkit_launch, void* instance) {
+int run_sheet(Cls_flash& flash, bool toolkit_launch, void* instance, SheetRunner& sheet) {
     SheetRequest request;
     request.caption = flash.get_message(31);
     request.main_title = flash.get_message(28);
     request.flash_mode = flash.report.mode();
     request.instance = instance;
-    request.context = &flash;
+    request.flash = &flash;
     if (flash.report.mode() != INTERACTIVE_MODE) {
         flash.report.trace_line("[FLASH][Winmain] Start with NOT Interactive Mode\n");
     } else {
@@ -69,7 +70,7 @@ int run_sheet(Cls_flash& flash, bool toolkit_launch, void* instance) {
         }
         request.about_title = flash.get_message(37);
     }
-    switch (flash.platform.ui.run_property_sheet(request)) {
+    switch (sheet.run(request)) {
         case SHEET_FAILED:
             flash.report.flash_last_error_msg("PropertySheet");
             break;
@@ -95,12 +96,12 @@ std::string build_path(Platform& platform, const std::string& dir, const char* f
 }
 
 int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
-                void* instance) {
-    return run_startup(flash, catalogue, command_line, instance, send_thread);
+                void* instance, SheetRunner& sheet) {
+    return run_startup(flash, catalogue, command_line, instance, sheet, send_thread);
 }
 
 int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
-                void* instance, FlashWorker worker) {
+                void* instance, SheetRunner& sheet, FlashWorker worker) {
     Platform& platform = flash.platform;
     platform.files.remove("KO.txt");
     platform.files.remove("OK.txt");
@@ -146,7 +147,7 @@ int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string
 
     if (flash.report.mode() == SILENT_MODE)
         return run_silent(flash, worker);
-    return run_sheet(flash, toolkit_launch, instance);
+    return run_sheet(flash, toolkit_launch, instance, sheet);
 }
 
 }  // namespace vx

@@ -6,6 +6,7 @@ namespace vx {
 
 class Cls_flash;
 class MessageCatalogue;
+class SheetRunner;
 struct Platform;
 struct send_thread_args;
 
@@ -13,11 +14,11 @@ struct send_thread_args;
 using FlashWorker = int (*)(const send_thread_args&);
 
 // Runs start-up on the calling thread and returns the process exit code. `command_line` is
-// the whole command line, program path included.
+// the whole command line, program path included. `sheet` is the front-end's property sheet.
 int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
-                void* instance);
+                void* instance, SheetRunner& sheet);
 int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
-                void* instance, FlashWorker worker);
+                void* instance, SheetRunner& sheet, FlashWorker worker);
 
 // dir + separator + file, without looking at how dir ends (a drive root such as "C:\" gives
 // two backslashes). Empty when the result would not fit in a 260-character path.

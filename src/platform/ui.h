@@ -15,26 +15,6 @@ constexpr int ANSWER_OK = 1;
 constexpr int ANSWER_YES = 6;
 constexpr int ANSWER_NO = 7;
 
-// Results of Ui::run_property_sheet: the sheet (or one of its pages) could not be made, with
-// the system's error set; it returned without showing a page (no display); it ran until it
-// was closed.
-constexpr int SHEET_FAILED = -1;
-constexpr int SHEET_NOT_SHOWN = 0;
-constexpr int SHEET_SHOWN = 1;
-
-// What start-up asks of the property sheet. The texts come from the catalogue and stay valid
-// for the life of the process.
-struct SheetRequest {
-    const char* caption = nullptr;      // sheet caption (text 31)
-    const char* main_title = nullptr;   // main page (text 28), always shown
-    bool setup_page = false;            // port setup page present (interactive, no toolkit launch)
-    const char* setup_title = nullptr;  // text 35; null when the setup page is left out
-    const char* about_title = nullptr;  // text 37; null outside interactive mode
-    int flash_mode = 0;                 // 0 interactive: three pages; else the main page alone
-    void* instance = nullptr;           // program instance, for the page templates
-    void* context = nullptr;            // the flash context (Cls_flash*), for the page procedures
-};
-
 class Ui {
 public:
     virtual ~Ui() = default;
@@ -51,13 +31,6 @@ public:
     // A numbered failure line of a run someone watches; a window shows it on its page, a
     // terminal prints it.
     virtual void failure_line(const char* line) { (void)line; }
-
-    // Runs the property sheet modally; returns when it closes (in unattended mode the main
-    // page may end the process before that) with one of the SHEET_* results.
-    virtual int run_property_sheet(const SheetRequest& request) {
-        (void)request;
-        return 1;
-    }
 };
 
 }  // namespace vx

@@ -5,20 +5,23 @@
 # afterwards (each compared with the image) and a trace line that shows the path taken.
 #
 # Every case sends a model-3 image of 8 pages (flash pages 4-7 firmware, 8-11 CG) in two
-# banks: bank 0 is pages 8-11, bank 1 pages 4-7, unless its file action says otherwise.
-# Three cases wait for the program's own time-outs: twelve empty reply waits of 4 s (reset,
-# reply lost) and the 180 s limit of a bank that is never acknowledged. VX_MATRIX_CASES=REGEX
-# runs only the cases whose name matches.
+# banks: bank 0 is pages 8-11, bank 1 pages 4-7, unless its flash.ini keys (which replace the
+# defaults of the same name), its printer-sim options or its file action say otherwise.
+# Four cases wait for the program's own time-outs: twelve empty reply waits of 4 s (reset,
+# reply lost, silence) and the 180 s limit of a bank that is never acknowledged.
+# VX_MATRIX_CASES=REGEX runs only the cases whose name matches.
 . "$(dirname "$0")/lib/harness.sh"
 vx_require
 
 OK_LINE=" OK - update firmware completed successfully "
 E7="[Error 7] Invalid firmware file format."
 E8="[Error 8] Download firmware Error."
+E10="[Error 10] Init Download Error."
 
 # Every case runs on both builds; a row limited to one names it in the platforms column, with
 # a comment line above it saying why. Lines starting with # are comments.
-# name | platforms | printer-sim options | flash.ini | file action | rc | result | pages | trace | limit (s)
+# name | platforms | printer-sim options | flash.ini | file action | rc | result | pages | trace
+# lines (in this order, separated by " ;; ") | limit (s)
 MATRIX=$(
     cat <<'EOF'
 baseline              | all   | --exit-after-downloads 1            | -             | -            | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
@@ -45,6 +48,14 @@ links-symbolic-ok     | linux | --exit-after-downloads 1            | -         
 links-symbolic-ko     | linux | -                                   | -             | symlinks+change | 0 | refused | - | - | 60
 links-hard-ok         | all   | --exit-after-downloads 1            | -             | hardlinks    | 1 | refused | 4-11 | - | 60
 links-hard-ko         | all   | -                                   | -             | hardlinks+change | 0 | refused | - | - | 60
+# Replies that end the download of the firmware alone (one bank, pages 4-7).
+reply-07              | all   | --fault 0:07                        | SEND_CG=0     | -            | 0 | E8 | -    | [FLASH][check_reply] PR_REPLY=7 ;; [FLASH][check_reply] UNRECOVABLE_ERROR_REPLY | 60
+reply-01              | all   | --fault 0:01                        | SEND_CG=0     | -            | 0 | E8 | -    | [FLASH][check_reply] PR_REPLY=1 ;; [FLASH][check_reply] UNRECOVABLE_ERROR_REPLY | 60
+reply-silence         | all   | --fault 0+:silence                  | SEND_CG=0     | -            | 0 | E8 | -    | WAIT DATA retry number 11  ;; [Cls_flash][download_com] FAILED FOR MAX_RETRY | 90
+# Refused before any header: model 5 has no range for firmware + CG (instead of writing image
+# page 0 into the boot area); a 20-page image for the model-1 sequence that asks for 0-25.
+model5-fw-cg-refused  | all   | --model 5                           | -             | model5       | 0 | noOK | no-header | [FLASH][set_BeginEndPage] No page range for model 5 and send mode 0x6 ! | 60
+header-refused        | all   | --model 1                           | KEEP_SETTINGS=1 | model1-20p | 0 | E10 | no-header | [FLASH][send_header] Invalid endpage=25  number ( Max 20 ) ! | 60
 line-stalls-mid-bank  | all   | --stall-in-bank 0:6500              | -             | -            | 0 | E8 | -    | WRITE FAILED: the printer takes no more data | 60
 # SIGTERM 12 s in, in the middle of bank 0 on a slow line; it must end well before its limit. A Windows program gets no such signal.
 sigterm-mid-bank      | linux | --line-rate 38400                   | -             | sigterm      | 0 | E8 | -    | Stopped: signal 15 asks the process to end | 20
@@ -77,6 +88,10 @@ PY
 file_action() {  # action, phase, platform
     local action=$1 phase=$2 platform=$3
     case "$action:$phase" in
+    model5:prep)
+        vx_image --model 5 --kind fw --pages 8 --seed 5 ;;
+    model1-20p:prep)
+        vx_image --model 1 --kind fw --pages 20 ;;
     pages6:prep)  # pages 4-9: bank 0 is pages 6-9, bank 1 the partial bank of pages 4-5
         vx_image --model 3 --kind fw --pages 6 --fw-end 0x1FFFF --seed 36 ;;
     cts-low:armed)  # written after the simulator's own DSR line
@@ -135,6 +150,8 @@ expect_result() {  # result
         vx_check "OK.txt holds the success line" $? "$(cat OK.txt 2>/dev/null)" ;;
     E7) vx_expect_ko "$E7"; vx_expect_no_file OK.txt ;;
     E8) vx_expect_ko "$E8"; vx_expect_no_file OK.txt ;;
+    E10) vx_expect_ko "$E10"; vx_expect_no_file OK.txt ;;
+    noOK) vx_expect_no_file OK.txt ;;
     refused)
         [ "$(cat victim)" = "someone else's" ]
         vx_check "the file behind the links is unchanged" $? "$(head -3 victim)"
@@ -146,8 +163,11 @@ expect_result() {  # result
     esac
 }
 
-expect_pages() {  # ranges or -
-    if [ "$1" = - ]; then
+expect_pages() {  # ranges, - or no-header
+    if [ "$1" = no-header ]; then
+        ! grep -q "EV header" transcript.txt && [ ! -s pages/pages.txt ]
+        vx_check "no header reached the printer; it holds no page" $? "$(grep 'EV header' transcript.txt)"
+    elif [ "$1" = - ]; then
         [ ! -s pages/pages.txt ]
         vx_check "the printer holds no page" $? "$(cat pages/pages.txt 2>/dev/null)"
     else
@@ -170,8 +190,10 @@ for pf in $(vx_platforms); do
 
         vx_case "$pf-$name"
         vx_image --model 3 --kind fw --pages 8 --fw-end 0x1FFFF --seed 3
+        keys=(FILENAME=image.bin SEND_FW=1 SEND_CG=1)
+        for kv in $ini; do mapfile -t keys < <(printf '%s\n' "${keys[@]}" | grep -v "^${kv%%=*}="); done
         # shellcheck disable=SC2086
-        vx_ini FILENAME=image.bin SEND_FW=1 SEND_CG=1 $ini
+        vx_ini "${keys[@]}" $ini
         SIM_EXTRA=()
         file_action "$action" prep "$pf"
         # shellcheck disable=SC2086
@@ -183,7 +205,10 @@ for pf in $(vx_platforms); do
         vx_expect_rc "$rc"
         expect_result "$result"
         expect_pages "$pages"
-        [ "$trace" = - ] || vx_expect_trace "$trace"
+        if [ "$trace" != - ]; then
+            mapfile -t lines < <(sed 's/ ;; /\n/g' <<<"$trace")
+            vx_expect_trace "${lines[@]}"
+        fi
     done 3<<<"$MATRIX"
 done
 

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "app/sheet.h"
 #include "platform/platform.h"
 
 namespace vx::test {
@@ -293,7 +294,8 @@ struct BoxRecord {
     uint32_t type = 0;
 };
 
-class FakeUi : public Ui {
+// Also the front-end's property sheet, so start-up's requests land beside the boxes.
+class FakeUi : public Ui, public SheetRunner {
 public:
     std::vector<BoxRecord> boxes;
     int answer = ANSWER_OK;
@@ -314,7 +316,7 @@ public:
     void failure_line(const char* line) override { failure_lines.emplace_back(line); }
     std::vector<SheetRequest> sheets;  // every property sheet start-up asked for
     int sheet_result = 1;
-    int run_property_sheet(const SheetRequest& request) override {
+    int run(const SheetRequest& request) override {
         sheets.push_back(request);
         return sheet_result;
     }

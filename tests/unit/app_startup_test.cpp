@@ -26,7 +26,7 @@ struct Startup : AppFixture {
         worker_result = result;
         worker_calls = 0;
         worker_args = {};
-        return run_startup(flash, catalogue, command_line, nullptr, fake_worker);
+        return run_startup(flash, catalogue, command_line, nullptr, fake.ui, fake_worker);
     }
     void files(const std::string& ini_text) {
         dir.write("flash.ini", ini_text);
@@ -222,7 +222,7 @@ TEST(StartupTest, SheetModes) {
         EXPECT_STREQ(r.setup_title, c.setup_page ? "Setup" : nullptr) << c.name;
         EXPECT_STREQ(r.about_title, c.about_page ? "About" : nullptr) << c.name;
         EXPECT_EQ(r.flash_mode, s.flash.report.mode());
-        EXPECT_EQ(r.context, &s.flash);
+        EXPECT_EQ(r.flash, &s.flash);
         EXPECT_EQ(worker_calls, 0);
         s.flash.report.set_trace(false);
         EXPECT_NE(read_lines(s.dir, "FlashTrace.dbg")

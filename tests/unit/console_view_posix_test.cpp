@@ -10,9 +10,9 @@
 
 #include "app/constants.h"
 #include "fake_platform.h"
-#include "platform/posix/console/console_view.h"
-#include "platform/posix/console/progress_line.h"
-#include "platform/posix/console/terminal_width.h"
+#include "frontend/console/console_view.h"
+#include "frontend/console/progress_line.h"
+#include "frontend/console/terminal_width.h"
 #include "platform/posix/posix_fd.h"
 
 namespace vx::test {

@@ -15,12 +15,4 @@ ToolkitRegistry& posix_registry();
 UsbPrinters& posix_usb();
 ParallelPorts& posix_parallel();
 
-// `vxflash --list-ports`: one line per port PORT may name, with whether it is free. Returns
-// the process exit code.
-int list_ports(Platform& platform);
-
-class Cls_flash;
-// From now on SIGTERM, SIGHUP and SIGINT end the run through its failure ending.
-void end_runs_on_signals(Cls_flash& flash);
-
 }  // namespace vx

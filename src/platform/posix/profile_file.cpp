@@ -10,7 +10,7 @@
 #include <filesystem>
 #include <vector>
 
-#include "app/profile_lines.h"
+#include "platform/profile_lines.h"
 
 namespace vx {
 namespace {

@@ -6,7 +6,6 @@
 #include <cstring>
 #include <mutex>
 
-#include "platform/posix/console/console_sheet.h"
 #include "platform/posix/posix_platform.h"
 
 namespace vx {
@@ -50,11 +49,6 @@ public:
         const size_t n = std::strlen(line);
         if (n == 0 || line[n - 1] != '\n')
             std::fputc('\n', stderr);
-    }
-
-    // The main page on the terminal; outside interactive mode it ends the process itself.
-    int run_property_sheet(const SheetRequest& request) override {
-        return run_console_sheet(request, native_system_info());
     }
 
 private:

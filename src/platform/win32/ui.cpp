@@ -31,11 +31,6 @@ public:
         }
         return SetCursorPos(pt.x + 1, pt.y + 1) != FALSE;
     }
-
-    int run_property_sheet(const SheetRequest& request) override {
-        bind_setup_page(static_cast<Cls_flash*>(request.context));
-        return win32_run_property_sheet(request);
-    }
 };
 
 }  // namespace

@@ -23,15 +23,4 @@ void restrict_dll_search();
 // when the DLL or the function is missing (system_dlls.cpp).
 FARPROC system_proc(const char* dll, const char* name);
 
-// Runs the property sheet of the two sheet modes (sheet.cpp).
-int win32_run_property_sheet(const SheetRequest& request);
-
-class Cls_flash;
-// The port setup page's dialog procedure (dialog 103), and the flash context it works on,
-// given before the sheet runs (setup_page_dialog.cpp).
-void bind_setup_page(Cls_flash* flash);
-// A console's close, logoff or shutdown starts again a spooler this run stopped.
-void restart_spooler_at_session_end(Cls_flash& flash);
-INT_PTR CALLBACK setup_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
-
 }  // namespace vx

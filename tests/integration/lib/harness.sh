@@ -1,10 +1,12 @@
 # Integration harness: vxflash (Linux build, or vxflash.exe under Wine) against printer-sim on
 # a pseudo-terminal. Source it from a test script, then for each case:
-#   vx_case NAME                      new run directory (current directory from then on)
+#   vx_case NAME [empty]              new run directory (current directory from then on),
+#                                     with flash.mes unless "empty"
 #   vx_ini KEY=VALUE ...              flash.ini (GENERAL/PORT SETTING/INTERNAL keys by name)
 #   vx_image ARGS...                  vximage make ARGS (output: image.bin in the run directory)
 #   vx_sim_start [printer-sim options]
 #   vx_flash linux|wine [TIMEOUT]     runs the program in silent mode; sets VX_RC
+#   vx_run linux|asan|wine [TIMEOUT]  runs the program as found in the run directory (no port)
 #   vx_sim_stop                       ends the simulator (writes transcript, pages)
 #   vx_expect_* ...                   checks; each prints PASS/FAIL
 #   vx_finish                         summary line; exit status 0 only when every check passed
@@ -26,6 +28,7 @@ VX_WINE_LINK=""
 
 vx_cleanup() {
     vx_sim_stop >/dev/null 2>&1
+    chmod -R u+rwx "$VX_TMP" 2>/dev/null  # cases may leave unreadable files behind
     [ -n "$VX_WINE_LINK" ] && rm -f "$VX_WINE_LINK"
     if [ -n "${VX_KEEP:-}" ]; then
         echo "kept $VX_TMP"
@@ -84,7 +87,7 @@ vx_case() {
     VX_RUN="$VX_TMP/$1"
     mkdir -p "$VX_RUN"
     cd "$VX_RUN" || exit 1
-    cp "$VX_BUILD_LINUX/flash.mes" . 2>/dev/null || cp "$VX_SRC/res/flash.mes" .
+    [ "${2:-}" = empty ] || cp "$VX_BUILD_LINUX/flash.mes" . 2>/dev/null || cp "$VX_SRC/res/flash.mes" .
     echo "== $1"
 }
 
@@ -184,6 +187,33 @@ vx_flash() {
     echo "   ($platform: exit $VX_RC after ${VX_ELAPSED_MS} ms)"
 }
 
+# vx_run linux|asan|wine [TIMEOUT]: the program in the run directory with whatever files the
+# case left there, standard input closed and, under Wine, no display (a window or box that
+# should not be there then ends the run instead of waiting). Output in $VX_OUT, outside the
+# run directory. Sets VX_RC; a hang, a crash or a sanitizer report is a failed check.
+vx_run() {
+    local platform=$1 limit=${2:-60}
+    VX_OUT="$VX_TMP/$VX_CASE.out"
+    case $platform in
+    wine)
+        DISPLAY='' WINEDLLOVERRIDES="mscoree,mshtml=;winemenubuilder.exe=d" \
+            timeout -k 5 "$limit" wine "$VX_BUILD_WINDOWS/vxflash.exe" </dev/null >"$VX_OUT" 2>&1 ;;
+    asan) timeout -k 5 "$limit" "$VX_BUILD_ASAN/vxflash" </dev/null >"$VX_OUT" 2>&1 ;;
+    *) timeout -k 5 "$limit" "$VX_BUILD_LINUX/vxflash" </dev/null >"$VX_OUT" 2>&1 ;;
+    esac
+    VX_RC=$?
+    local why=""
+    if [ "$VX_RC" -eq 124 ] || [ "$VX_RC" -eq 137 ]; then
+        why="timed out after $limit s (a window or box waiting?)"
+    elif [ "$platform" != wine ] && [ "$VX_RC" -ge 128 ]; then
+        why="killed by signal $((VX_RC - 128))"
+    elif grep -qE 'ERROR: AddressSanitizer|runtime error:|LeakSanitizer' "$VX_OUT"; then
+        why="sanitizer report: $(head -20 "$VX_OUT")"
+    fi
+    [ -z "$why" ]
+    vx_check "$platform run ends by itself, clean" $? "$why"
+}
+
 # vx_signal_later SECS SIGNAL: SIGNAL, SECS from now, to the Linux program of this run only
 # (found by its working directory and executable). vx_signal_done ends the waiting sender.
 vx_signal_later() {
@@ -249,9 +279,29 @@ PY
 vx_expect_trace() { vx_expect_lines FlashTrace.dbg "$@"; }
 vx_expect_ko() { vx_expect_lines KO.txt "$@"; }
 
-vx_expect_no_file() {
-    [ ! -e "$1" ]
-    vx_check "no $1" $? "$(head -5 "$1" 2>/dev/null)"
+vx_expect_no_file() {  # file...
+    local f
+    for f in "$@"; do
+        [ ! -e "$f" ]
+        vx_check "no $f" $? "$(head -5 "$f" 2>/dev/null)"
+    done
+}
+
+# vx_expect_only_lines FILE EOL TEXT...: FILE holds exactly these lines, each after a time
+# stamp and ended with EOL (printf %b escapes).
+vx_expect_only_lines() {
+    local file=$1 eol=$2 t want=""
+    shift 2
+    for t in "$@"; do want+="[T]${t//\\/\\\\}$eol"; done
+    [ -f "$file" ] && cmp -s <(printf '%b' "$want") \
+        <(LC_ALL=C sed -E 's/^\[[0-2][0-9]:[0-5][0-9]:[0-5][0-9]\]/[T]/' "$file")
+    vx_check "$file is exactly: $*" $? "$(od -c "$file" 2>&1 | head -8)"
+}
+
+# vx_expect_bytes FILE PRINTF-TEXT: FILE holds exactly these bytes.
+vx_expect_bytes() {
+    cmp -s <(printf '%b' "$2") "$1"
+    vx_check "$1 holds exactly the expected bytes" $? "$(od -c "$1" 2>&1 | head -8)"
 }
 
 vx_expect_file() {

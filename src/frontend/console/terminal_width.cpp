@@ -1,4 +1,4 @@
-#include "platform/posix/console/terminal_width.h"
+#include "frontend/console/terminal_width.h"
 
 #include <sys/ioctl.h>
 #include <unistd.h>

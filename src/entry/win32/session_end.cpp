@@ -3,6 +3,8 @@
 // hidden top-level window on a second thread, created at start-up, kept the property sheet
 // from appearing under Wine once user32 is delay-loaded, and the next start of the program
 // restarts the spooler from the record anyway.
+#include "entry/win32/session_end.h"
+
 #include <windows.h>
 
 #include "app/cls_flash.h"

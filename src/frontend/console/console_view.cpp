@@ -1,9 +1,9 @@
-#include "platform/posix/console/console_view.h"
+#include "frontend/console/console_view.h"
 
 #include <cstring>
 
 #include "app/constants.h"
-#include "platform/posix/console/progress_line.h"
+#include "frontend/console/progress_line.h"
 
 namespace vx {
 

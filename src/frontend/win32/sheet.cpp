@@ -10,8 +10,9 @@
 
 #include "app/about.h"
 #include "flash/main_page.h"
-#include "platform/win32/resource_ids.h"
-#include "platform/win32/win32_pages.h"
+#include "frontend/win32/resource_ids.h"
+#include "frontend/win32/win32_pages.h"
+#include "frontend/win32/win32_sheet.h"
 #include "platform/win32/win32_services.h"
 
 namespace vx {
@@ -176,9 +177,7 @@ private:
     std::vector<HPROPSHEETPAGE> pages_;
 };
 
-}  // namespace
-
-int win32_run_property_sheet(const SheetRequest& request) {
+int run_sheet(const SheetRequest& request) {
     INITCOMMONCONTROLSEX controls{};
     controls.dwSize = sizeof controls;
     controls.dwICC = ICC_WIN95_CLASSES;
@@ -188,7 +187,7 @@ int win32_run_property_sheet(const SheetRequest& request) {
                                                      : GetModuleHandleA(nullptr);
     const bool interactive = request.flash_mode == INTERACTIVE;
     SheetPages& s = sheet_pages();
-    s.flash = static_cast<Cls_flash*>(request.context);
+    s.flash = request.flash;
     s.flash_mode = request.flash_mode;
     s.page_created = false;
     if (s.flash == nullptr)
@@ -220,6 +219,20 @@ int win32_run_property_sheet(const SheetRequest& request) {
     if (result < 0)
         return SHEET_FAILED;
     return s.page_created ? SHEET_SHOWN : SHEET_NOT_SHOWN;
+}
+
+}  // namespace
+
+SheetRunner& win32_property_sheet() {
+    class Win32Sheet final : public SheetRunner {
+    public:
+        int run(const SheetRequest& request) override {
+            bind_setup_page(request.flash);
+            return run_sheet(request);
+        }
+    };
+    static Win32Sheet sheet;
+    return sheet;
 }
 
 }  // namespace vx

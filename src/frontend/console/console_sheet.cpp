@@ -1,7 +1,7 @@
 // The main page on a terminal, for the two sheet modes of the Linux build: the same page
 // logic as the Windows sheet, drawn by ConsoleMainView, with Enter to start and Ctrl-C as
 // the leave guard.
-#include "platform/posix/console/console_sheet.h"
+#include "frontend/console/console_sheet.h"
 
 #include <signal.h>
 #include <unistd.h>
@@ -17,8 +17,8 @@
 
 #include "app/cls_flash.h"
 #include "flash/main_page.h"
-#include "platform/posix/console/console_view.h"
-#include "platform/posix/console/terminal_width.h"
+#include "frontend/console/console_view.h"
+#include "frontend/console/terminal_width.h"
 
 namespace vx {
 namespace {
@@ -161,7 +161,7 @@ bool ask_to_start() {
 }  // namespace
 
 int run_console_sheet(const SheetRequest& request, SystemInfo& system) {
-    Cls_flash* flash_ptr = static_cast<Cls_flash*>(request.context);
+    Cls_flash* flash_ptr = request.flash;
     if (flash_ptr == nullptr)
         return SHEET_FAILED;
     Cls_flash& flash = *flash_ptr;
@@ -222,6 +222,17 @@ int run_console_sheet(const SheetRequest& request, SystemInfo& system) {
             "Download failed: see KO.txt%s.\n",
             flash.report.tracing() ? " and FlashTrace.dbg" : " (TRACE=1 in flash.ini for a trace)");
     return SHEET_SHOWN;
+}
+
+SheetRunner& console_property_sheet() {
+    class ConsoleSheet final : public SheetRunner {
+    public:
+        int run(const SheetRequest& request) override {
+            return run_console_sheet(request, native_system_info());
+        }
+    };
+    static ConsoleSheet sheet;
+    return sheet;
 }
 
 }  // namespace vx

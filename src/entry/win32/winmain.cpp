@@ -6,6 +6,8 @@
 #include "app/cls_flash.h"
 #include "app/preflight.h"
 #include "app/startup.h"
+#include "entry/win32/session_end.h"
+#include "frontend/win32/win32_sheet.h"
 #include "platform/win32/win32_handle.h"
 #include "platform/win32/win32_services.h"
 
@@ -59,5 +61,6 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     static vx::MessageCatalogue catalogue(p);
     static vx::Cls_flash flash(p, catalogue);
     vx::restart_spooler_at_session_end(flash);
-    return vx::run_startup(flash, catalogue, GetCommandLineA(), instance);
+    return vx::run_startup(flash, catalogue, GetCommandLineA(), instance,
+                           vx::win32_property_sheet());
 }

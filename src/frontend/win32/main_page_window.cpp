@@ -6,8 +6,8 @@
 #include <prsht.h>
 
 #include "flash/main_page.h"
-#include "platform/win32/resource_ids.h"
-#include "platform/win32/win32_pages.h"
+#include "frontend/win32/resource_ids.h"
+#include "frontend/win32/win32_pages.h"
 
 namespace vx {
 

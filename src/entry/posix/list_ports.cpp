@@ -16,7 +16,7 @@
 #include <vector>
 
 #include "app/setup_page.h"
-#include "platform/posix/posix_platform.h"
+#include "entry/posix/posix_entry.h"
 #include "port/usb_port.h"
 
 namespace vx {

@@ -10,7 +10,7 @@
 #include <cstdlib>
 
 #include "app/cls_flash.h"
-#include "platform/posix/posix_platform.h"
+#include "entry/posix/posix_entry.h"
 
 namespace vx {
 namespace {

@@ -8,8 +8,8 @@
 #include <optional>
 
 #include "app/setup_page.h"
-#include "platform/win32/setup_page_ids.h"
-#include "platform/win32/win32_services.h"
+#include "frontend/win32/setup_page_ids.h"
+#include "frontend/win32/win32_sheet.h"
 
 namespace vx {
 namespace {

@@ -11,7 +11,8 @@
 #include "app/cls_flash.h"
 #include "app/preflight.h"
 #include "app/startup.h"
-#include "platform/posix/posix_platform.h"
+#include "entry/posix/posix_entry.h"
+#include "frontend/console/console_sheet.h"
 #include "platform/system_info.h"
 
 namespace {
@@ -96,10 +97,8 @@ struct FrontEndOption {
 
 // The first of these on the command line runs instead of a download.
 constexpr FrontEndOption OPTIONS[] = {
-    {"--help", show_help},
-    {"-h", show_help},
-    {"--version", print_version},
-    {"--list-ports", list_native_ports},
+    {"--help", show_help},        {"-h", show_help},
+    {"--version", print_version}, {"--list-ports", list_native_ports},
     {"--check", check_folder},
 };
 
@@ -140,5 +139,5 @@ int main(int argc, char** argv) {
     static vx::MessageCatalogue catalogue(p);
     static vx::Cls_flash flash(p, catalogue);
     vx::end_runs_on_signals(flash);
-    return vx::run_startup(flash, catalogue, line, nullptr);
+    return vx::run_startup(flash, catalogue, line, nullptr, vx::console_property_sheet());
 }

@@ -2,7 +2,7 @@
 // the window messages the procedure sends (it writes the page's controls synchronously), or
 // both threads would wait for each other.
 #include "app/cls_flash.h"
-#include "platform/win32/win32_pages.h"
+#include "frontend/win32/win32_pages.h"
 
 namespace vx {
 

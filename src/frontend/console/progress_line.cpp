@@ -1,4 +1,4 @@
-#include "platform/posix/console/progress_line.h"
+#include "frontend/console/progress_line.h"
 
 #include <algorithm>
 #include <cstdio>

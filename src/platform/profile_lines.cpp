@@ -1,4 +1,4 @@
-#include "app/profile_lines.h"
+#include "platform/profile_lines.h"
 
 namespace vx::profile_lines {
 namespace {

@@ -1,0 +1,10 @@
+// What the Win32 entry point sets up around start-up.
+#pragma once
+
+namespace vx {
+
+class Cls_flash;
+// A console's close, logoff or shutdown starts again a spooler this run stopped.
+void restart_spooler_at_session_end(Cls_flash& flash);
+
+}  // namespace vx
