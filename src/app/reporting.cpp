@@ -135,7 +135,10 @@ int Cls_flash::user_message(WindowHandle owner, const char* caption, const char*
 }
 
 int Cls_flash::flash_last_error_msg(const char* name) {
-    std::string text = platform.errors.error_text(platform.errors.last_error());
+    return system_error_msg(name, platform.errors.error_text(platform.errors.last_error()));
+}
+
+int Cls_flash::system_error_msg(const char* name, const std::string& text) {
     if (flash_mode == INTERACTIVE_MODE) {
         platform.ui.message_box(nullptr, error_caption(name).c_str(), text.c_str(),
                                 BOX_ICONINFORMATION);
