@@ -9,9 +9,9 @@ namespace vx {
 
 Cls_flash::Cls_flash(Platform& p, MessageCatalogue& c) : platform(p), catalogue(c), report(p) {
     try {
-        tx_buffer.assign(TX_BUFFER_SIZE, 0);
+        sent_bank.assign(TX_BUFFER_SIZE, 0);
     } catch (const std::bad_alloc&) {
-        // The run goes on; tx_buffer then stays empty and its users must check its size.
+        // The run goes on; sent_bank then stays empty and its users must check its size.
         report.flash_last_error_msg("VirtualAlloc FAILED !");
     }
 }

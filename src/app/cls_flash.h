@@ -69,50 +69,30 @@ public:
     std::string message_int(uint16_t id, long long value) const;
     std::string message_str(uint16_t id, const char* value) const;
 
-    // ---- port (port/) ----
-    std::vector<uint8_t> tx_buffer;                // TX_BUFFER_SIZE bytes
-    uint8_t reply_buffer[REPLY_BUFFER_SIZE] = {};  // sync reply; purge scratch
-
-    // The backend of the configured port kind (made anew when port_type changes).
-    PortBackend& port();
-    bool port_open() const;
-    PortCapabilities port_caps() { return port().capabilities(); }
-    int open_port(int use_boot_line);
-    void close_port();
-    int write_port(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity);
-    int write_read_port(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity);
-    int read_port(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms);
-    int read_port_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms);
-    int purge_port();
-    int send_hex_command(const char* text, uint32_t length, uint8_t* reply, uint32_t capacity,
-                         int hex);
-    int set_comm_state(int use_boot_line);
-    int check_wire();
-
     // ---- download-mode entry (protocol/detect.cpp) ----
     uint8_t sync_state = 1;
     int forced_sync = 0;
-    int DetectPrinterModel();
+    int DetectPrinterModel(PortBackend& port);
     // Update decision from the printer's firmware release (CONDITIONAL_TABLE); non-zero when
     // the update must be done.
-    int UpdateMustBeDone();
-    int send_download_cmd(MainPageView& view);
-    int disable_4722_emulation();
+    int UpdateMustBeDone(PortBackend& port);
+    int send_download_cmd(MainPageView& view, PortBackend& port);
+    int disable_4722_emulation(PortBackend& port);
 
     // ---- header and transfer (protocol/) ----
-    int send_header(MainPageView& view);
-    // Maximum-baud flag of the open port (MAXBAUD_*); 0 with flag 0 when the port reports
-    // none or its properties cannot be read.
-    int get_max_baud(uint32_t& flag);
-    int download_image(MainPageView& view, const char* tag);
-    int download_com(MainPageView& view, const char* tag);
-    int download_virtual_com(MainPageView& view, const char* tag);
-    int download_usb(MainPageView& view, const char* tag);
-    int download_usb_adf(MainPageView& view, const char* tag);
+    int send_header(MainPageView& view, PortBackend& port);
+    int download_image(MainPageView& view, PortBackend& port, const char* tag);
+    int download_com(MainPageView& view, PortBackend& port, const char* tag);
+    int download_virtual_com(MainPageView& view, PortBackend& port, const char* tag);
+    int download_usb(MainPageView& view, PortBackend& port, const char* tag);
+    int download_usb_adf(MainPageView& view, PortBackend& port, const char* tag);
     int check_reply(MainPageView& view, const uint8_t* reply, uint32_t bank_counter);
-    void show_download_start(MainPageView& view, uint32_t begin, uint32_t end, uint32_t baud,
-                             const char* file_name);
-    void show_download_end(MainPageView& view);
+    // The bank on its way to the printer, kept whole for a resend (TX_BUFFER_SIZE bytes).
+    std::vector<uint8_t> sent_bank;
+    // `speed`: the port has a line speed to show.
+    void show_download_start(MainPageView& view, bool speed, uint32_t begin, uint32_t end,
+                             uint32_t baud, const char* file_name);
+    void show_download_end(MainPageView& view, bool speed);
 
     // ---- flash procedure (flash/) ----
     uint32_t cursor_busy = 0;
@@ -125,10 +105,6 @@ public:
     // A signal that asked the whole process to end (0: none): every procedure, also one that
     // starts later, stops and takes its failure ending.
     std::atomic<int> end_signal{0};
-
-private:
-    std::unique_ptr<PortBackend> port_;
-    uint16_t port_kind_ = 0;
 };
 
 // The flash procedure; returns the thread's exit code (1 completed, 0 failed or refused).

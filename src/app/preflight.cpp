@@ -15,13 +15,13 @@
 #include "app/cls_flash.h"
 #include "app/message_format.h"
 #include "app/message_ids.h"
+#include "app/port_reports.h"
 #include "app/startup.h"
 #include "flash/transfer_plan.h"
 #include "image/image_check.h"
 #include "image/image_format.h"
 #include "image/image_refusal.h"
 #include "platform/profile_lines.h"
-#include "port/serial_port.h"
 #include "port/usb_port.h"
 #include "protocol/bank_transfer.h"
 #include "protocol/run_timing.h"
@@ -580,7 +580,7 @@ ModelPlan plan_for(Platform& walled, MessageCatalogue& catalogue, const Cls_flas
         s.end = f.session.end_page;
         s.offset = f.session.offset_page;
         s.pages = f.session.end_page - f.session.begin_page + 1;
-        s.banks = plan_banks(s.pages, s.begin).dw_n_block_of_64k;
+        s.banks = plan_banks(s.pages, s.begin).banks;
         p.steps.push_back(s);
     }
     p.ok = !p.steps.empty();

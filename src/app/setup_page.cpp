@@ -4,7 +4,7 @@
 #include <cstring>
 
 #include "app/cls_flash.h"
-#include "port/parallel.h"
+#include "port/port_backend.h"
 #include "port/usb_port.h"
 
 namespace vx {
@@ -132,9 +132,8 @@ void SetupPage::on_init() {
     if (!of(SetupList::usb_ports).entries.empty())
         window_.select(SetupList::usb_ports, 0);
 
-    Cls_parallel parallel(flash_);
     for (const char* name : LPT_NAMES) {
-        if (parallel.Port_present(name))
+        if (parallel_port_present(flash_.platform.parallel, name))
             add(SetupList::lpt_ports, name, 0);
     }
     select_text(SetupList::lpt_ports, flash_.config.port_name, flash_.config.port_type != LPT_PORT);

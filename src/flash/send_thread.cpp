@@ -6,6 +6,7 @@
 
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
+#include "app/port_reports.h"
 #include "flash/transfer_plan.h"
 #include "protocol/run_timing.h"
 
@@ -67,7 +68,9 @@ private:
         if (ko_line != nullptr) {
             f_.report.ko_report("%s", ko_line);
         }
-        f_.close_port();
+        if (port_ != nullptr) {
+            port_->close();
+        }
         f_.set_wait_cursor(0);
         const char* text = f_.get_message(text_id);
         if (line == Line::connection) {
@@ -116,17 +119,17 @@ private:
         }
         view_.transfer_line(text);
         pages_bar_setup();
-        if (!f_.send_header(view_)) {
+        if (!f_.send_header(view_, *port_)) {
             return end_run(0, header_error_10 ? KO_INIT : nullptr, Line::transfer,
                            msg::ERROR_CAPTION);
         }
-        if (!f_.download_image(view_, tag)) {
+        if (!f_.download_image(view_, *port_, tag)) {
             return stop_asked() ? stopped() : download_failed();
         }
         return 1;
     }
     int download_cmd() {
-        if (f_.send_download_cmd(view_)) {
+        if (f_.send_download_cmd(view_, *port_)) {
             return 1;
         }
         return download_failed();
@@ -160,6 +163,8 @@ private:
     void read_check_boxes(int model);
 
     Cls_flash& f_;
+    // The port of this run, opened and closed by the procedure.
+    std::unique_ptr<PortBackend> port_;
     NullMainView null_view_;
     MainPageView& view_;
     uint16_t step_flags_ = 0;
@@ -214,13 +219,13 @@ int Procedure::reopen() {
     if (stop_asked()) {
         return stopped();
     }
-    if (!f_.open_port(1)) {
+    if (!open_port(f_, *port_, true)) {
         f_.report.trace_line("[FLASH][send_thread] open_port Error !\n");
         return end_run(0, nullptr, Line::none, 0);
     }
-    f_.purge_port();
+    purge_port(f_, *port_);
     uint8_t receive[REPLY_BUFFER_SIZE] = {};
-    if (f_.read_port_block(receive, 1, wait_ms::RESYNC_PROBE) != 0) {
+    if (read_port_block(f_, *port_, receive, 1, wait_ms::RESYNC_PROBE) != 0) {
         f_.sync_state = 2;
     }
     return 1;
@@ -271,10 +276,10 @@ int Procedure::free_pages_run() {
                              f_.config.send_mode)) {
         return image_check_failed(KO_FORMAT);
     }
-    if (!f_.send_header(view_)) {
+    if (!f_.send_header(view_, *port_)) {
         return end_run(0, KO_INIT, Line::transfer, msg::ERROR_CAPTION);
     }
-    if (!f_.download_image(view_, nullptr)) {
+    if (!f_.download_image(view_, *port_, nullptr)) {
         if (stop_asked()) {
             return stopped();
         }
@@ -304,10 +309,11 @@ void Procedure::read_check_boxes(int model) {
 
 int Procedure::run() {
     f_.report.trace_line("[FLASH][send_thread] Send Thread Start !\n");
+    port_ = make_configured_port(f_);
     f_.set_wait_cursor(1);
 
     f_.report.trace_line("[FLASH][send_thread] open_port \n");
-    if (!f_.open_port(1)) {
+    if (!open_port(f_, *port_, true)) {
         f_.report.ko_report("%s", KO_OPEN);
         f_.report.trace_line("[FLASH][send_thread] open_port Error !\n");
         return end_run(0, nullptr, Line::connection, msg::NO_ANSWER);
@@ -316,7 +322,7 @@ int Procedure::run() {
 
     if (f_.report.mode() != INTERACTIVE_MODE && f_.config.conditional_table) {
         // The decision has reported its own reason; the process ends right after.
-        if (!f_.UpdateMustBeDone()) {
+        if (!f_.UpdateMustBeDone(*port_)) {
             return end_run(0, nullptr, Line::none, 0);
         }
     }
@@ -324,7 +330,7 @@ int Procedure::run() {
         return stopped();
     }
 
-    if (!f_.DetectPrinterModel()) {
+    if (!f_.DetectPrinterModel(*port_)) {
         f_.report.trace_line("[FLASH][send_thread]CheckPrinterModel Error !\n");
         return end_run(0, nullptr, Line::connection, msg::MODEL_UNKNOWN);
     }

@@ -5,53 +5,41 @@
 #include <cstdint>
 #include <memory>
 
-#include "platform/parallel.h"
 #include "port/port_backend.h"
 
 namespace vx {
 
-class Cls_parallel final : public PortBackend {
+class ParallelPort final : public PortBackend {
 public:
-    explicit Cls_parallel(Cls_flash& flash) : f_(flash) {}
+    ParallelPort(PortSettings settings, ParallelPorts& ports, SystemErrors& errors)
+        : PortBackend(std::move(settings)), ports_(ports), errors_(errors) {}
     PortCapabilities capabilities() const override;
     bool is_open() const override { return device_ != nullptr; }
 
-    int open(int use_boot_line) override;
-    void close() override { Close(); }
-    int write(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity) override {
-        return Write_Read_timeout(data, length, reply, capacity, 0);
+    // Opens the port and sets the device time-outs.
+    PortResult open() override;
+    void close() override;
+    int write(const uint8_t* data, uint32_t length) override {
+        return write_read(data, length, nullptr, 0, 0);
     }
-    int write_read(const uint8_t* data, uint32_t length, uint8_t* reply,
-                   uint32_t capacity) override;
-    int read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) override {
-        return Read_timeout(buffer, capacity, timeout_ms);
+    // A failed write or read returns 0 and leaves its ECP code in last_failure().
+    int write_read(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity,
+                   uint32_t limit_ms) override;
+    // Bytes read (0 when nothing arrived); a non-zero limit becomes the read time-outs.
+    int read(uint8_t* buffer, uint32_t capacity, uint32_t limit_ms) override;
+    int read_block(uint8_t* buffer, uint32_t count, uint32_t limit_ms) override {
+        return read(buffer, count, limit_ms);
     }
-    int read_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms) override {
-        return Read_timeout(buffer, count, timeout_ms);
-    }
-    int purge() override { return 1; }  // an ECP port keeps no queue to discard
-
-    // Opens `name` and sets the device time-outs; 1 opened, 0 failed.
-    int open(const char* name);
-    void Close();
-    // Bytes read when a reply buffer is given, else bytes written; 0 on a write error.
-    int Write_Read_timeout(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity,
-                           uint32_t timeout_ms);
-    // Bytes read (0 when nothing arrived); a non-zero time-out becomes the read time-outs.
-    int Read_timeout(uint8_t* buffer, uint32_t count, uint32_t timeout_ms);
-    // 0 or the system's error code; `length` in: to write, out: written.
-    uint32_t Write(const uint8_t* data, uint32_t& length);
-    // 0 or the system's error code; `count` in: wanted, out: read.
-    uint32_t Read(uint8_t* buffer, uint32_t& count);
-    // 1 when the port exists: it opens, or its device is not ready.
-    int Port_present(const char* name);
+    PurgeResult purge() override { return {true, false, 0}; }  // an ECP port keeps no queue
 
 private:
-    // The two ECP error boxes: shown in interactive mode, traced otherwise, where nobody
-    // would be there to close them and the run would wait for ever.
-    void error_report(const char* caption, const char* text);
+    // 0 or the system's error code; `length` in: to write, out: written.
+    uint32_t write_request(const uint8_t* data, uint32_t& length);
+    // 0 or the system's error code; `count` in: wanted, out: read.
+    uint32_t read_request(uint8_t* buffer, uint32_t& count);
 
-    Cls_flash& f_;
+    ParallelPorts& ports_;
+    SystemErrors& errors_;
     std::unique_ptr<ParallelDevice> device_;
 };
 

@@ -1,59 +1,24 @@
 // Serial (COM) port: presence tests, line settings, reads under the Windows read time-out
-// rule, writes, and the hex command exchange.
+// rule, and writes.
 #include <algorithm>
-#include <cctype>
-#include <cstdio>
 #include <cstring>
 
-#include "app/cls_flash.h"
-#include "app/message_format.h"
-#include "app/message_ids.h"
 #include "port/serial_port.h"
 
 namespace vx {
 
 namespace {
 
-constexpr uint32_t BOOT_LINE_BAUD = 9600;
 constexpr char EVENT_CHAR = 0x03;
-constexpr uint32_t WRITE_READ_TIMEOUT_MS = 2000;
-constexpr uint32_t HEX_REPLY_TIMEOUT_MS = 50;
-constexpr uint32_t HEX_WORK_BYTES = 256;
-constexpr uint32_t HEX_CHUNK = 8;
 
-void apply_line_settings(const Cls_flash& f, CommState& s, int use_boot_line) {
-    if (use_boot_line) {
-        s.baud = BOOT_LINE_BAUD;
-        s.byte_size = 8;
-        s.parity = 0;
-        s.stop_bits = 0;
-        s.parity_check = false;
-    } else {
-        s.baud = f.line_baud;
-        s.byte_size = f.data_bits;
-        s.parity = f.parity;
-        s.stop_bits = f.stop_bits;
-        s.parity_check = f.parity != 0;
-    }
+void apply_line_settings(const LineSettings& line, CommState& s) {
+    s.baud = line.baud;
+    s.byte_size = line.data_bits;
+    s.parity = line.parity;
+    s.stop_bits = line.stop_bits;
+    s.parity_check = line.parity != 0;
     s.dsr_sensitivity = false;
     s.evt_char = EVENT_CHAR;
-}
-
-int hex_digit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-std::string upper(const std::string& s) {
-    std::string out = s;
-    for (char& c : out)
-        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return out;
 }
 
 // Every read sets its own time-outs: interval, multiplier and constant all equal.
@@ -82,23 +47,20 @@ int collect_bytes(SerialDevice& dev, uint8_t* buffer, uint32_t capacity) {
     return static_cast<int>(stored);
 }
 
-}  // namespace
-
-int port_used_by_printer(Platform& platform, const char* port, std::string& printer_name) {
-    printer_name.clear();
-    std::vector<PrinterQueue> queues;
-    if (!platform.printers.list(queues)) {
-        return 0;  // no list: assume the port is taken
+PortError open_error(OpenFailure why) {
+    switch (why) {
+        case OpenFailure::not_found:
+            return PortError::not_found;
+        case OpenFailure::access_denied:
+            return PortError::access_denied;
+        case OpenFailure::busy:
+            return PortError::busy;
+        default:
+            return PortError::io_failed;
     }
-    const std::string key = upper(std::string(port != nullptr ? port : "") + ":");
-    for (const PrinterQueue& q : queues) {
-        if (upper(q.port) == key) {
-            printer_name = q.name;
-            return 0;
-        }
-    }
-    return 1;
 }
+
+}  // namespace
 
 PortCapabilities SerialPort::capabilities() const {
     PortCapabilities caps;
@@ -109,140 +71,95 @@ PortCapabilities SerialPort::capabilities() const {
     return caps;
 }
 
-int SerialPort::open(int use_boot_line) {
-    Platform& platform = f_.platform;
-    const char* name = f_.config.port_name;
-    device_ = platform.serial.open(name);
+PortResult SerialPort::open() {
+    device_ = ports_.open(settings_.name.c_str());
     if (device_ == nullptr) {
-        // No message box here (the caller reports the failure); the trace says why and what
-        // to do about it.
-        const OpenFailure why = platform.serial.last_open_failure();
-        const std::string text = platform.errors.error_text(platform.errors.last_error());
-        switch (why) {
-            case OpenFailure::not_found:
-                f_.report.trace_line(
-                    "[FLASH][open_com] Port %s not found: check the PORT setting.\n", name);
-                break;
-            case OpenFailure::access_denied:
-                f_.report.trace_line("[FLASH][open_com] Port %s: permission denied. %s\n", name,
-                                     platform.serial.access_denied_advice());
-                break;
-            case OpenFailure::busy:
-                f_.report.trace_line(
-                    "[FLASH][open_com] Port %s is in use by another program: close it and "
-                    "try again.\n",
-                    name);
-                break;
-            default:
-                f_.report.trace_line("[FLASH][open_com] Port %s cannot be opened: %s\n", name,
-                                     text.c_str());
-                break;
-        }
-        return 0;
+        const OpenFailure why = ports_.last_open_failure();
+        return fail(open_error(why), system_text());
     }
+    return {};
+}
 
-    if (f_.report.mode() == INTERACTIVE_MODE) {
-        std::string printer;
-        if (!port_used_by_printer(platform, name, printer)) {
-            f_.report.trace_line("[FLASH][open_com] Port %s in use by Printer %s \n", name,
-                                 printer.c_str());
-            const std::string text = format_catalogue(f_.get_message(msg::PORT_HAS_PRINTER),
-                                                      {printer.c_str(), name, name});
-            f_.report.user_message(nullptr, f_.get_message(msg::ERROR_CAPTION), text.c_str(),
-                                   BOX_ICONEXCLAMATION);
-            return 0;
-        }
-    }
-
+PortResult SerialPort::start(bool boot_line) {
     uint32_t status = 0;
-    if (!device_->modem_status(status)) {
+    PortResult modem;
+    if (device_ == nullptr || !device_->modem_status(status)) {
         // A device without modem lines cannot show that the printer is on.
-        const std::string text = platform.errors.error_text(platform.errors.last_error());
-        f_.report.trace_line("[FLASH][open_com] GetCommModemStatus failed on %s: %s\n", name,
-                             text.c_str());
+        modem = fail(PortError::no_modem_status, system_text());
         status = 0;
     }
     if ((status & DSR_ON) == 0) {
-        f_.report.trace_line("[FLASH][open_com] Printer connected to %s OFF DSR=0 \n", name);
-        f_.report.ko_report("[Error 5] Printer OFF. - portname %s\n", name);
-        return 0;
+        return modem.ok() ? fail(PortError::printer_off) : modem;
     }
-
-    return set_line(use_boot_line);
+    return set_line(boot_line ? BOOT_LINE : settings_.line);
 }
 
-int SerialPort::set_line(int use_boot_line) {
+PortResult SerialPort::set_line(const LineSettings& line) {
     CommState state;
     bool ok = device_ != nullptr && device_->get_comm_state(state);
     if (ok) {
-        apply_line_settings(f_, state, use_boot_line);
+        apply_line_settings(line, state);
         ok = device_->set_comm_state(state);
     }
     if (!ok) {
-        char text[PATH_CHARS + 32];
-        std::snprintf(text, sizeof text, "SetCommState : %s", f_.config.port_name);
-        f_.report.flash_last_error_msg(text);
-        return 0;
+        return fail(PortError::line_refused, system_text());
     }
-    return 1;
+    return {};
 }
 
 void SerialPort::close() {
     device_.reset();
 }
 
-int SerialPort::check_wire() {
+PortResult SerialPort::check_wire() {
     uint32_t status = 0;
     if (device_ != nullptr) {
         device_->clear_error();
     }
     if (device_ == nullptr || !device_->modem_status(status)) {
-        f_.report.flash_last_error_msg("GetCommModemStatus");
-        return 0;
+        return fail(PortError::no_modem_status, system_text());
     }
-    return 1;
+    return {};
 }
 
 bool SerialPort::set_modem_line(ModemLine line, bool on) {
     return device_ != nullptr && device_->set_modem_line(line, on);
 }
 
-int SerialPort::max_baud(uint32_t& flag) {
+bool SerialPort::max_baud(uint32_t& flag) {
     flag = 0;
     uint32_t reported = 0;
     if (device_ == nullptr || !device_->max_baud(reported))
-        return 0;
+        return false;
     flag = reported;
-    return 1;
+    return true;
 }
 
-int SerialPort::purge() {
+PurgeResult SerialPort::purge() {
     if (device_ == nullptr)
-        return 0;
-    const bool ok = device_->purge();
-    // A printer holding CTS low keeps our bytes queued: the wait is bounded, and said so.
-    if (const PurgeDrain d = device_->last_purge_drain(); d.timed_out) {
-        f_.report.trace_line(
-            "[FLASH][purge_port] Output did not drain within %u ms: input discarded\n",
-            static_cast<unsigned>(d.waited_ms));
-    }
-    return ok ? 1 : 0;
+        return {};
+    PurgeResult result;
+    result.ok = device_->purge();
+    const PurgeDrain d = device_->last_purge_drain();
+    result.drain_timed_out = d.timed_out;
+    result.waited_ms = d.waited_ms;
+    return result;
 }
 
-int SerialPort::read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) {
+int SerialPort::read(uint8_t* buffer, uint32_t capacity, uint32_t limit_ms) {
     if (buffer == nullptr || capacity == 0 || device_ == nullptr) {
         return 0;
     }
-    set_read_timeout(*device_, timeout_ms);
+    set_read_timeout(*device_, limit_ms);
     return collect_bytes(*device_, buffer, capacity);
 }
 
-int SerialPort::read_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms) {
+int SerialPort::read_block(uint8_t* buffer, uint32_t count, uint32_t limit_ms) {
     if (buffer == nullptr || count == 0 || device_ == nullptr) {
         return 0;
     }
     std::memset(buffer, 0, count);
-    set_read_timeout(*device_, timeout_ms);
+    set_read_timeout(*device_, limit_ms);
     uint32_t got = 0;
     if (!device_->read(buffer, count, got)) {
         return 0;
@@ -250,8 +167,17 @@ int SerialPort::read_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms)
     return static_cast<int>(std::min(got, count));
 }
 
-int SerialPort::write_read(const uint8_t* data, uint32_t length, uint8_t* reply,
-                           uint32_t capacity) {
+int SerialPort::write(const uint8_t* data, uint32_t length) {
+    if (device_ == nullptr) {
+        return 0;
+    }
+    uint32_t written = 0;
+    device_->write(data, length, written);  // a failed write shows in the count only
+    return static_cast<int>(written);
+}
+
+int SerialPort::write_read(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity,
+                           uint32_t limit_ms) {
     if (device_ == nullptr) {
         return 0;
     }
@@ -259,80 +185,11 @@ int SerialPort::write_read(const uint8_t* data, uint32_t length, uint8_t* reply,
     if (!device_->write(data, length, written)) {
         return 0;
     }
-    set_read_timeout(*device_, WRITE_READ_TIMEOUT_MS);
+    set_read_timeout(*device_, limit_ms);
     if (reply == nullptr || capacity == 0) {
         return static_cast<int>(written);
     }
     return collect_bytes(*device_, reply, capacity);
-}
-
-int SerialPort::write(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity) {
-    if (device_ == nullptr) {
-        return 0;
-    }
-    uint32_t written = 0;
-    device_->write(data, length, written);  // a failed write shows in the count only
-    if (reply == nullptr || capacity == 0) {
-        return static_cast<int>(written);
-    }
-    // The reply is collected under whatever read time-outs the last read left in force.
-    return collect_bytes(*device_, reply, capacity);
-}
-
-int SerialPort::send_hex_command(const char* text, uint32_t length, uint8_t* reply,
-                                 uint32_t capacity, int hex) {
-    if (device_ == nullptr) {
-        return 0;
-    }
-    uint8_t work[HEX_WORK_BYTES] = {};
-    const uint8_t* out = reinterpret_cast<const uint8_t*>(text);
-    uint32_t count = text != nullptr ? length : 0;
-    if (hex) {
-        // Two digits per byte; an odd digit or a non-hex character ends the command.
-        count = 0;
-        for (const char* p = text; p != nullptr && count < HEX_WORK_BYTES && p[0] && p[1]; p += 2) {
-            const int high = hex_digit(p[0]);
-            const int low = hex_digit(p[1]);
-            if (high < 0 || low < 0) {
-                break;
-            }
-            work[count++] = static_cast<uint8_t>(high * 16 + low);
-        }
-        out = work;
-    }
-    uint32_t written = 0;
-    if (count > 0) {
-        device_->write(out, count, written);
-    }
-    set_read_timeout(*device_, HEX_REPLY_TIMEOUT_MS);
-    if (reply == nullptr || capacity == 0) {
-        return static_cast<int>(written);
-    }
-
-    std::memset(reply, 0, std::min<uint32_t>(4, capacity));
-    uint32_t collected = 0;
-    bool first = true;
-    while (collected < capacity) {
-        uint8_t chunk[HEX_CHUNK] = {};
-        uint32_t got = 0;
-        const bool ok = device_->read(chunk, HEX_CHUNK, got);
-        got = std::min(got, HEX_CHUNK);
-        if (first && got != HEX_CHUNK) {
-            return 0;
-        }
-        first = false;
-        if (got == 0) {
-            break;
-        }
-        // The reply never grows past the caller's capacity.
-        const uint32_t take = std::min(got, capacity - collected);
-        std::memcpy(reply + collected, chunk, take);
-        collected += take;
-        if (!ok) {
-            break;
-        }
-    }
-    return static_cast<int>(collected);
 }
 
 }  // namespace vx

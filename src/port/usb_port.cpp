@@ -9,13 +9,10 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "app/cls_flash.h"
-
 namespace vx {
 
 namespace {
 
-constexpr uint32_t USB_REPLY_TIMEOUT_MS = 2000;
 // A write may take its bytes at the slowest rate a printer's bulk pipe has (a full-speed
 // pipe moves about 1000 bytes per ms) and a margin: one that takes nothing for this long has
 // stopped.
@@ -103,27 +100,18 @@ const UsbPrinterInfo* usb_choose_printer(const std::vector<UsbPrinterInfo>& devi
     return chosen;
 }
 
-PortCapabilities usb_port::capabilities() const {
+PortCapabilities UsbPort::capabilities() const {
     PortCapabilities caps;
     caps.transfer = TransferKind::usb_pages;
     return caps;
 }
 
-int usb_port::open(int) {
-    if (usb_open(f_.config.port_name)) {
-        return 1;
-    }
-    f_.report.trace_line("[FLASH][open_port] Printer OFF\n");
-    f_.report.ko_report("[Error 5] Printer OFF - portname %s.\n", f_.config.port_name);
-    return 0;
-}
-
-int usb_port::usb_list_devices(std::vector<UsbPrinterInfo>& list) {
-    if (!f_.platform.usb.available()) {
+int usb_list_printers(UsbPrinters& usb, std::vector<UsbPrinterInfo>& list) {
+    if (!usb.available()) {
         list.clear();
         return 0;
     }
-    return usb_find_devices(f_.platform.usb, list);
+    return usb_find_devices(usb, list);
 }
 
 bool usb_port_name_ok(const char* port_name) {
@@ -131,55 +119,61 @@ bool usb_port_name_ok(const char* port_name) {
            std::strncmp(port_name, "USB", 3) == 0;
 }
 
-int usb_port::usb_open(const char* port_name) {
+PortResult UsbPort::open() {
+    const char* port_name = settings_.name.c_str();
+    if (usb_port_name_ok(port_name) && !usb_.available()) {
+        return fail(PortError::unavailable);
+    }
+    if (open_session()) {
+        return {};
+    }
+    return fail(PortError::printer_off);
+}
+
+bool UsbPort::open_session() {
+    const char* port_name = settings_.name.c_str();
     if (!usb_port_name_ok(port_name)) {
-        return 0;
+        return false;
     }
-    if (!f_.platform.usb.available()) {
-        f_.report.trace_line(
-            "[usb_port][usb_open] USB port %s: the system's USB access could not be started.\n",
-            port_name);
-        return 0;
-    }
-    if (!usb_find_devices(f_.platform.usb, devices_) || devices_.empty()) {
+    if (!usb_find_devices(usb_, devices_) || devices_.empty()) {
         devices_.clear();
-        return 0;
+        return false;
     }
 
     const UsbPrinterInfo* chosen = usb_choose_printer(devices_, port_name);
     if (chosen == nullptr)
-        return 0;
+        return false;
 
     if (device_ != nullptr)
-        return 1;  // already open: no second handshake
-    device_ = f_.platform.usb.open(*chosen);
+        return true;  // already open: no second handshake
+    device_ = usb_.open(*chosen);
     if (device_ == nullptr)
-        return 0;
+        return false;
     acknowledged_ = false;
     rx_pos_ = rx_end_ = 0;
 
     for (int attempt = 0; attempt < HANDSHAKE_ATTEMPTS; ++attempt) {
         uint8_t reply[1] = {};
-        const int got = usb_write_read(&OPEN_REQUEST, 1, reply, 1, HANDSHAKE_REPLY_MS);
+        const int got = write_read(&OPEN_REQUEST, 1, reply, 1, HANDSHAKE_REPLY_MS);
         // What came in the answer's packet besides it (06 17) is no answer to anything the
         // detection will ask: it must not be read as the printer's sync byte.
         rx_pos_ = rx_end_ = 0;
         if (got == 1 && reply[0] == OPEN_ACK) {
             acknowledged_ = true;
-            return 1;
+            return true;
         }
         if (got != 1) {
             // No answer at all: a printer that does not speak the handshake.
             uint32_t written = 0;
-            usb_write(OPEN_FALLBACK, sizeof OPEN_FALLBACK, written);
-            return 1;
+            write_pipe(OPEN_FALLBACK, sizeof OPEN_FALLBACK, written);
+            return true;
         }
-        f_.platform.clock.sleep_ms(HANDSHAKE_PAUSE_MS);
+        clock_.sleep_ms(HANDSHAKE_PAUSE_MS);
     }
-    return 1;
+    return true;
 }
 
-uint32_t usb_port::usb_write(const uint8_t* data, uint32_t length, uint32_t& written) {
+uint32_t UsbPort::write_pipe(const uint8_t* data, uint32_t length, uint32_t& written) {
     constexpr uint32_t CANT_WRITE = 1013;
     constexpr uint32_t WRITE_FAULT = 29;
     if (device_ == nullptr)
@@ -196,21 +190,17 @@ uint32_t usb_port::usb_write(const uint8_t* data, uint32_t length, uint32_t& wri
     return written == length ? 0 : WRITE_FAULT;
 }
 
-int usb_port::write_read(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity) {
-    return usb_write_read(data, length, reply, capacity, USB_REPLY_TIMEOUT_MS);
-}
-
-int usb_port::usb_write_read(const uint8_t* data, uint32_t length, uint8_t* reply,
-                             uint32_t capacity, uint32_t timeout_ms) {
+int UsbPort::write_read(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity,
+                        uint32_t limit_ms) {
     uint32_t written = 0;
-    if (data != nullptr && usb_write(data, length, written) != 0)
+    if (data != nullptr && write_pipe(data, length, written) != 0)
         return 0;
     if (reply != nullptr && capacity != 0)
-        return usb_read(reply, capacity, timeout_ms);
+        return read(reply, capacity, limit_ms);
     return static_cast<int>(written);
 }
 
-int usb_port::usb_read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) {
+int UsbPort::read(uint8_t* buffer, uint32_t capacity, uint32_t limit_ms) {
     if (buffer == nullptr || capacity == 0)
         return 0;
     std::memset(buffer, 0, capacity);
@@ -225,7 +215,7 @@ int usb_port::usb_read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) 
     while (total < capacity && device_ != nullptr) {
         uint32_t got = 0;
         rx_pos_ = rx_end_ = 0;
-        if (device_->read(rx_, USB_READ_REQUEST, got, timeout_ms) != 0 || got == 0)
+        if (device_->read(rx_, USB_READ_REQUEST, got, limit_ms) != 0 || got == 0)
             break;
         rx_end_ = std::min(got, USB_READ_REQUEST);
         const size_t take = std::min<size_t>(rx_end_, capacity - total);
@@ -241,18 +231,19 @@ int usb_port::usb_read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) 
 
 // A USB printer has no queue to discard: what is waiting, and what one read brings within a
 // second, is dropped.
-int usb_port::purge() {
+PurgeResult UsbPort::purge() {
     rx_pos_ = rx_end_ = 0;
-    usb_read(f_.reply_buffer, 1, USB_PURGE_TIMEOUT_MS);
+    uint8_t scratch[1] = {};
+    read(scratch, 1, USB_PURGE_TIMEOUT_MS);
     rx_pos_ = rx_end_ = 0;
-    return 1;
+    return {true, false, 0};
 }
 
-void usb_port::usb_close() {
+void UsbPort::close() {
     if (device_ != nullptr) {
         if (acknowledged_) {
             uint32_t written = 0;
-            usb_write(&CLOSE_MESSAGE, 1, written);
+            write_pipe(&CLOSE_MESSAGE, 1, written);
             acknowledged_ = false;
         }
         device_.reset();

@@ -38,50 +38,50 @@ bool usb_port_name_ok(const char* port_name);
 const UsbPrinterInfo* usb_choose_printer(const std::vector<UsbPrinterInfo>& devices,
                                          const char* port_name);
 
-class usb_port final : public PortBackend {
+// The accepted printers of the system's listing, for the setup page: 1 when some of them has
+// a port number; 0 with an empty list when the system's USB access is not there.
+int usb_list_printers(UsbPrinters& usb, std::vector<UsbPrinterInfo>& list);
+
+class UsbPort final : public PortBackend {
 public:
-    explicit usb_port(Cls_flash& flash) : f_(flash) {}
-    ~usb_port() override { usb_close(); }
-    usb_port(const usb_port&) = delete;
-    usb_port& operator=(const usb_port&) = delete;
+    UsbPort(PortSettings settings, UsbPrinters& usb, Clock& clock)
+        : PortBackend(std::move(settings)), usb_(usb), clock_(clock) {}
+    ~UsbPort() override { close(); }
+    UsbPort(const UsbPort&) = delete;
+    UsbPort& operator=(const UsbPort&) = delete;
 
     PortCapabilities capabilities() const override;
     bool is_open() const override { return device_ != nullptr; }
 
-    // A printer that does not open is reported as switched off ("[Error 5]").
-    int open(int use_boot_line) override;
-    void close() override { usb_close(); }
-    int write(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity) override {
-        return usb_write_read(data, length, reply, capacity, 0);
+    // Chooses the printer by the port name and opens its session: unavailable when the
+    // system's USB access could not be started, printer_off for any other failure.
+    PortResult open() override;
+    void close() override;
+    int write(const uint8_t* data, uint32_t length) override {
+        return write_read(data, length, nullptr, 0, 0);
     }
-    int write_read(const uint8_t* data, uint32_t length, uint8_t* reply,
-                   uint32_t capacity) override;
-    int read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms) override {
-        return usb_read(buffer, capacity, timeout_ms);
-    }
-    int read_block(uint8_t* buffer, uint32_t count, uint32_t timeout_ms) override {
-        return usb_read(buffer, count, timeout_ms);
-    }
-    int purge() override;
-
-    // The setup page's listing: 1 when some accepted printer has a port number.
-    int usb_list_devices(std::vector<UsbPrinterInfo>& list);
-    int usb_open(const char* port_name);
     // Bytes read when a reply is asked for, else bytes written; 0 on a write error.
-    int usb_write_read(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity,
-                       uint32_t timeout_ms);
+    int write_read(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity,
+                   uint32_t limit_ms) override;
     // Bytes read (at most `capacity`), 0 on time-out or error.
-    int usb_read(uint8_t* buffer, uint32_t capacity, uint32_t timeout_ms);
-    void usb_close();
+    int read(uint8_t* buffer, uint32_t capacity, uint32_t limit_ms) override;
+    int read_block(uint8_t* buffer, uint32_t count, uint32_t limit_ms) override {
+        return read(buffer, count, limit_ms);
+    }
+    PurgeResult purge() override;
+
     // 0, or the system's error code; `written` is what went out. A short write is an error.
-    uint32_t usb_write(const uint8_t* data, uint32_t length, uint32_t& written);
+    uint32_t write_pipe(const uint8_t* data, uint32_t length, uint32_t& written);
 
     bool acknowledged() const { return acknowledged_; }
     // Bytes of earlier read requests not yet handed to a caller.
     size_t surplus() const { return rx_end_ - rx_pos_; }
 
 private:
-    Cls_flash& f_;
+    bool open_session();
+
+    UsbPrinters& usb_;
+    Clock& clock_;
     std::unique_ptr<UsbDevice> device_;
     std::vector<UsbPrinterInfo> devices_;
     bool acknowledged_ = false;

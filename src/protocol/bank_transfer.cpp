@@ -8,32 +8,32 @@ BankPlan plan_banks(uint32_t pages, uint32_t begin_page) {
     plan.remainder = r;
     if (pages < PAGES_PER_BANK) {
         plan.bank_case = BankCase::short_range;
-        plan.dw_start_block = 0;
-        plan.dw_n_block_of_64k = 1;
-        plan.dw_block_in_pages = pages;
+        plan.first_page = 0;
+        plan.banks = 1;
+        plan.first_bank_pages = pages;
     } else if (r == 0) {
         plan.bank_case = BankCase::whole_banks;
-        plan.dw_start_block = pages - PAGES_PER_BANK;
-        plan.dw_n_block_of_64k = pages / PAGES_PER_BANK;
-        plan.dw_block_in_pages = PAGES_PER_BANK;
+        plan.first_page = pages - PAGES_PER_BANK;
+        plan.banks = pages / PAGES_PER_BANK;
+        plan.first_bank_pages = PAGES_PER_BANK;
     } else if (begin_page != 0 && (begin_page + 1) % PAGES_PER_BANK != 0) {
         // Partial bank last: it ends up at the bottom of the range.
         plan.bank_case = BankCase::partial_last;
-        plan.dw_start_block = pages - PAGES_PER_BANK;
-        plan.dw_n_block_of_64k = pages / PAGES_PER_BANK + 1;
-        plan.dw_block_in_pages = PAGES_PER_BANK;
+        plan.first_page = pages - PAGES_PER_BANK;
+        plan.banks = pages / PAGES_PER_BANK + 1;
+        plan.first_bank_pages = PAGES_PER_BANK;
     } else {
         // Partial bank first: it covers the top pages of the range.
         plan.bank_case = BankCase::partial_first;
-        plan.dw_start_block = pages - r;
-        plan.dw_n_block_of_64k = pages / PAGES_PER_BANK + 1;
-        plan.dw_block_in_pages = r;
+        plan.first_page = pages - r;
+        plan.banks = pages / PAGES_PER_BANK + 1;
+        plan.first_bank_pages = r;
     }
     return plan;
 }
 
 BankWalk::BankWalk(const BankPlan& plan)
-    : plan_(plan), current_page_(plan.dw_start_block), block_in_pages_(plan.dw_block_in_pages) {}
+    : plan_(plan), current_page_(plan.first_page), block_in_pages_(plan.first_bank_pages) {}
 
 uint32_t BankWalk::advance() {
     uint32_t step = 0;
@@ -41,7 +41,7 @@ uint32_t BankWalk::advance() {
         block_in_pages_ = PAGES_PER_BANK;
         step = PAGES_PER_BANK;
     }
-    if (plan_.bank_case == BankCase::partial_last && counter_ + 2 == plan_.dw_n_block_of_64k) {
+    if (plan_.bank_case == BankCase::partial_last && counter_ + 2 == plan_.banks) {
         block_in_pages_ = plan_.remainder;
         step = plan_.remainder;
     }

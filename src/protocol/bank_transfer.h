@@ -20,7 +20,7 @@ constexpr int RETRY_SEND_BANK_REPLY = 1;
 constexpr int STILL_WAITING_REPLY = 2;
 constexpr int BANK_OK_REPLY = 3;
 constexpr int BANK_PROGRAMMING_REPLY = 4;
-constexpr int UNRECOVABLE_ERROR_REPLY = 5;
+constexpr int UNRECOVERABLE_ERROR_REPLY = 5;
 
 constexpr uint32_t PAGES_PER_BANK = 4;
 
@@ -34,10 +34,10 @@ enum class BankCase {
 
 struct BankPlan {
     BankCase bank_case = BankCase::short_range;
-    uint32_t dw_start_block = 0;     // page index of the first bank sent
-    uint32_t dw_n_block_of_64k = 0;  // number of banks
-    uint32_t dw_block_in_pages = 0;  // pages in the first bank
-    uint32_t remainder = 0;          // pages mod 4
+    uint32_t first_page = 0;        // page index of the first bank sent
+    uint32_t banks = 0;             // number of banks
+    uint32_t first_bank_pages = 0;  // pages in the first bank
+    uint32_t remainder = 0;         // pages mod 4
 };
 
 // Banks go out from the top of the range down. The partial bank (when the page count is not
@@ -49,7 +49,7 @@ BankPlan plan_banks(uint32_t pages, uint32_t begin_page);
 class BankWalk {
 public:
     explicit BankWalk(const BankPlan& plan);
-    bool done() const { return counter_ >= plan_.dw_n_block_of_64k; }
+    bool done() const { return counter_ >= plan_.banks; }
     uint32_t counter() const { return counter_; }
     uint32_t current_page() const { return current_page_; }
     uint32_t block_in_pages() const { return block_in_pages_; }

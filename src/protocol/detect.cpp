@@ -4,6 +4,7 @@
 
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
+#include "app/port_reports.h"
 #include "protocol/run_timing.h"
 
 namespace vx {
@@ -54,16 +55,16 @@ const char* model_line(int model, bool forced) {
 
 }  // namespace
 
-int Cls_flash::DetectPrinterModel() {
+int Cls_flash::DetectPrinterModel(PortBackend& port) {
     report.trace_line("\n[FLASH][DetectPrinterModel]\n");
     sync_state = 1;
     uint8_t reply[REPLY_BUFFER_SIZE] = {};
-    const PortCapabilities caps = port_caps();
+    const PortCapabilities caps = port.capabilities();
 
     int received = 0;
     if (caps.forced_sync_probe) {
-        purge_port();
-        received = read_port_block(reply, 1, wait_ms::FORCED_SYNC_PROBE);
+        purge_port(*this, port);
+        received = read_port_block(*this, port, reply, 1, wait_ms::FORCED_SYNC_PROBE);
         report.trace_line("[FLASH][DetectPrinterModel] received %d bytes.\n", received);
     }
 
@@ -84,13 +85,13 @@ int Cls_flash::DetectPrinterModel() {
         }
         session.printer_model = model;
         report.trace_line("%s", model_line(model, true));
-        if (!check_wire()) {
+        if (!check_wire(*this, port)) {
             report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
             return 0;
         }
         if (caps.modem_lines) {
-            port().set_rts();
-            set_comm_state(0);
+            port.set_rts();
+            set_port_line(*this, port, configured_port(*this).line);
         }
         return 1;
     }
@@ -99,23 +100,23 @@ int Cls_flash::DetectPrinterModel() {
     forced_sync = 0;
     if (config.ibm_emulation) {
         report.trace_line("[FLASH][send_download_cmd] disable_4722_emulation !\n");
-        disable_4722_emulation();
+        disable_4722_emulation(port);
     }
     if (caps.modem_lines) {
-        if (!check_wire()) {
+        if (!check_wire(*this, port)) {
             report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
             return 0;
         }
         if (!config.ibm_emulation) {
-            port().set_rts();
+            port.set_rts();
         }
-        set_comm_state(0);
+        set_port_line(*this, port, configured_port(*this).line);
     }
 
-    write_read_port(DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
+    write_read_port(*this, port, DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
     report.trace_line("[Cls_flash][DetectPrinterModel] Cmd ESC {} sent \n");
     std::memset(reply, 0, sizeof reply);
-    received = read_port(reply, 1, SYNC_REPLY_TIMEOUT_MS);
+    received = read_port(*this, port, reply, 1, SYNC_REPLY_TIMEOUT_MS);
     report.trace_line("[Cls_flash][DetectPrinterModel] received %d bytes.\n", received);
     if (received != 1) {
         report.trace_line("[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n");
@@ -137,8 +138,8 @@ int Cls_flash::DetectPrinterModel() {
     return 1;
 }
 
-int Cls_flash::send_download_cmd(MainPageView& view) {
-    std::memset(reply_buffer, 0, sizeof reply_buffer);
+int Cls_flash::send_download_cmd(MainPageView& view, PortBackend& port) {
+    uint8_t reply[REPLY_BUFFER_SIZE] = {};
     view.printer_status(get_message(msg::READY));
     view.computer_status(get_message(msg::READY));
     view.reply_line("");
@@ -147,18 +148,18 @@ int Cls_flash::send_download_cmd(MainPageView& view) {
         return 1;  // the printer is in download mode already
     }
 
-    write_read_port(DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
+    write_read_port(*this, port, DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
     report.trace_line("[Cls_flash][send_download_cmd] Cmd ESC {} sent \n");
-    const int received = read_port(reply_buffer, 1, SYNC_REPLY_TIMEOUT_MS);
+    const int received = read_port(*this, port, reply, 1, SYNC_REPLY_TIMEOUT_MS);
     report.trace_line("[Cls_flash][send_download_cmd] received %d bytes.\n", received);
     if (received == 1) {
         report.trace_line(
             "[Cls_flash][send_download_cmd] SYNC_CHAR 0x16=Vx3plus 0x05=Vx3E 0x17=Vx3plusNE "
             "0x18=Vx3plusNE Scanner 0x1A=KD5-ADF-L1 0x20=KD5-ADF) \n");
         report.trace_line("[Cls_flash][send_download_cmd] SYNC_CHAR = 0x%x \n",
-                          static_cast<unsigned>(reply_buffer[0]));
+                          static_cast<unsigned>(reply[0]));
         sync_state = 2;
-        const int model = model_of_sync_char(reply_buffer[0]);
+        const int model = model_of_sync_char(reply[0]);
         if (model != 0) {
             session.printer_model = model;
             return 1;
@@ -169,7 +170,7 @@ int Cls_flash::send_download_cmd(MainPageView& view) {
     }
     user_message(view, get_message(msg::ERROR_CAPTION), get_message(msg::NO_ANSWER),
                  BOX_ICONEXCLAMATION);
-    close_port();
+    port.close();
     return 0;
 }
 

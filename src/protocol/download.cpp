@@ -8,6 +8,7 @@
 
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
+#include "app/port_reports.h"
 #include "protocol/bank_transfer.h"
 #include "protocol/run_timing.h"
 #include "protocol/transfer_steps.h"
@@ -47,8 +48,8 @@ struct TransferTraits {
 
 class BankTransfer {
 public:
-    BankTransfer(Cls_flash& f, const TransferTraits& traits, MainPageView& view)
-        : f_(f), tag_(traits.tag), traits_(traits), view_(view) {}
+    BankTransfer(Cls_flash& f, PortBackend& port, const TransferTraits& traits, MainPageView& view)
+        : f_(f), port_(port), tag_(traits.tag), traits_(traits), view_(view) {}
 
     int run(const char* tag_text);
 
@@ -64,20 +65,19 @@ private:
         return true;
     }
     // A byte the line did not take within its limit ends the transfer: the printer stopped.
-    bool sent(const uint8_t* byte) {
-        return f_.write_port(byte, 1, nullptr, 0) == 1 || write_failed();
-    }
+    bool sent(const uint8_t* byte) { return write_port(f_, port_, byte, 1) == 1 || write_failed(); }
     bool write_failed() {
         f_.report.trace_line("%sWRITE FAILED: the printer takes no more data\n", tag_);
         return false;
     }
     Outcome await_reply(uint32_t bank_counter, uint32_t bank_bytes);
     int fail() {
-        f_.close_port();
+        port_.close();
         return 0;
     }
 
     Cls_flash& f_;
+    PortBackend& port_;
     const char* tag_;
     TransferTraits traits_;
     MainPageView& view_;
@@ -87,7 +87,7 @@ private:
 
 int BankTransfer::run(const char* tag_text) {
     std::memset(reply_, 0, sizeof reply_);
-    begin_transfer(f_, view_, tag_);
+    begin_transfer(f_, view_, port_, tag_);
 
     std::vector<uint8_t> image;
     const uint32_t size = load_image_for_transfer(f_.session, f_.report, f_.platform.files,
@@ -114,11 +114,9 @@ int BankTransfer::run(const char* tag_text) {
         view_.pages_bar().set_step(static_cast<int>(plan.remainder));
     }
     f_.report.trace_line("\n");
-    f_.report.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.dw_start_block));
-    f_.report.trace_line("%sdw_n_block_of_64k=%d\n", tag_,
-                         static_cast<int>(plan.dw_n_block_of_64k));
-    f_.report.trace_line("%sdw_block_in_pages=%d\n", tag_,
-                         static_cast<int>(plan.dw_block_in_pages));
+    f_.report.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.first_page));
+    f_.report.trace_line("%sdw_n_block_of_64k=%d\n", tag_, static_cast<int>(plan.banks));
+    f_.report.trace_line("%sdw_block_in_pages=%d\n", tag_, static_cast<int>(plan.first_bank_pages));
 
     for (BankWalk walk(plan); !walk.done();) {
         if (stop_asked() || !send_bank(data, walk)) {
@@ -137,21 +135,21 @@ int BankTransfer::run(const char* tag_text) {
 
     f_.platform.clock.sleep_ms(wait_ms::AFTER_LAST_BANK);
     view_.computer_status(f_.get_message(msg::READY));
-    f_.close_port();
+    port_.close();
     image.clear();
     image.shrink_to_fit();
 
-    f_.show_download_end(view_);
+    f_.show_download_end(view_, port_.capabilities().shows_line_speed);
     if (traits_.blank_before_end)
         f_.report.trace_line("%s\n", tag_);
     f_.report.trace_line("%sEND\n", tag_);
     return 1;
 }
 
-// Each byte is kept in tx_buffer at its offset within the bank, so that a resend request
+// Each byte is kept in sent_bank at its offset within the bank, so that a resend request
 // can be answered with exactly what went out; the check bytes follow the data.
 bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
-    uint8_t* tx = f_.tx_buffer.data();
+    uint8_t* tx = f_.sent_bank.data();
     const uint32_t current = walk.current_page();
     const uint32_t bank_pages = walk.block_in_pages();
 
@@ -161,7 +159,7 @@ bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     f_.report.trace_line("%sPageByteOffset=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
     f_.report.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
     view_.bank_label(f_.message_int(msg::BANK_NUMBER, walk.counter()).c_str());
-    f_.purge_port();
+    purge_port(f_, port_);
 
     for (uint32_t k = 0; k < bank_pages; ++k) {
         f_.report.trace_line("\n");
@@ -186,7 +184,7 @@ bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     tx[bank_bytes] = static_cast<uint8_t>(check & 0xFF);
     if (!sent(tx + bank_bytes))
         return false;
-    f_.purge_port();
+    purge_port(f_, port_);
     tx[bank_bytes + 1] = static_cast<uint8_t>(check >> 8);
     if (!sent(tx + bank_bytes + 1))
         return false;
@@ -206,7 +204,7 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
     uint64_t deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
     for (;;) {
         f_.report.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, static_cast<int>(n));
-        const int got = f_.read_port_block(reply_, n, REPLY_WAIT_MS);
+        const int got = read_port_block(f_, port_, reply_, n, REPLY_WAIT_MS);
         if (got <= 0) {
             if (empty_waits_ >= MAX_RETRY) {
                 f_.report.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);
@@ -237,8 +235,9 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
                     // The same data bytes and check bytes as the first time, in one write.
                     f_.report.trace_line("%sRESEND BANK (%d bytes)\n", tag_,
                                          static_cast<int>(bank_bytes + 2));
-                    f_.purge_port();
-                    if (f_.write_read_port(f_.tx_buffer.data(), bank_bytes + 2, nullptr, 0) <= 0) {
+                    purge_port(f_, port_);
+                    if (write_read_port(f_, port_, f_.sent_bank.data(), bank_bytes + 2, nullptr,
+                                        0) <= 0) {
                         write_failed();
                         return Outcome::failed;
                     }
@@ -264,20 +263,21 @@ constexpr TransferTraits kVirtualComTraits{"[Cls_flash][download_virtual_com] ",
 
 }  // namespace
 
-int Cls_flash::download_image(MainPageView& view, const char* tag) {
-    if (port_caps().transfer == TransferKind::usb_pages) {
-        return session.printer_model == KD5_ADF_L2_MODEL ? download_usb_adf(view, tag)
-                                                         : download_usb(view, tag);
+int Cls_flash::download_image(MainPageView& view, PortBackend& port, const char* tag) {
+    if (port.capabilities().transfer == TransferKind::usb_pages) {
+        return session.printer_model == KD5_ADF_L2_MODEL ? download_usb_adf(view, port, tag)
+                                                         : download_usb(view, port, tag);
     }
-    return config.virtual_com ? download_virtual_com(view, tag) : download_com(view, tag);
+    return config.virtual_com ? download_virtual_com(view, port, tag)
+                              : download_com(view, port, tag);
 }
 
-int Cls_flash::download_com(MainPageView& view, const char* tag) {
-    return BankTransfer(*this, kComTraits, view).run(tag);
+int Cls_flash::download_com(MainPageView& view, PortBackend& port, const char* tag) {
+    return BankTransfer(*this, port, kComTraits, view).run(tag);
 }
 
-int Cls_flash::download_virtual_com(MainPageView& view, const char* tag) {
-    return BankTransfer(*this, kVirtualComTraits, view).run(tag);
+int Cls_flash::download_virtual_com(MainPageView& view, PortBackend& port, const char* tag) {
+    return BankTransfer(*this, port, kVirtualComTraits, view).run(tag);
 }
 
 int Cls_flash::check_reply(MainPageView& view, const uint8_t* reply, uint32_t bank_counter) {
@@ -308,17 +308,16 @@ int Cls_flash::check_reply(MainPageView& view, const uint8_t* reply, uint32_t ba
         case 0x07:
             view.printer_status(get_message(msg::UNRECOVERABLE));
             report.trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY\n");
-            return UNRECOVABLE_ERROR_REPLY;
+            return UNRECOVERABLE_ERROR_REPLY;
         default:
             view.printer_status(get_message(msg::UNRECOVERABLE));
             report.trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY !\n");
-            return UNRECOVABLE_ERROR_REPLY;
+            return UNRECOVERABLE_ERROR_REPLY;
     }
 }
 
-void Cls_flash::show_download_start(MainPageView& view, uint32_t begin, uint32_t end, uint32_t baud,
-                                    const char* file_name) {
-    const bool speed = port_caps().shows_line_speed;
+void Cls_flash::show_download_start(MainPageView& view, bool speed, uint32_t begin, uint32_t end,
+                                    uint32_t baud, const char* file_name) {
     view.connection_line(speed ? message_int(msg::DOWNLOAD_SPEED, baud).c_str() : " ");
     view.computer_status(message_str(msg::SENDING_FILE, file_name ? file_name : "").c_str());
     view.bank_bar().set_position(0);
@@ -329,10 +328,10 @@ void Cls_flash::show_download_start(MainPageView& view, uint32_t begin, uint32_t
     view.pages_bar().set_position(0);
 }
 
-void Cls_flash::show_download_end(MainPageView& view) {
+void Cls_flash::show_download_end(MainPageView& view, bool speed) {
     view.printer_status(get_message(msg::READY));
     view.computer_status(get_message(msg::FILE_SENT));
-    if (port_caps().shows_line_speed)
+    if (speed)
         view.connection_line(get_message(msg::DOWNLOAD_FINISHED));
     view.pages_bar().set_position(0);
     view.printer_status(get_message(msg::PRINTER_RESTARTS));
@@ -341,13 +340,13 @@ void Cls_flash::show_download_end(MainPageView& view) {
     view.reply_line("");
 }
 
-void begin_transfer(Cls_flash& f, MainPageView& view, const char* tag) {
-    if (f.tx_buffer.size() < TX_BUFFER_SIZE)
-        f.tx_buffer.resize(TX_BUFFER_SIZE);
-    std::fill(f.tx_buffer.begin(), f.tx_buffer.end(), uint8_t{0});
+void begin_transfer(Cls_flash& f, MainPageView& view, const PortBackend& port, const char* tag) {
+    if (f.sent_bank.size() < TX_BUFFER_SIZE)
+        f.sent_bank.resize(TX_BUFFER_SIZE);
+    std::fill(f.sent_bank.begin(), f.sent_bank.end(), uint8_t{0});
     f.report.trace_line("%s##### START FW DOWNLOAD ######\n", tag);
-    f.show_download_start(view, f.session.begin_page, f.session.end_page, f.send_baud,
-                          f.config.fw_filename);
+    f.show_download_start(view, port.capabilities().shows_line_speed, f.session.begin_page,
+                          f.session.end_page, f.send_baud, f.config.fw_filename);
 }
 
 void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, int model) {

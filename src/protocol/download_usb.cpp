@@ -8,6 +8,7 @@
 
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
+#include "app/port_reports.h"
 #include "protocol/bank_transfer.h"
 #include "protocol/run_timing.h"
 #include "protocol/transfer_steps.h"
@@ -31,8 +32,8 @@ struct UsbTraits {
 
 class UsbBankTransfer {
 public:
-    UsbBankTransfer(Cls_flash& f, const UsbTraits& traits, MainPageView& view)
-        : f_(f), tag_(traits.tag), traits_(traits), view_(view) {}
+    UsbBankTransfer(Cls_flash& f, PortBackend& port, const UsbTraits& traits, MainPageView& view)
+        : f_(f), port_(port), tag_(traits.tag), traits_(traits), view_(view) {}
 
     int run(const char* tag_text);
 
@@ -50,11 +51,12 @@ private:
         return true;
     }
     int fail() {
-        f_.close_port();
+        port_.close();
         return 0;
     }
 
     Cls_flash& f_;
+    PortBackend& port_;
     const char* tag_;
     UsbTraits traits_;
     MainPageView& view_;
@@ -64,7 +66,7 @@ private:
 
 int UsbBankTransfer::run(const char* tag_text) {
     std::memset(reply_, 0, sizeof reply_);
-    begin_transfer(f_, view_, tag_);
+    begin_transfer(f_, view_, port_, tag_);
 
     std::vector<uint8_t> image;
     const uint32_t size = load_image_for_transfer(f_.session, f_.report, f_.platform.files,
@@ -109,20 +111,20 @@ int UsbBankTransfer::run(const char* tag_text) {
 
     f_.platform.clock.sleep_ms(wait_ms::AFTER_LAST_BANK);
     view_.computer_status(f_.get_message(msg::READY));
-    f_.close_port();
+    port_.close();
     image.clear();
     image.shrink_to_fit();
 
     f_.report.trace_line("%s\n", tag_);
     f_.report.trace_line("%sEND\n", tag_);
-    f_.show_download_end(view_);
+    f_.show_download_end(view_, port_.capabilities().shows_line_speed);
     return 1;
 }
 
-// The bank stays whole in tx_buffer (page k at k * 16384, the check bytes behind it), so a
+// The bank stays whole in sent_bank (page k at k * 16384, the check bytes behind it), so a
 // resend request is answered with exactly what went out.
 bool UsbBankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
-    uint8_t* tx = f_.tx_buffer.data();
+    uint8_t* tx = f_.sent_bank.data();
     const uint32_t current = walk.current_page();
     const uint32_t bank_pages = walk.block_in_pages();
 
@@ -136,7 +138,7 @@ bool UsbBankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
         std::memcpy(page, data + uint64_t(current + k) * PAGE_SIZE, PAGE_SIZE);
         view_.bank_bar().step();
         for (uint32_t at = 0; at < PAGE_SIZE; at += USB_WRITE_UNIT) {
-            if (f_.write_port(page + at, USB_WRITE_UNIT, nullptr, 0) == 0)
+            if (write_port(f_, port_, page + at, USB_WRITE_UNIT) == 0)
                 return false;
         }
         if (stop_asked())
@@ -150,8 +152,8 @@ bool UsbBankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     tx[bank_bytes] = static_cast<uint8_t>(check & 0xFF);
     tx[bank_bytes + 1] = static_cast<uint8_t>(check >> 8);
     // A check byte the pipe did not take ends the transfer: no reply can come.
-    if (f_.write_port(tx + bank_bytes, 1, nullptr, 0) == 0 ||
-        f_.write_port(tx + bank_bytes + 1, 1, nullptr, 0) == 0)
+    if (write_port(f_, port_, tx + bank_bytes, 1) == 0 ||
+        write_port(f_, port_, tx + bank_bytes + 1, 1) == 0)
         return false;
     f_.report.trace_line("%s##### CRC1 CRC2 sended ######\n", tag_);
 
@@ -167,7 +169,7 @@ void UsbBankTransfer::flush_input() {
     f_.report.trace_line("%sFLUSHING...\n", tag_);
     for (uint32_t i = 0; i < FLUSH_READS; ++i) {
         // Whole requests: all a packet brought goes at once, however many bytes it held.
-        const int got = f_.read_port_block(reply_, sizeof reply_, FLUSH_WAIT_MS);
+        const int got = read_port_block(f_, port_, reply_, sizeof reply_, FLUSH_WAIT_MS);
         if (got <= 0)
             break;
         f_.report.trace_line("%s******* FLUSHED %d byte **********\n", tag_, got);
@@ -182,7 +184,7 @@ int UsbBankTransfer::read_reply() {
         const uint64_t now = clock.now_ms();
         const uint32_t slice = static_cast<uint32_t>(
             std::min<uint64_t>(REPLY_SLICE_MS, until > now ? until - now : 1));
-        const int got = f_.read_port_block(reply_, 1, slice);
+        const int got = read_port_block(f_, port_, reply_, 1, slice);
         if (got > 0 || clock.now_ms() >= until || f_.stop_requested.load())
             return got;
     }
@@ -224,7 +226,8 @@ UsbBankTransfer::Outcome UsbBankTransfer::await_reply(uint32_t bank_counter, uin
                 // The same data bytes and check bytes as the first time, in one write.
                 f_.report.trace_line("%sRESEND BANK (%d bytes)\n", tag_,
                                      static_cast<int>(bank_bytes + 2));
-                if (f_.write_read_port(f_.tx_buffer.data(), bank_bytes + 2, nullptr, 0) == 0)
+                if (write_read_port(f_, port_, f_.sent_bank.data(), bank_bytes + 2, nullptr, 0) ==
+                    0)
                     return Outcome::failed;
                 deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
                 break;
@@ -248,12 +251,12 @@ constexpr UsbTraits kUsbAdfTraits{"[Cls_flash][download_usb_adf] ", true};
 
 }  // namespace
 
-int Cls_flash::download_usb(MainPageView& view, const char* tag) {
-    return UsbBankTransfer(*this, kUsbTraits, view).run(tag);
+int Cls_flash::download_usb(MainPageView& view, PortBackend& port, const char* tag) {
+    return UsbBankTransfer(*this, port, kUsbTraits, view).run(tag);
 }
 
-int Cls_flash::download_usb_adf(MainPageView& view, const char* tag) {
-    return UsbBankTransfer(*this, kUsbAdfTraits, view).run(tag);
+int Cls_flash::download_usb_adf(MainPageView& view, PortBackend& port, const char* tag) {
+    return UsbBankTransfer(*this, port, kUsbAdfTraits, view).run(tag);
 }
 
 }  // namespace vx

@@ -4,11 +4,12 @@
 
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
+#include "app/port_reports.h"
 #include "protocol/run_timing.h"
 
 namespace vx {
 
-int Cls_flash::send_header(MainPageView& view) {
+int Cls_flash::send_header(MainPageView& view, PortBackend& port) {
     view.printer_status(get_message(msg::READY));
     view.computer_status(get_message(msg::READY));
     view.reply_line("");
@@ -31,7 +32,7 @@ int Cls_flash::send_header(MainPageView& view) {
     }
 
     line_baud = config_baud;
-    const PortCapabilities caps = port_caps();
+    const PortCapabilities caps = port.capabilities();
     // A port without a line speed shows a blank where the speed would be.
     auto show_speed = [&] {
         view.connection_line(caps.shows_line_speed ? message_int(msg::LINE_SPEED, send_baud).c_str()
@@ -39,7 +40,7 @@ int Cls_flash::send_header(MainPageView& view) {
     };
     if (!forced_sync) {
         uint32_t flag = 0;
-        if (caps.max_baud_report && !get_max_baud(flag)) {
+        if (caps.max_baud_report && !port.max_baud(flag)) {
             user_message(view, get_message(msg::ERROR_CAPTION), get_message(msg::ERROR_CAPTION),
                          BOX_ICONEXCLAMATION);
             return 0;
@@ -49,22 +50,22 @@ int Cls_flash::send_header(MainPageView& view) {
         show_speed();
         view.computer_status(get_message(msg::READY));
     } else {
-        set_comm_state(1);
+        set_port_line(*this, port, BOOT_LINE);
         show_speed();
     }
 
     report.trace_line("[FLASH][send_header] Send begin_page=%d end_page=%d !\n",
                       static_cast<int>(session.begin_page), static_cast<int>(session.end_page));
 
-    auto send_item = [this](uint8_t hi, uint8_t lo) {
+    auto send_item = [&](uint8_t hi, uint8_t lo) {
         const uint8_t item[2] = {hi, lo};
-        write_read_port(item, 2, nullptr, 0);
+        write_read_port(*this, port, item, 2, nullptr, 0);
     };
     if (session.printer_model == VX3E_MODE) {
         const uint8_t begin = static_cast<uint8_t>(session.begin_page & 0xFF);
         const uint8_t end = static_cast<uint8_t>(session.end_page & 0xFF);
-        write_read_port(&begin, 1, nullptr, 0);
-        write_read_port(&end, 1, nullptr, 0);
+        write_read_port(*this, port, &begin, 1, nullptr, 0);
+        write_read_port(*this, port, &end, 1, nullptr, 0);
     } else if (session.printer_model == KD5_ADF_L2_MODEL) {
         for (uint16_t v : {session.start_fw, session.end_fw, session.start_FPGA, session.end_FPGA,
                            session.start_cg, session.end_cg}) {
@@ -90,11 +91,12 @@ int Cls_flash::send_header(MainPageView& view) {
     }
 
     report.trace_line("[FLASH][send_header] Send baud_rate=0x%x\n", static_cast<unsigned>(code));
+    uint8_t reply[1] = {};
     if (session.printer_model == VX3E_MODE) {
-        write_read_port(&code, 1, reply_buffer, 1);
+        write_read_port(*this, port, &code, 1, reply, 1);
     } else {
         const uint8_t item[2] = {0x00, code};
-        write_read_port(item, 2, reply_buffer, 1);
+        write_read_port(*this, port, item, 2, reply, 1);
     }
 
     show_speed();
@@ -104,10 +106,10 @@ int Cls_flash::send_header(MainPageView& view) {
     data_bits = 8;
     parity = 0;
     stop_bits = 0;
-    set_comm_state(0);
+    set_port_line(*this, port, configured_port(*this).line);
 
-    purge_port();
-    read_port(reply_buffer, 1, 5000);
+    purge_port(*this, port);
+    read_port(*this, port, reply, 1, 5000);
     return 1;
 }
 

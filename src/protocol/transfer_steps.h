@@ -7,10 +7,11 @@ namespace vx {
 
 class Cls_flash;
 class MainPageView;
+class PortBackend;
 
 // A zeroed transfer buffer of a whole bank and its check bytes, the start trace line and the
 // page's start texts.
-void begin_transfer(Cls_flash& f, MainPageView& view, const char* tag);
+void begin_transfer(Cls_flash& f, MainPageView& view, const PortBackend& port, const char* tag);
 
 // Model 1's tag text replaces the image's own for this transfer only; never past the end.
 void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, int model);

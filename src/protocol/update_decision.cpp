@@ -8,6 +8,7 @@
 
 #include "app/cls_flash.h"
 #include "app/message_format.h"
+#include "app/port_reports.h"
 
 namespace vx {
 
@@ -55,21 +56,22 @@ std::string release_key(std::string_view text) {
     return key;
 }
 
-int Cls_flash::UpdateMustBeDone() {
+int Cls_flash::UpdateMustBeDone(PortBackend& port) {
     report.trace_line("\n[FLASH][UpdateMustBeDone]\n");
     sync_state = 1;
 
-    purge_port();
-    write_read_port(RELEASE_REQUEST, sizeof RELEASE_REQUEST, nullptr, 0);
+    purge_port(*this, port);
+    write_read_port(*this, port, RELEASE_REQUEST, sizeof RELEASE_REQUEST, nullptr, 0);
     uint8_t answer[RELEASE_ANSWER_MAX] = {};
-    const int received = read_port_block(answer, RELEASE_ANSWER_MAX, RELEASE_TIMEOUT_MS);
+    const int received =
+        read_port_block(*this, port, answer, RELEASE_ANSWER_MAX, RELEASE_TIMEOUT_MS);
 
     // An answer too short to frame a text counts as no answer.
     std::string release;
     if (received <= 0 || !release_text(answer, static_cast<size_t>(received), release)) {
         report.ko_report("[Error 12] FW Release request failure ! \n");
         report.trace_line("[FLASH][UpdateMustBeDone] FW Release request failure.\n");
-        write_read_port(CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
+        write_read_port(*this, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
         return 0;
     }
     // The release and its key are the printer's bytes: logged escaped, looked up as they are.
@@ -97,7 +99,7 @@ int Cls_flash::UpdateMustBeDone() {
             shown_key.c_str());
         report.ko_report("[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
                          shown_key.c_str());
-        write_read_port(CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
+        write_read_port(*this, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
         return 0;
     }
     report.trace_line("[FLASH][UpdateMustBeDone] The printer must be updated with fw %s \n",

@@ -140,7 +140,10 @@ int Reporter::flash_last_error_msg(const char* name) {
 }
 
 int Reporter::error_msg(const char* name, uint32_t error) {
-    std::string text = platform_.errors.error_text(error);
+    return system_error_msg(name, platform_.errors.error_text(error));
+}
+
+int Reporter::system_error_msg(const char* name, const std::string& text) {
     if (mode_ == INTERACTIVE_MODE) {
         platform_.ui.message_box(nullptr, error_caption(name).c_str(), text.c_str(),
                                  BOX_ICONINFORMATION);

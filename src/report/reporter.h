@@ -45,6 +45,8 @@ public:
     int flash_last_error_msg(const char* name);
     // The same for an error code a failed call returned.
     int error_msg(const char* name, uint32_t error);
+    // The same with the system's text already in hand (captured where the call failed).
+    int system_error_msg(const char* name, const std::string& text);
 
 private:
     struct FileCloser {

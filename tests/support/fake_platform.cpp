@@ -14,6 +14,8 @@ std::unique_ptr<SerialDevice> FakeSerialPorts::open(const char* name) {
     if (open_fails)
         return nullptr;
     auto dev = std::make_unique<FakeSerialDevice>(clock_);
+    dev->open_count = &open_devices;
+    ++open_devices;
     last = dev.get();
     if (configure)
         configure(*dev);

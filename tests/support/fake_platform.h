@@ -66,7 +66,12 @@ public:
 class FakeSerialDevice : public SerialDevice {
 public:
     explicit FakeSerialDevice(FakeClock& clock) : clock_(clock) {}
+    ~FakeSerialDevice() override {
+        if (open_count != nullptr)
+            --*open_count;
+    }
     FakeClock& clock_;
+    int* open_count = nullptr;  // the ports' count of devices not yet closed
     std::deque<uint8_t> incoming;
     std::vector<uint8_t> written;
     std::function<void(FakeSerialDevice&, const uint8_t*, uint32_t)> on_write;
@@ -179,6 +184,7 @@ public:
     bool open_fails = false;
     OpenFailure failure = OpenFailure::other;  // reported while open_fails is set
     std::vector<std::string> opened;
+    int open_devices = 0;  // opened and not yet closed
     // Set up each device as it opens (the test keeps a pointer to it in `last`).
     std::function<void(FakeSerialDevice&)> configure;
     FakeSerialDevice* last = nullptr;

@@ -161,8 +161,8 @@ TEST(Reporting, ContextStartValues) {
     FakePlatform fake;
     MessageCatalogue cat(fake.platform);
     Cls_flash flash(fake.platform, cat);
-    EXPECT_EQ(flash.tx_buffer.size(), TX_BUFFER_SIZE);
-    EXPECT_EQ(flash.tx_buffer[TX_BUFFER_SIZE - 1], 0);
+    EXPECT_EQ(flash.sent_bank.size(), TX_BUFFER_SIZE);
+    EXPECT_EQ(flash.sent_bank[TX_BUFFER_SIZE - 1], 0);
     EXPECT_EQ(flash.config.port_type, COM_PORT);
     EXPECT_EQ(flash.report.mode(), 0);
     EXPECT_EQ(flash.config.send_mode, 0);

@@ -55,7 +55,7 @@ TEST_P(Detect, NormalProcedureSendsTheCommand) {
     f.flash.line_baud = 19200;
     FakeSerialDevice& dev = f.open();
     answers(dev, c.sync);
-    EXPECT_EQ(f.flash.DetectPrinterModel(), 1);
+    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 1);
     EXPECT_EQ(f.flash.session.printer_model, c.model);
     EXPECT_EQ(f.flash.sync_state, 2);
     EXPECT_EQ(f.flash.forced_sync, 0);
@@ -82,7 +82,7 @@ TEST_P(Detect, ForcedSyncSendsNothing) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
     announces(dev, c.sync);
-    EXPECT_EQ(f.flash.DetectPrinterModel(), 1);
+    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 1);
     EXPECT_EQ(f.flash.session.printer_model, c.model);
     EXPECT_EQ(f.flash.sync_state, 2);
     EXPECT_EQ(f.flash.forced_sync, 1);
@@ -106,7 +106,7 @@ TEST(DetectFailures, WrongSyncCharacterNormalAndForced) {
     {
         PortFixture f;
         answers(f.open(), 0x06);
-        EXPECT_EQ(f.flash.DetectPrinterModel(), 0);
+        EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 0);
         EXPECT_EQ(f.flash.session.printer_model, 0);
         EXPECT_TRUE(
             in_order(f.trace(), {"[FLASH][DetectPrinterModel] Incorrect SYNC CHAR ! !\n\n"}));
@@ -115,7 +115,7 @@ TEST(DetectFailures, WrongSyncCharacterNormalAndForced) {
     {
         PortFixture f;
         announces(f.open(), 0x06);
-        EXPECT_EQ(f.flash.DetectPrinterModel(), 0);
+        EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 0);
         const std::string trace = f.trace();
         EXPECT_TRUE(in_order(trace, {"[FLASH][DetectPrinterModel] Incorrect SYNC CHAR !\n\n"}));
         EXPECT_EQ(trace.find("! !"), std::string::npos);
@@ -126,7 +126,7 @@ TEST(DetectFailures, SilentPrinterIsNotAnswering) {
     PortFixture f;
     f.open();
     const uint64_t before = f.fake.clock.now;
-    EXPECT_EQ(f.flash.DetectPrinterModel(), 0);
+    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 0);
     EXPECT_TRUE(in_order(f.trace(), {"[Cls_flash][DetectPrinterModel] received 0 bytes.\n",
                                      "[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n"}));
     EXPECT_EQ(f.ko(), "[Error 9] Printer not answering.\n");
@@ -139,7 +139,7 @@ TEST(DetectFailures, UnreadableModemStatusFailsTheWireCheck) {
     FakeSerialDevice& dev = f.open();
     answers(dev, 0x16);
     dev.modem_fails = true;
-    EXPECT_EQ(f.flash.DetectPrinterModel(), 0);
+    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 0);
     EXPECT_TRUE(dev.written.empty());
     EXPECT_TRUE(in_order(f.trace(), {"Function GetCommModemStatus Error",
                                      "[FLASH][DetectPrinterModel] check_wire Error !\n\n"}));
@@ -150,7 +150,7 @@ TEST(DetectEmulation, SwitchOffRunsFirstAndRtsIsLeftAlone) {
     f.flash.config.ibm_emulation = 1;
     FakeSerialDevice& dev = f.open();
     answers(dev, 0x16);
-    EXPECT_EQ(f.flash.DetectPrinterModel(), 1);
+    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 1);
     // Raised for the one state query only (no emulation answered it), low afterwards.
     EXPECT_EQ(dev.rts_raised, 1);
     EXPECT_FALSE(dev.rts);
@@ -166,7 +166,7 @@ TEST(DetectEmulation, SwitchOffRunsFirstAndRtsIsLeftAlone) {
 TEST(DetectUsb, NeverProbedForForcedSync) {
     PortFixture f;
     f.set_port("USB01", USB_PORT);
-    EXPECT_EQ(f.flash.DetectPrinterModel(), 0);  // no USB access in this build
+    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 0);  // no USB access in this build
     const std::string trace = f.trace();
     EXPECT_EQ(trace.find("[FLASH][DetectPrinterModel] received"), std::string::npos);
     EXPECT_TRUE(in_order(trace, {"FLASH NOT FORCED_SYNC PROCEDURE", "Cmd ESC {} sent"}));
@@ -179,7 +179,7 @@ TEST(SendDownloadCmd, InDownloadModeAlreadySendsNothing) {
     FakeSerialDevice& dev = f.open();
     f.flash.sync_state = 2;
     RecordingMainView view;
-    EXPECT_EQ(f.flash.send_download_cmd(view), 1);
+    EXPECT_EQ(f.flash.send_download_cmd(view, f.port()), 1);
     EXPECT_TRUE(dev.written.empty());
     EXPECT_EQ(view.texts[Field::printer_status], "M19");
     EXPECT_EQ(view.texts[Field::pc_status], "M19");
@@ -213,7 +213,7 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
     };
     f.flash.sync_state = 1;
     NullMainView silent;
-    EXPECT_EQ(f.flash.send_download_cmd(silent), c.result);
+    EXPECT_EQ(f.flash.send_download_cmd(silent, f.port()), c.result);
     EXPECT_EQ(sent, DOWNLOAD_CMD);
     EXPECT_EQ(f.flash.session.printer_model, c.model);
     const std::string trace = f.trace();
@@ -222,10 +222,10 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
     EXPECT_EQ(trace.find("STX_REPLY_CODE not received") != std::string::npos, c.stx_line);
     if (c.result) {
         EXPECT_EQ(f.flash.sync_state, 2);
-        EXPECT_TRUE(f.flash.port_open());
+        EXPECT_TRUE(f.port_open());
         EXPECT_TRUE(f.fake.ui.boxes.empty());
     } else {
-        EXPECT_FALSE(f.flash.port_open());  // closed
+        EXPECT_FALSE(f.port_open());  // closed
         ASSERT_EQ(f.fake.ui.boxes.size(), 1u);
         EXPECT_EQ(f.fake.ui.boxes[0].caption, "M2");
         EXPECT_EQ(f.fake.ui.boxes[0].text, "M4");

@@ -40,9 +40,9 @@ TEST_P(PlanTable, BanksCoverEveryPageOnceFromTheTopDown) {
     const PlanCase& c = GetParam();
     const BankPlan plan = plan_banks(c.pages, c.begin_page);
     EXPECT_EQ(static_cast<int>(plan.bank_case), c.case_no);
-    EXPECT_EQ(plan.dw_start_block, c.start);
-    EXPECT_EQ(plan.dw_n_block_of_64k, c.count);
-    EXPECT_EQ(plan.dw_block_in_pages, c.first_size);
+    EXPECT_EQ(plan.first_page, c.start);
+    EXPECT_EQ(plan.banks, c.count);
+    EXPECT_EQ(plan.first_bank_pages, c.first_size);
     const std::vector<Bank> banks = walk_all(plan);
     if (!c.banks.empty()) {
         EXPECT_EQ(banks, c.banks);

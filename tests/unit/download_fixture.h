@@ -12,6 +12,7 @@
 
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
+#include "app/port_reports.h"
 #include "fake_platform.h"
 #include "recording_view.h"
 
@@ -51,8 +52,17 @@ protected:
         };
     }
 
+    // The port flash.ini names, made at first use as a procedure run makes it.
+    std::unique_ptr<PortBackend> backend;
+    PortBackend& port() {
+        if (backend == nullptr)
+            backend = make_configured_port(*flash);
+        return *backend;
+    }
+    bool port_open() const { return backend != nullptr && backend->is_open(); }
+
     FakeSerialDevice& open_serial() {
-        EXPECT_EQ(flash->open_port(1), 1);
+        EXPECT_EQ(open_port(*flash, port(), true), 1);
         return *fp.serial.last;
     }
 

@@ -78,7 +78,7 @@ protected:
 
     int run() {
         open_serial();
-        return flash->download_com(view, nullptr);
+        return flash->download_com(view, port(), nullptr);
     }
 
     std::vector<std::string> page_steps() const {
@@ -281,7 +281,7 @@ TEST_F(TransferTest, SilentPrinterFailsAfterTwelveEmptyWaits) {
     int reads = 0;
     FakeSerialDevice& dev = open_serial();
     dev.on_read = [&](FakeSerialDevice&, uint32_t) { ++reads; };
-    EXPECT_EQ(flash->download_com(view, nullptr), 0);
+    EXPECT_EQ(flash->download_com(view, port(), nullptr), 0);
     EXPECT_EQ(reads, 12);
     EXPECT_EQ(trace_count("[Cls_flash][download_com] READ BANK REPLY - byte to read=1\n"), 12u);
     EXPECT_TRUE(trace_has("[Cls_flash][download_com] WAIT DATA retry number 11 \n"));
@@ -305,7 +305,7 @@ TEST_F(TransferTest, ElevenEmptyWaitsThenAReplyIsFineAndTheCountStartsAgain) {
             empty = 0;
         }
     };
-    EXPECT_EQ(flash->download_com(view, nullptr), 1);
+    EXPECT_EQ(flash->download_com(view, port(), nullptr), 1);
     EXPECT_EQ(trace_count("[Cls_flash][download_com] WAIT DATA retry number 11 \n"), 2u);
     EXPECT_FALSE(trace_has("[Cls_flash][download_com] FAILED FOR MAX_RETRY\n"));
 }
@@ -323,7 +323,7 @@ TEST_F(TransferTest, EndlessStatusRepliesHaveATimeLimit) {
         fp.clock.now += 1000;
         d.incoming.push_back(0x00);
     };
-    EXPECT_EQ(flash->download_com(view, nullptr), 0);
+    EXPECT_EQ(flash->download_com(view, port(), nullptr), 0);
     EXPECT_LE(reads, int(BANK_REPLY_LIMIT_MS / 1000) + 2);
 }
 
@@ -386,7 +386,7 @@ TEST_F(TransferTest, TagReplacesTheImageTagForModel1Only) {
         flash->session.printer_model = c.model;
         sim.steps = {{bank_bytes(1), {0x05}}};
         open_serial();
-        ASSERT_EQ(flash->download_com(view, c.tag.c_str()), 1);
+        ASSERT_EQ(flash->download_com(view, port(), c.tag.c_str()), 1);
         const Bytes& got = sim.received.at(0);
         EXPECT_EQ(std::string(got.begin() + 0x70, got.begin() + 0x70 + c.want_at_0x70.size()),
                   c.want_at_0x70);
@@ -442,7 +442,7 @@ TEST_F(TransferTest, VirtualComDiffersOnlyInTheTrace) {
     flash->config.virtual_com = true;
     sim.steps = {{bank_bytes(1), {0x05}}};
     open_serial();
-    ASSERT_EQ(flash->download_image(view, nullptr), 1);
+    ASSERT_EQ(flash->download_image(view, port(), nullptr), 1);
     const auto lines = trace();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "[Cls_flash][download_virtual_com] END\n");
@@ -457,10 +457,10 @@ TEST_F(TransferTest, VirtualComDiffersOnlyInTheTrace) {
 TEST_F(TransferTest, MissingImageLeavesThePortOpen) {
     range(0, 0);
     FakeSerialDevice& dev = open_serial();
-    EXPECT_EQ(flash->download_com(view, nullptr), 0);
+    EXPECT_EQ(flash->download_com(view, port(), nullptr), 0);
     EXPECT_TRUE(trace_has("[Cls_flash][download_com] Error on load file !\n"));
     EXPECT_EQ(fp.serial.last, &dev);
-    EXPECT_TRUE(flash->port_open());
+    EXPECT_TRUE(port_open());
 }
 
 // A stop asked by the main page ends the transfer at the next check: inside a bank after at
@@ -502,13 +502,13 @@ TEST_F(TransferTest, StopRequestOrStalledLineEndsTheTransfer) {
         } else {
             dev.on_read = [&](FakeSerialDevice&, uint32_t) { flash->stop_requested = true; };
         }
-        EXPECT_EQ(flash->download_com(view, nullptr), 0) << c.name;
+        EXPECT_EQ(flash->download_com(view, port(), nullptr), 0) << c.name;
         size_t sent = 0;
         for (const Bytes& w : write_calls)
             sent += w.size();
         EXPECT_LE(sent, c.max_bytes_sent) << c.name;
         EXPECT_TRUE(trace_has(c.trace)) << c.name;
-        EXPECT_FALSE(flash->port_open()) << c.name;
+        EXPECT_FALSE(port_open()) << c.name;
     }
 }
 
@@ -521,7 +521,7 @@ TEST_F(TransferTest, StartAndEndTexts) {
          {Case{0, "VX3:"}, Case{1, "VX3E:"}, Case{2, "VX3Plus:"}, Case{3, "VX3Plus_:"},
           Case{4, "VX3PlusS:"}, Case{5, "VX3:"}, Case{6, "VX3:"}}) {
         flash->session.printer_model = c.model;
-        flash->show_download_start(view, 16, 55, 57600, "fw.bin");
+        flash->show_download_start(view, true, 16, 55, 57600, "fw.bin");
         EXPECT_EQ(view.texts[Field::model], c.label);
     }
     EXPECT_EQ(view.texts[Field::connection], "line 57600");
@@ -531,7 +531,7 @@ TEST_F(TransferTest, StartAndEndTexts) {
 
     view.text_log.clear();
     const uint64_t slept = fp.clock.slept;
-    flash->show_download_end(view);
+    flash->show_download_end(view, true);
     EXPECT_EQ(view.text_log, (std::vector<std::pair<Field, std::string>>{
                                  {Field::printer_status, "ready"},
                                  {Field::pc_status, "sent"},

@@ -67,7 +67,7 @@ protected:
         sim = std::make_unique<vxsim::Printer>(sim_cfg, fp.clock.now);
         session = std::make_unique<vxsim::UsbSession>(*sim, usb_cfg);
         attach_sim(fp.usb, *session);
-        ASSERT_EQ(flash->open_port(1), 1);
+        ASSERT_EQ(open_port(*flash, port(), true), 1);
         const uint8_t cmd[3] = {0x1B, 0x7D, 0x7B};
         session->write(cmd, 3, fp.clock.now);
         Bytes header;
@@ -93,7 +93,7 @@ protected:
 
     int run_usb() {
         end_view.trace_ended = [this] { return trace_has(USB_TAG + "END\n"); };
-        return flash->download_image(end_view, nullptr);
+        return flash->download_image(end_view, port(), nullptr);
     }
 
     // Flash page p holds image page p - shift.
@@ -121,7 +121,7 @@ TEST_F(UsbTransferTest, PagesGoOutInFourWritesEachAndArriveWhole) {
     expect_pages(4, 11, 4);
     EXPECT_EQ(session->data_write_sizes(), std::vector<size_t>(32, 4096));
     EXPECT_EQ(sim->check_failures(), 0u);
-    EXPECT_FALSE(flash->port_open());
+    EXPECT_FALSE(port_open());
     EXPECT_EQ(session->closes(), 1u);  // the close byte after the acknowledged open
 
     // The bank bar moves once per page; the page bar once per bank.
@@ -210,7 +210,7 @@ TEST_F(UsbTransferTest, PrinterThatKeepsSendingGetsTwentyFlushReads) {
             }
         };
     };
-    ASSERT_EQ(flash->open_port(1), 1);
+    ASSERT_EQ(open_port(*flash, port(), true), 1);
     ASSERT_EQ(run_usb(), 1);
     EXPECT_EQ(trace_count(USB_TAG + "******* FLUSHED 1 byte **********\n"), 20u);
     // The five bytes left over read as "still waiting", then the acknowledgement.
@@ -231,7 +231,7 @@ TEST_F(UsbTransferTest, SilentPrinterFailsAfterTwelveMinuteLongWaits) {
     EXPECT_TRUE(trace_has(USB_TAG + "FAILED FOR MAX_RETRY\n"));
     EXPECT_GE(fp.clock.now - start, 12u * 60000u);
     EXPECT_LT(fp.clock.now - start, 12u * 60000u + 5000u);
-    EXPECT_FALSE(flash->port_open());
+    EXPECT_FALSE(port_open());
 }
 
 TEST_F(UsbTransferTest, RetryResendsTheWholeBank) {
@@ -260,7 +260,7 @@ TEST_F(UsbTransferTest, ReplyClassesAndReplyBytesInOneTransfer) {
     start_printer();
     EXPECT_EQ(run_usb(), 0);
     EXPECT_TRUE(trace_has("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY\n"));
-    EXPECT_FALSE(flash->port_open());
+    EXPECT_FALSE(port_open());
 }
 
 TEST_F(UsbTransferTest, AdfVariantSaysWhatItSkips) {
@@ -275,7 +275,7 @@ TEST_F(UsbTransferTest, AdfVariantSaysWhatItSkips) {
         range(2, 5, offset);
         start_printer();
         end_view.trace_ended = [&] { return trace_has(adf + "END\n"); };
-        ASSERT_EQ(flash->download_image(end_view, nullptr), 1);
+        ASSERT_EQ(flash->download_image(end_view, port(), nullptr), 1);
         expect_pages(2, 5, 2 - offset);
         EXPECT_EQ(trace_has(adf + "skip first 16384 bytes in the bin file !\n"), offset == 1);
         EXPECT_EQ(trace_starting(adf + "skip first"), offset == 1 ? 1u : 0u);
@@ -296,18 +296,18 @@ TEST_F(UsbTransferTest, FailedWriteEndsTheTransferAndTooFewPagesKeepsThePort) {
                 dev.short_by = 1;  // from the first data write on
         };
     };
-    ASSERT_EQ(flash->open_port(1), 1);
+    ASSERT_EQ(open_port(*flash, port(), true), 1);
     EXPECT_EQ(run_usb(), 0);
-    EXPECT_FALSE(flash->port_open());
+    EXPECT_FALSE(port_open());
     EXPECT_EQ(trace().back(), USB_TAG + "Current PageByte=0\n");
     EXPECT_EQ(fp.usb.writes.size(), 4u);  // handshake, two data writes, close byte
 
     range(0, 4);  // five pages of a four-page file
     fp.usb.configure = nullptr;
-    ASSERT_EQ(flash->open_port(1), 1);
+    ASSERT_EQ(open_port(*flash, port(), true), 1);
     EXPECT_EQ(run_usb(), 0);
     EXPECT_TRUE(trace_has(USB_TAG + "Num Page Error !\n"));
-    EXPECT_TRUE(flash->port_open());
+    EXPECT_TRUE(port_open());
     ASSERT_EQ(fp.ui.boxes.size(), 1u);
     EXPECT_EQ(fp.ui.boxes[0].text, "Too few pages");
 }

@@ -10,8 +10,6 @@
 #include <cstdlib>
 #include <string>
 
-#include "app/catalogue.h"
-#include "app/cls_flash.h"
 #include "port/parallel.h"
 
 namespace vx {
@@ -21,26 +19,24 @@ TEST(ParallelPpdev, PortPresentTellsMissingFreeAndBusyApart) {
     if (std::getenv("UMOCKDEV_DIR") == nullptr)
         GTEST_SKIP() << "needs umockdev-run with /dev/parport0 and /dev/parport1";
     Platform& platform = native_platform();
-    MessageCatalogue catalogue(platform);
-    Cls_flash flash(platform, catalogue);
-    Cls_parallel lpt(flash);
+    auto present = [&](const char* name) { return parallel_port_present(platform.parallel, name); };
 
-    EXPECT_EQ(lpt.Port_present("LPT1"), 1);
-    EXPECT_EQ(lpt.Port_present("LPT2"), 1);
-    EXPECT_EQ(lpt.Port_present("LPT3"), 0);  // no /dev/parport2
-    EXPECT_EQ(lpt.Port_present("PRN"), 0);
+    EXPECT_TRUE(present("LPT1"));
+    EXPECT_TRUE(present("LPT2"));
+    EXPECT_FALSE(present("LPT3"));  // no /dev/parport2
+    EXPECT_FALSE(present("PRN"));
 
     // Another program holds LPT2.
     const int holder = ::open("/dev/parport1", O_RDWR | O_CLOEXEC);
     ASSERT_GE(holder, 0);
     ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
     EXPECT_EQ(platform.parallel.probe("LPT2"), PortProbe::busy);
-    EXPECT_EQ(lpt.Port_present("LPT2"), 0);
-    EXPECT_EQ(lpt.Port_present("LPT1"), 1);
+    EXPECT_FALSE(present("LPT2"));
+    EXPECT_TRUE(present("LPT1"));
     ::close(holder);
-    EXPECT_EQ(lpt.Port_present("LPT2"), 1);
+    EXPECT_TRUE(present("LPT2"));
     // The probe itself leaves the port free for the next one.
-    EXPECT_EQ(lpt.Port_present("LPT2"), 1);
+    EXPECT_TRUE(present("LPT2"));
 }
 
 // ppdev_mock answers the claim and mode calls and replies "OK" to every write.
@@ -48,21 +44,18 @@ TEST(ParallelPpdev, OpenWritesAndReadsInEcpMode) {
     if (std::getenv("VX_PPDEV_MOCK") == nullptr)
         GTEST_SKIP() << "needs ppdev_mock (parallel_linux.sh)";
     Platform& platform = native_platform();
-    MessageCatalogue catalogue(platform);
-    Cls_flash flash(platform, catalogue);
-    flash.report.set_mode(SILENT_MODE);
-    std::snprintf(flash.config.port_name, sizeof flash.config.port_name, "LPT1");
-    Cls_parallel lpt(flash);
+    ParallelPort lpt(PortSettings{"LPT1", PortKind::parallel, {}}, platform.parallel,
+                     platform.errors);
 
-    ASSERT_EQ(lpt.open(1), 1);
+    ASSERT_TRUE(lpt.open().ok());
     const uint8_t command[] = {0x1B, 0x7D, 0x7B};
     uint8_t reply[8] = {};
-    EXPECT_EQ(lpt.Write_Read_timeout(command, sizeof command, reply, sizeof reply, 2000), 2);
+    EXPECT_EQ(lpt.write_read(command, sizeof command, reply, sizeof reply, 2000), 2);
     EXPECT_EQ(std::string(reinterpret_cast<char*>(reply)), "OK");
 
     // Nothing more comes: the request is given up after its one-second wait.
     const auto start = std::chrono::steady_clock::now();
-    EXPECT_EQ(lpt.Read_timeout(reply, sizeof reply, 0), 0);
+    EXPECT_EQ(lpt.read(reply, sizeof reply, 0), 0);
     const auto waited = std::chrono::duration_cast<std::chrono::milliseconds>(
                             std::chrono::steady_clock::now() - start)
                             .count();
@@ -70,7 +63,7 @@ TEST(ParallelPpdev, OpenWritesAndReadsInEcpMode) {
     EXPECT_LT(waited, 1900);
     // A second program cannot take the port while we hold it.
     EXPECT_EQ(platform.parallel.probe("LPT1"), PortProbe::busy);
-    lpt.Close();
+    lpt.close();
     EXPECT_EQ(platform.parallel.probe("LPT1"), PortProbe::free);
 }
 

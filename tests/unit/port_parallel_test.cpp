@@ -7,6 +7,7 @@
 
 #include "app/catalogue.h"
 #include "app/cls_flash.h"
+#include "app/port_reports.h"
 #include "fake_ports.h"
 #include "port/parallel.h"
 
@@ -24,7 +25,7 @@ struct ParallelFixture {
         ports};
     MessageCatalogue catalogue{platform};
     Cls_flash flash{platform, catalogue};
-    Cls_parallel lpt{flash};
+    ParallelPort lpt{PortSettings{"LPT1", PortKind::parallel, {}}, ports, fake.errors};
 
     ParallelFixture() {
         flash.report.set_trace(true);
@@ -48,15 +49,15 @@ bool same(const ParallelTimeouts& a, const ParallelTimeouts& b) {
 
 TEST(ParallelTest, OpenSetsTheDeviceTimeouts) {
     ParallelFixture s;
-    ASSERT_EQ(s.lpt.open(1), 1);
+    ASSERT_TRUE(s.lpt.open().ok());
     EXPECT_TRUE(same(s.ports.timeouts, ParallelTimeouts{500, 0, 1000, 500, 5000}));
     EXPECT_EQ(s.ports.debug, (std::vector<std::string>{"Cls_parallel::open", "Open OK"}));
     EXPECT_TRUE(s.lpt.is_open());
-    s.lpt.Close();
+    s.lpt.close();
     EXPECT_FALSE(s.lpt.is_open());
     EXPECT_EQ(s.ports.open_devices, 0);
     EXPECT_EQ(s.ports.debug.back(), "Cls_parallel::Close");
-    s.lpt.Close();  // closing a closed port changes nothing
+    s.lpt.close();  // closing a closed port changes nothing
     EXPECT_EQ(s.ports.open_devices, 0);
 }
 
@@ -65,7 +66,7 @@ TEST(ParallelTest, OpenFailures) {
         ParallelFixture s;
         s.ports.open_fails = true;
         s.ports.open_error = 5;
-        EXPECT_EQ(s.lpt.open(1), 0);
+        EXPECT_FALSE(s.lpt.open().ok());
         EXPECT_FALSE(s.lpt.is_open());
         EXPECT_EQ(s.ports.debug,
                   (std::vector<std::string>{"Cls_parallel::open", "CreateFile Error 5"}));
@@ -75,31 +76,31 @@ TEST(ParallelTest, OpenFailures) {
         ParallelFixture s;  // the time-out record: the port stays open until Close
         s.ports.get_fails = get_fails;
         s.ports.set_fails = !get_fails;
-        EXPECT_EQ(s.lpt.open(1), 0);
+        EXPECT_FALSE(s.lpt.open().ok());
         EXPECT_TRUE(s.lpt.is_open());
-        s.lpt.Close();
+        s.lpt.close();
         EXPECT_EQ(s.ports.open_devices, 0);
     }
 }
 
 TEST(ParallelTest, ReadTimeoutSetsTheReadTimeoutsOnlyWhenTheyChange) {
     ParallelFixture s;
-    ASSERT_EQ(s.lpt.open(1), 1);
+    ASSERT_TRUE(s.lpt.open().ok());
     const int after_open = s.ports.timeout_writes;
     uint8_t buffer[8];
-    s.lpt.Read_timeout(buffer, sizeof buffer, 0);
+    s.lpt.read(buffer, sizeof buffer, 0);
     EXPECT_EQ(s.ports.timeout_writes, after_open);
-    s.lpt.Read_timeout(buffer, sizeof buffer, 2000);
-    s.lpt.Read_timeout(buffer, sizeof buffer, 2000);
+    s.lpt.read(buffer, sizeof buffer, 2000);
+    s.lpt.read(buffer, sizeof buffer, 2000);
     EXPECT_EQ(s.ports.timeout_writes, after_open + 1);
     EXPECT_TRUE(same(s.ports.timeouts, ParallelTimeouts{2000, 2000, 2000, 500, 5000}));
-    s.lpt.Read_timeout(buffer, sizeof buffer, 1000);
+    s.lpt.read(buffer, sizeof buffer, 1000);
     EXPECT_EQ(s.ports.timeout_writes, after_open + 2);
     // Every request is waited for 1000 ms, whatever the time-out.
     EXPECT_EQ(s.ports.read_waits, (std::vector<uint32_t>{1000, 1000, 1000, 1000}));
 
     s.ports.get_fails = true;
-    EXPECT_EQ(s.lpt.Read_timeout(buffer, sizeof buffer, 500), 0);
+    EXPECT_EQ(s.lpt.read(buffer, sizeof buffer, 500), 0);
     EXPECT_EQ(s.ports.read_waits.size(), 4u);  // no request made
 }
 
@@ -136,11 +137,11 @@ TEST(ParallelTest, ReadOutcomes) {
     for (const ReadCase& c : cases) {
         ParallelFixture s;
         s.flash.report.set_mode(c.flash_mode);
-        ASSERT_EQ(s.lpt.open(1), 1);
+        ASSERT_TRUE(s.lpt.open().ok());
         s.ports.reads.push_back(c.outcome);
         uint8_t buffer[8];
         std::memset(buffer, 0xEE, sizeof buffer);
-        EXPECT_EQ(s.lpt.Read_timeout(buffer, sizeof buffer, 0), c.result) << c.name;
+        EXPECT_EQ(read_port(s.flash, s.lpt, buffer, sizeof buffer, 0), c.result) << c.name;
         // The buffer is cleared before the request.
         std::vector<uint8_t> want(sizeof buffer, 0);
         std::copy(c.outcome.bytes.begin(), c.outcome.bytes.end(), want.begin());
@@ -185,12 +186,12 @@ TEST(ParallelTest, WriteOutcomes) {
     for (const Case& c : cases) {
         ParallelFixture s;
         s.flash.report.set_mode(c.flash_mode);
-        ASSERT_EQ(s.lpt.open(1), 1);
+        ASSERT_TRUE(s.lpt.open().ok());
         s.ports.writes.push_back({c.write_code, {}});
         s.ports.reads.push_back({PARALLEL_DONE, {'o', 'k'}});
         uint8_t reply[8] = {};
-        EXPECT_EQ(s.lpt.Write_Read_timeout(data, sizeof data, c.with_reply ? reply : nullptr,
-                                           sizeof reply, 2000),
+        EXPECT_EQ(write_read_port(s.flash, s.lpt, data, sizeof data, c.with_reply ? reply : nullptr,
+                                  sizeof reply, 2000),
                   c.result)
             << c.name;
         ASSERT_EQ(s.fake.ui.boxes.size(), c.boxes) << c.name;
@@ -206,17 +207,14 @@ TEST(ParallelTest, WriteOutcomes) {
 
 TEST(ParallelTest, ClosedPortAnswersWithTheSystemCodes) {
     ParallelFixture s;
-    uint32_t length = 4;
     const uint8_t data[] = {1, 2, 3, 4};
-    EXPECT_EQ(s.lpt.Write(data, length), PARALLEL_CANTWRITE);
     uint8_t buffer[4];
-    uint32_t count = sizeof buffer;
-    EXPECT_EQ(s.lpt.Read(buffer, count), PARALLEL_CANTREAD);
-    EXPECT_EQ(s.ports.debug, (std::vector<std::string>{"::Write - INVALID_HANDLE_VALUE",
-                                                       "::Read - INVALID_HANDLE_VALUE"}));
     s.flash.report.set_mode(SILENT_MODE);
-    EXPECT_EQ(s.lpt.Write_Read_timeout(data, sizeof data, nullptr, 0, 0), 0);
-    EXPECT_EQ(s.lpt.Read_timeout(buffer, sizeof buffer, 0), 0);
+    EXPECT_EQ(write_port(s.flash, s.lpt, data, sizeof data), 0);
+    EXPECT_EQ(read_port(s.flash, s.lpt, buffer, sizeof buffer, 0), 0);
+    EXPECT_EQ(s.ports.debug, (std::vector<std::string>{"::Write - INVALID_HANDLE_VALUE",
+                                                       "read_timeout - INIZIO LETTURA",
+                                                       "::Read - INVALID_HANDLE_VALUE"}));
     const std::string t = s.trace();
     EXPECT_NE(t.find("** ECP Write Error 1013 **"), std::string::npos);
     EXPECT_NE(t.find("** ECP Read Error 1012 **"), std::string::npos);
@@ -236,8 +234,9 @@ TEST(ParallelTest, PortPresent) {
     for (const Case& c : cases) {
         ParallelFixture s;
         s.ports.ports["LPT2"] = c.probe;
-        EXPECT_EQ(s.lpt.Port_present("LPT2"), c.present) << static_cast<int>(c.probe);
-        EXPECT_EQ(s.lpt.Port_present("LPT3"), 0);
+        EXPECT_EQ(parallel_port_present(s.ports, "LPT2"), c.present != 0)
+            << static_cast<int>(c.probe);
+        EXPECT_FALSE(parallel_port_present(s.ports, "LPT3"));
     }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "port_fixture.h"
+#include "protocol/emulation.h"
 
 namespace vx::test {
 namespace {
@@ -22,7 +23,7 @@ void queue(FakeSerialDevice& dev, size_t count, uint8_t first = 'a') {
 
 struct TimeoutCase {
     const char* name;
-    std::function<void(Cls_flash&)> op;
+    std::function<void(PortFixture&)> op;
     uint32_t expected;  // interval = multiplier = constant; 0: the operation sets none
 };
 
@@ -32,7 +33,7 @@ TEST_P(ReadTimeouts_, EachReadSetsItsOwn) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
     dev.timeout_log.clear();
-    GetParam().op(f.flash);
+    GetParam().op(f);
     if (GetParam().expected == 0) {
         EXPECT_TRUE(dev.timeout_log.empty());
         return;
@@ -48,18 +49,23 @@ uint8_t scratch[64];
 INSTANTIATE_TEST_SUITE_P(
     Serial, ReadTimeouts_,
     ::testing::Values(
-        TimeoutCase{"read_com", [](Cls_flash& c) { c.read_port(scratch, 8, 300); }, 300},
-        TimeoutCase{"read_com_block", [](Cls_flash& c) { c.read_port_block(scratch, 4, 500); },
+        TimeoutCase{"read_com",
+                    [](PortFixture& f) { read_port(f.flash, f.port(), scratch, 8, 300); }, 300},
+        TimeoutCase{"read_com_block",
+                    [](PortFixture& f) { read_port_block(f.flash, f.port(), scratch, 4, 500); },
                     500},
-        TimeoutCase{"read_port", [](Cls_flash& c) { c.read_port(scratch, 1, 10000); }, 10000},
-        TimeoutCase{"write_read_reply", [](Cls_flash& c) { c.write_read_port(CMD, 3, scratch, 8); },
+        TimeoutCase{"read_port",
+                    [](PortFixture& f) { read_port(f.flash, f.port(), scratch, 1, 10000); }, 10000},
+        TimeoutCase{"write_read_reply",
+                    [](PortFixture& f) { write_read_port(f.flash, f.port(), CMD, 3, scratch, 8); },
                     2000},
         TimeoutCase{"write_read_no_reply",
-                    [](Cls_flash& c) { c.write_read_port(CMD, 3, nullptr, 0); }, 2000},
+                    [](PortFixture& f) { write_read_port(f.flash, f.port(), CMD, 3, nullptr, 0); },
+                    2000},
         TimeoutCase{"hex_command",
-                    [](Cls_flash& c) { c.send_hex_command("1b40", 0, nullptr, 0, 1); }, 50},
-        TimeoutCase{"write_com_keeps_last", [](Cls_flash& c) { c.write_port(CMD, 3, scratch, 8); },
-                    0}),
+                    [](PortFixture& f) { hex_exchange(f.port(), "1b40", scratch, 8); }, 50},
+        TimeoutCase{"write_sets_none",
+                    [](PortFixture& f) { write_port(f.flash, f.port(), CMD, 3); }, 0}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- read_com: capacity - 1 bytes and a terminating 0, never past the buffer ----
@@ -78,7 +84,7 @@ TEST_P(ReadComCapacity, StoresAtMostCapacityMinusOneAndStaysInside) {
     FakeSerialDevice& dev = f.open();
     queue(dev, c.incoming);
     std::vector<uint8_t> buf(c.capacity + 4, GUARD);
-    EXPECT_EQ(f.flash.read_port(buf.data(), c.capacity, 100), c.expected);
+    EXPECT_EQ(read_port(f.flash, f.port(), buf.data(), c.capacity, 100), c.expected);
     for (int i = 0; i < c.expected; ++i)
         EXPECT_EQ(buf[i], 'a' + i) << i;
     for (uint32_t i = c.expected; i < c.capacity; ++i)
@@ -97,11 +103,11 @@ INSTANTIATE_TEST_SUITE_P(Serial, ReadComCapacity,
 TEST(ReadCom, NoBufferOrClosedPortReadsNothing) {
     PortFixture f;
     uint8_t buf[4] = {GUARD, GUARD, GUARD, GUARD};
-    EXPECT_EQ(f.flash.read_port(buf, 4, 100), 0);  // not open
+    EXPECT_EQ(read_port(f.flash, f.port(), buf, 4, 100), 0);  // not open
     EXPECT_EQ(buf[0], GUARD);
     FakeSerialDevice& dev = f.open();
     queue(dev, 3);
-    EXPECT_EQ(f.flash.read_port(nullptr, 4, 100), 0);
+    EXPECT_EQ(read_port(f.flash, f.port(), nullptr, 4, 100), 0);
     EXPECT_EQ(dev.incoming.size(), 3u);
 }
 
@@ -110,7 +116,7 @@ TEST(ReadCom, SilentPrinterCostsTwiceTheTimeoutPerByteRead) {
     f.open();
     uint8_t buf[8];
     const uint64_t before = f.fake.clock.now;
-    EXPECT_EQ(f.flash.read_port(buf, 8, 10000), 0);
+    EXPECT_EQ(read_port(f.flash, f.port(), buf, 8, 10000), 0);
     EXPECT_EQ(f.fake.clock.now - before, 20000u);  // one empty single-byte read
 }
 
@@ -121,7 +127,7 @@ TEST(ReadComBlock, PartialResultZeroesTheRest) {
     FakeSerialDevice& dev = f.open();
     queue(dev, 2);
     uint8_t buf[6] = {GUARD, GUARD, GUARD, GUARD, GUARD, GUARD};
-    EXPECT_EQ(f.flash.read_port_block(buf, 4, 500), 2);
+    EXPECT_EQ(read_port_block(f.flash, f.port(), buf, 4, 500), 2);
     EXPECT_EQ(buf[0], 'a');
     EXPECT_EQ(buf[1], 'b');
     EXPECT_EQ(buf[2], 0);
@@ -134,7 +140,7 @@ TEST(ReadComBlock, SilentOneByteReadWaitsTwiceTheTimeout) {
     f.open();
     uint8_t b = 0;
     const uint64_t before = f.fake.clock.now;
-    EXPECT_EQ(f.flash.read_port_block(&b, 1, 2000), 0);
+    EXPECT_EQ(read_port_block(f.flash, f.port(), &b, 1, 2000), 0);
     EXPECT_EQ(f.fake.clock.now - before, 4000u);
 }
 
@@ -143,10 +149,10 @@ TEST(ReadComBlock, FailedReadAndEmptyRequestsGiveZero) {
     FakeSerialDevice& dev = f.open();
     queue(dev, 4);
     uint8_t buf[4];
-    EXPECT_EQ(f.flash.read_port_block(buf, 0, 500), 0);
-    EXPECT_EQ(f.flash.read_port_block(nullptr, 4, 500), 0);
+    EXPECT_EQ(read_port_block(f.flash, f.port(), buf, 0, 500), 0);
+    EXPECT_EQ(read_port_block(f.flash, f.port(), nullptr, 4, 500), 0);
     dev.read_fails = true;
-    EXPECT_EQ(f.flash.read_port_block(buf, 4, 500), 0);
+    EXPECT_EQ(read_port_block(f.flash, f.port(), buf, 4, 500), 0);
 }
 
 // ---- writes ----
@@ -157,17 +163,17 @@ TEST(WriteReadCom, FailedWriteGivesZeroAndReadsNothing) {
     dev.write_fails = true;
     queue(dev, 3);
     uint8_t reply[8];
-    EXPECT_EQ(f.flash.write_read_port(CMD, 3, reply, 8), 0);
+    EXPECT_EQ(write_read_port(f.flash, f.port(), CMD, 3, reply, 8), 0);
     EXPECT_EQ(dev.incoming.size(), 3u);
 }
 
 TEST(WriteReadCom, ReturnsWrittenCountOrReplyCount) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
-    EXPECT_EQ(f.flash.write_read_port(CMD, 3, nullptr, 0), 3);
+    EXPECT_EQ(write_read_port(f.flash, f.port(), CMD, 3, nullptr, 0), 3);
     dev.on_write = [](FakeSerialDevice& d, const uint8_t*, uint32_t) { queue(d, 5, 'x'); };
     uint8_t reply[5] = {GUARD, GUARD, GUARD, GUARD, GUARD};
-    EXPECT_EQ(f.flash.write_read_port(CMD, 3, reply, 4), 3);  // capacity - 1
+    EXPECT_EQ(write_read_port(f.flash, f.port(), CMD, 3, reply, 4), 3);  // capacity - 1
     EXPECT_EQ(reply[0], 'x');
     EXPECT_EQ(reply[3], 0);
     EXPECT_EQ(reply[4], GUARD);
@@ -178,7 +184,7 @@ TEST(WriteCom, FailedWriteIsSilentAndCountsZero) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
     dev.write_fails = true;
-    EXPECT_EQ(f.flash.write_port(CMD, 3, nullptr, 0), 0);
+    EXPECT_EQ(write_port(f.flash, f.port(), CMD, 3), 0);
     EXPECT_EQ(f.trace().find("write"), std::string::npos);
 }
 
@@ -193,11 +199,7 @@ struct HexCase {
 class HexCommand : public ::testing::TestWithParam<HexCase> {};
 
 TEST_P(HexCommand, SendsThePairsThatAreValid) {
-    PortFixture f;
-    FakeSerialDevice& dev = f.open();
-    const int n = f.flash.send_hex_command(GetParam().text, 999, nullptr, 0, 1);
-    EXPECT_EQ(dev.written, GetParam().sent);
-    EXPECT_EQ(n, static_cast<int>(GetParam().sent.size()));
+    EXPECT_EQ(hex_bytes(GetParam().text), GetParam().sent);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -213,16 +215,9 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(HexCommandText, LongTextIsBoundedByTheWorkBuffer) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
-    const std::string text(1000, 'a');
-    EXPECT_EQ(f.flash.send_hex_command(text.c_str(), 0, nullptr, 0, 1), 256);
+    uint8_t reply[8];
+    hex_exchange(f.port(), std::string(1000, 'a'), reply, sizeof reply);
     EXPECT_EQ(dev.written.size(), 256u);
-}
-
-TEST(HexCommandText, PlainTextSendsLengthBytes) {
-    PortFixture f;
-    FakeSerialDevice& dev = f.open();
-    EXPECT_EQ(f.flash.send_hex_command("ABCDEF", 3, nullptr, 0, 0), 3);
-    EXPECT_EQ(dev.written, (std::vector<uint8_t>{'A', 'B', 'C'}));
 }
 
 struct HexReplyCase {
@@ -239,7 +234,7 @@ TEST_P(HexReply, CollectsChunksWithinCapacity) {
     FakeSerialDevice& dev = f.open();
     dev.on_write = [&](FakeSerialDevice& d, const uint8_t*, uint32_t) { queue(d, c.incoming); };
     std::vector<uint8_t> reply(c.capacity + 4, GUARD);
-    EXPECT_EQ(f.flash.send_hex_command("1b40", 0, reply.data(), c.capacity, 1), c.expected);
+    EXPECT_EQ(hex_exchange(f.port(), "1b40", reply.data(), c.capacity), c.expected);
     for (int i = 0; i < c.expected; ++i)
         EXPECT_EQ(reply[i], 'a' + i);
     for (size_t i = c.capacity; i < reply.size(); ++i)
@@ -273,7 +268,7 @@ TEST_P(OpenCom, FailureTable) {
     PortFixture f;
     f.flash.report.set_mode(c.flash_mode);
     c.setup(f.fake);
-    EXPECT_EQ(f.flash.open_port(1), c.expected);
+    EXPECT_EQ(open_port(f.flash, f.port(), true), c.expected);
     const std::string trace = f.trace();
     EXPECT_TRUE(in_order(trace, {"[FLASH][open_port] Port COM1\n"}));
     for (const std::string& line : c.trace)
@@ -400,7 +395,7 @@ TEST(OpenComBox, InUseBoxNamesPrinterAndPort) {
     PortFixture f;
     f.flash.report.set_mode(INTERACTIVE_MODE);
     f.fake.printers.queues = {{"P1", "COM1:"}};
-    EXPECT_EQ(f.flash.open_port(1), 0);
+    EXPECT_EQ(open_port(f.flash, f.port(), true), 0);
     ASSERT_EQ(f.fake.ui.boxes.size(), 1u);
     EXPECT_EQ(f.fake.ui.boxes[0].caption, "M2");
     EXPECT_EQ(f.fake.ui.boxes[0].text, "Printer P1 uses COM1 (COM1)");
@@ -425,13 +420,13 @@ TEST(LineSettings, BootLineThenConfiguredLine) {
     f.flash.data_bits = 7;
     f.flash.parity = 1;
     f.flash.stop_bits = 2;
-    EXPECT_EQ(f.flash.set_comm_state(0), 1);
+    EXPECT_EQ(set_port_line(f.flash, f.port(), configured_port(f.flash).line), 1);
     EXPECT_EQ(dev.state.baud, 115200u);
     EXPECT_EQ(dev.state.byte_size, 7);
     EXPECT_EQ(dev.state.parity, 1);
     EXPECT_EQ(dev.state.stop_bits, 2);
     EXPECT_TRUE(dev.state.parity_check);
-    EXPECT_EQ(f.flash.set_comm_state(1), 1);
+    EXPECT_EQ(set_port_line(f.flash, f.port(), BOOT_LINE), 1);
     EXPECT_EQ(dev.state.baud, 9600u);
 }
 
@@ -439,10 +434,11 @@ TEST(LineSettings, RefusedSettingsReportThePort) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
     dev.state_fails = true;
-    EXPECT_EQ(f.flash.set_comm_state(0), 0);
+    EXPECT_EQ(set_port_line(f.flash, f.port(), configured_port(f.flash).line), 0);
     EXPECT_TRUE(in_order(f.trace(), {"Function SetCommState : COM1 Error"}));
-    f.flash.close_port();
-    EXPECT_EQ(f.flash.set_comm_state(0), 0);  // closed port: nothing to set
+    f.port().close();
+    EXPECT_EQ(set_port_line(f.flash, f.port(), configured_port(f.flash).line),
+              0);  // closed port: nothing to set
 }
 
 // ---- dispatch by port kind ----
@@ -464,14 +460,14 @@ TEST_P(Dispatch, ByPortKind) {
     const DispatchCase& c = GetParam();
     PortFixture f;
     f.set_port(c.port, c.type);
-    EXPECT_EQ(f.flash.open_port(1), c.open_result);
-    EXPECT_EQ(f.flash.purge_port(), c.purge_result);
-    EXPECT_EQ(f.flash.set_comm_state(0), 1);
+    EXPECT_EQ(open_port(f.flash, f.port(), true), c.open_result);
+    EXPECT_EQ(purge_port(f.flash, f.port()), c.purge_result);
+    EXPECT_EQ(set_port_line(f.flash, f.port(), configured_port(f.flash).line), 1);
     uint8_t buf[4];
-    EXPECT_EQ(f.flash.read_port(buf, 4, 10), 0);
-    EXPECT_EQ(f.flash.read_port_block(buf, 4, 10), 0);
-    f.flash.close_port();
-    f.flash.close_port();  // closing twice does nothing
+    EXPECT_EQ(read_port(f.flash, f.port(), buf, 4, 10), 0);
+    EXPECT_EQ(read_port_block(f.flash, f.port(), buf, 4, 10), 0);
+    f.port().close();
+    f.port().close();  // closing twice does nothing
     EXPECT_EQ(f.ko(), c.ko);
     EXPECT_EQ(f.fake.serial.opened.size(), c.serial_opens);
     const std::string trace = f.trace();
@@ -512,8 +508,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DispatchClosed, SerialPurgeOnClosedPortFails) {
     PortFixture f;
-    EXPECT_EQ(f.flash.purge_port(), 0);
-    EXPECT_EQ(f.flash.write_read_port(CMD, 3, nullptr, 0), 0);
+    EXPECT_EQ(purge_port(f.flash, f.port()), 0);
+    EXPECT_EQ(write_read_port(f.flash, f.port(), CMD, 3, nullptr, 0), 0);
 }
 
 }  // namespace

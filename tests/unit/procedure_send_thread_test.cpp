@@ -262,7 +262,7 @@ TEST(ProcedureBoxes, KeepSettingsDisabledUnlessModel1) {
             !p.view.disabled.empty() && p.view.disabled[0] == ImageBox::keep_settings;
         EXPECT_EQ(disabled, model != 1) << model;
         EXPECT_EQ(p.flash.cursor_busy, 0u);
-        EXPECT_FALSE(p.flash.port_open());
+        EXPECT_EQ(p.fake.serial.open_devices, 0);
     }
 }
 
@@ -325,7 +325,7 @@ TEST_P(Rows, ChoosesTheSequence) {
         EXPECT_EQ(p.view.progress_log.empty() ? "" : p.view.progress_log[0], range);
     }
     EXPECT_EQ(p.view.results, std::vector<int>{0});
-    EXPECT_FALSE(p.flash.port_open());
+    EXPECT_EQ(p.fake.serial.open_devices, 0);
     EXPECT_EQ(p.flash.cursor_busy, 0u);
 }
 

@@ -43,7 +43,13 @@ struct SimFixture {
                       dir.file("flash.ini").c_str());
     }
 
-    void open() { ASSERT_EQ(flash.open_port(1), 1); }
+    std::unique_ptr<PortBackend> backend;
+    PortBackend& port() {
+        if (backend == nullptr)
+            backend = make_configured_port(flash);
+        return *backend;
+    }
+    void open() { ASSERT_EQ(open_port(flash, port(), true), 1); }
     void ini(const std::string& text) { dir.write("flash.ini", text); }
 
     std::string trace() { return PortFixture::unstamped(dir.read("FlashTrace.dbg")); }

@@ -8,6 +8,6 @@ TEST(Context, BuildsWithTransferBuffer) {
     vx::test::FakePlatform fp;
     vx::MessageCatalogue cat(fp.platform);
     vx::Cls_flash flash(fp.platform, cat);
-    EXPECT_EQ(flash.tx_buffer.size(), vx::TX_BUFFER_SIZE);
+    EXPECT_EQ(flash.sent_bank.size(), vx::TX_BUFFER_SIZE);
     EXPECT_EQ(flash.config.port_type, vx::COM_PORT);
 }
