@@ -112,12 +112,12 @@ public:
 
     // ---- download-mode entry (protocol/detect.cpp) ----
     int printer_model = 0;
-    uint8_t sync_state = 1;
-    int forced_sync = 0;
+    bool in_download_mode = false;  // the printer answered the download command or announced itself
+    bool printer_announced = false;  // it announced itself before the command was sent
     int DetectPrinterModel();
-    // Update decision from the printer's firmware release (CONDITIONAL_TABLE); non-zero when
-    // the update must be done.
-    int UpdateMustBeDone();
+    // Update decision from the printer's firmware release (CONDITIONAL_TABLE); sets fw_filename
+    // to the image the table names.
+    bool update_needed();
     int send_download_cmd(MainPageView& view);
     int disable_4722_emulation();
 

@@ -216,7 +216,7 @@ int Procedure::reopen() {
     f_.purge_port();
     uint8_t receive[REPLY_BUFFER_SIZE] = {};
     if (f_.read_port_block(receive, 1, wait_ms::RESYNC_PROBE) != 0) {
-        f_.sync_state = 2;
+        f_.in_download_mode = true;
     }
     return 1;
 }
@@ -240,7 +240,7 @@ int Procedure::three_steps() {
     bool first = true;
     for (const Step& step : kSteps) {
         if (!first) {
-            f_.sync_state = 1;
+            f_.in_download_mode = false;
             f_.platform.clock.sleep_ms(wait_ms::STEP_PAUSE);
         }
         f_.trace_line("%s", step.trace);
@@ -310,7 +310,7 @@ int Procedure::run() {
 
     if (f_.flash_mode != INTERACTIVE_MODE && f_.conditional_table) {
         // The decision has reported its own reason; the process ends right after.
-        if (!f_.UpdateMustBeDone()) {
+        if (!f_.update_needed()) {
             return end_run(0, nullptr, Line::none, 0);
         }
     }

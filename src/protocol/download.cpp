@@ -1,6 +1,4 @@
-// Bank transfer over serial and parallel lines: the image pages go out from the top of the
-// range down in banks of up to four pages, each closed by a check value and acknowledged by
-// the printer before the next one starts.
+// Bank transfer over every port kind: one loop, and a wire per kind for how the bytes go out.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
@@ -16,8 +14,6 @@ namespace vx {
 
 namespace {
 
-constexpr uint32_t BANK_BAR_STEP_BYTES = 2048;
-constexpr uint32_t REPLY_WAIT_MS = 2000;
 constexpr uint32_t REPLY_CAPACITY = 2048;
 
 }  // namespace
@@ -39,30 +35,113 @@ const char* model_label(int model) {
 
 namespace {
 
-// The two transfer variants differ only in their trace tag and one blank line at the end.
-struct TransferTraits {
+// What the port kinds do differently around the one bank loop. Every port call of a transfer
+// goes through a wire: how a page goes out, the input flush, the check bytes, the reply wait
+// and a resend.
+struct WireKind {
     const char* tag;
-    bool blank_before_end;
+    bool line_steps;        // serial lines trace a failed load, the bank plan and each page
+    bool reports_skip;      // the ADF variant says how much of the file it skips
+    bool blank_before_end;  // one blank line before END, after the end texts
 };
 
-class BankTransfer {
+constexpr WireKind kComKind{"[Cls_flash][download_com] ", true, false, true};
+constexpr WireKind kVirtualComKind{"[Cls_flash][download_virtual_com] ", true, false, false};
+constexpr WireKind kUsbKind{"[Cls_flash][download_usb] ", false, false, true};
+constexpr WireKind kUsbAdfKind{"[Cls_flash][download_usb_adf] ", false, true, true};
+
+class BankWire {
 public:
-    BankTransfer(Cls_flash& f, const TransferTraits& traits, MainPageView& view)
-        : f_(f), tag_(traits.tag), traits_(traits), view_(view) {}
+    BankWire(Cls_flash& f, MainPageView& view, const WireKind& kind)
+        : kind(kind), f_(f), view_(view), tag_(kind.tag) {}
+    virtual ~BankWire() = default;
 
-    int run(const char* tag_text);
+    // Trace lines of a bank before its label is shown, and the steps after it.
+    virtual void announce_bank(uint32_t current, uint32_t bank_pages) = 0;
+    virtual void open_bank(uint32_t current) = 0;
+    // Page k of the bank from src into dst (its place in tx_buffer) and onto the wire. False:
+    // the line took no more, or a stop was asked.
+    virtual bool put_page(const uint8_t* src, uint8_t* dst, uint32_t k) = 0;
+    // The two check bytes behind the bank's data.
+    virtual bool put_check(const uint8_t* check) = 0;
+    // One reply wait for a byte into `reply`; the byte count, 0 or less when none came.
+    virtual int read_reply(uint8_t* reply, uint32_t capacity) = 0;
+    // The same data and check bytes as the first time, in one write.
+    virtual bool resend(const uint8_t* bank, uint32_t length) = 0;
+    // Whether a silent wait counts against the bank's time limit as well as the empty waits.
+    virtual bool times_silence() const = 0;
 
-private:
-    enum class Outcome { acknowledged, failed };
-
-    // False when the user asked to stop: the bank is left unfinished.
-    bool send_bank(const uint8_t* data, const BankWalk& walk);
     bool stop_asked() {
         if (!f_.stop_requested.load(std::memory_order_relaxed))
             return false;
         f_.trace_line("%sStopped by the user\n", tag_);
         return true;
     }
+
+    const WireKind& kind;
+
+protected:
+    Cls_flash& f_;
+    MainPageView& view_;
+    const char* tag_;
+};
+
+// Serial and parallel lines: one write a byte, so that the printer paces the line.
+class BytewiseWire final : public BankWire {
+public:
+    using BankWire::BankWire;
+
+    void announce_bank(uint32_t current, uint32_t bank_pages) override {
+        f_.trace_line("\n");
+        f_.trace_line("%sCurrent block=%d \n", tag_, static_cast<int>(current));
+        f_.trace_line("%sPageByteOffset=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
+        f_.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
+    }
+    void open_bank(uint32_t) override { f_.purge_port(); }
+
+    bool put_page(const uint8_t* src, uint8_t* dst, uint32_t k) override {
+        f_.trace_line("\n");
+        f_.trace_line("%sCurrent block inside=%d \n", tag_, static_cast<int>(k));
+        for (uint32_t i = 0; i < PAGE_SIZE; ++i) {
+            dst[i] = src[i];
+            if (i % BAR_STEP_BYTES == 0) {
+                view_.bank_bar().step();
+                if (stop_asked())
+                    return false;
+            }
+            if (!sent(dst + i))
+                return false;
+        }
+        return true;
+    }
+
+    bool put_check(const uint8_t* check) override {
+        if (!sent(check))
+            return false;
+        f_.purge_port();
+        if (!sent(check + 1))
+            return false;
+        f_.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
+                      static_cast<unsigned>(check[0]), static_cast<unsigned>(check[1]));
+        return true;
+    }
+
+    int read_reply(uint8_t* reply, uint32_t) override {
+        f_.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, 1);
+        return f_.read_port_block(reply, 1, REPLY_WAIT_MS);
+    }
+
+    bool resend(const uint8_t* bank, uint32_t length) override {
+        f_.purge_port();
+        return f_.write_read_port(bank, length, nullptr, 0) > 0 || write_failed();
+    }
+
+    bool times_silence() const override { return true; }
+
+private:
+    static constexpr uint32_t BAR_STEP_BYTES = 2048;
+    static constexpr uint32_t REPLY_WAIT_MS = 2000;
+
     // A byte the line did not take within its limit ends the transfer: the printer stopped.
     bool sent(const uint8_t* byte) {
         return f_.write_port(byte, 1, nullptr, 0) == 1 || write_failed();
@@ -71,56 +150,153 @@ private:
         f_.trace_line("%sWRITE FAILED: the printer takes no more data\n", tag_);
         return false;
     }
+};
+
+// USB: each page in four 4096-byte writes on the bulk pipe, the input drained before the check
+// bytes, and a minute per reply wait.
+class UsbPageWire final : public BankWire {
+public:
+    using BankWire::BankWire;
+
+    void announce_bank(uint32_t, uint32_t) override {}
+    void open_bank(uint32_t current) override {
+        f_.trace_line("%sCurrent Block=%d\n", tag_, static_cast<int>(current));
+        f_.trace_line("%sCurrent PageByte=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
+    }
+
+    bool put_page(const uint8_t* src, uint8_t* dst, uint32_t) override {
+        std::memcpy(dst, src, PAGE_SIZE);
+        view_.bank_bar().step();
+        for (uint32_t at = 0; at < PAGE_SIZE; at += WRITE_UNIT) {
+            if (f_.write_port(dst + at, WRITE_UNIT, nullptr, 0) == 0)
+                return false;
+        }
+        return !stop_asked();
+    }
+
+    // A check byte the pipe did not take ends the transfer: no reply can come.
+    bool put_check(const uint8_t* check) override {
+        flush_input();
+        if (f_.write_port(check, 1, nullptr, 0) == 0 ||
+            f_.write_port(check + 1, 1, nullptr, 0) == 0)
+            return false;
+        f_.trace_line("%s##### CRC1 CRC2 sended ######\n", tag_);
+        return true;
+    }
+
+    // One wait of up to a minute, read in slices so that a stop is seen within one of them.
+    int read_reply(uint8_t* reply, uint32_t) override {
+        Clock& clock = f_.platform.clock;
+        const uint64_t until = clock.now_ms() + REPLY_WAIT_MS;
+        for (;;) {
+            const uint64_t now = clock.now_ms();
+            const uint32_t slice = static_cast<uint32_t>(
+                std::min<uint64_t>(REPLY_SLICE_MS, until > now ? until - now : 1));
+            const int got = f_.read_port_block(reply, 1, slice);
+            if (got > 0 || clock.now_ms() >= until || f_.stop_requested.load())
+                return got;
+        }
+    }
+
+    bool resend(const uint8_t* bank, uint32_t length) override {
+        return f_.write_read_port(bank, length, nullptr, 0) != 0;
+    }
+
+    // Silence is bounded by the empty-wait count alone.
+    bool times_silence() const override { return false; }
+
+private:
+    static constexpr uint32_t WRITE_UNIT = 4096;
+    static constexpr uint32_t FLUSH_READS = 20;
+    static constexpr uint32_t FLUSH_WAIT_MS = 500;
+    static constexpr uint32_t REPLY_WAIT_MS = 60000;
+    static constexpr uint32_t REPLY_SLICE_MS = 1000;
+
+    // Whatever the printer sent during the bank is not its reply: drop it before the check
+    // bytes go out, but never wait for more than twenty reads.
+    void flush_input() {
+        f_.trace_line("%sFLUSHING...\n", tag_);
+        for (uint32_t i = 0; i < FLUSH_READS; ++i) {
+            // Whole requests: all a packet brought goes at once, however many bytes it held.
+            const int got = f_.read_port_block(drain_, sizeof drain_, FLUSH_WAIT_MS);
+            if (got <= 0)
+                break;
+            f_.trace_line("%s******* FLUSHED %d byte **********\n", tag_, got);
+        }
+    }
+
+    uint8_t drain_[REPLY_CAPACITY] = {};
+};
+
+// The image pages go out from the top of the range down in banks of up to four pages, each
+// closed by a check value and acknowledged by the printer before the next one starts.
+class BankTransfer {
+public:
+    BankTransfer(Cls_flash& f, MainPageView& view, BankWire& wire)
+        : f_(f), view_(view), wire_(wire), kind_(wire.kind), tag_(kind_.tag) {}
+
+    int run(const char* tag_text);
+
+private:
+    enum class Outcome { acknowledged, failed };
+
+    bool send_bank(const uint8_t* data, const BankWalk& walk);
     Outcome await_reply(uint32_t bank_counter, uint32_t bank_bytes);
     int fail() {
         f_.close_port();
         return 0;
     }
+    void trace_plan(const BankPlan& plan);
+    void trace_end() {
+        if (kind_.blank_before_end)
+            f_.trace_line("%s\n", tag_);
+        f_.trace_line("%sEND\n", tag_);
+    }
 
     Cls_flash& f_;
-    const char* tag_;
-    TransferTraits traits_;
     MainPageView& view_;
+    BankWire& wire_;
+    const WireKind& kind_;
+    const char* tag_;
     uint32_t empty_waits_ = 0;
     uint8_t reply_[REPLY_CAPACITY] = {};
 };
 
 int BankTransfer::run(const char* tag_text) {
-    std::memset(reply_, 0, sizeof reply_);
     begin_transfer(f_, view_, tag_);
 
     std::vector<uint8_t> image;
     const uint32_t size = f_.load_file2send(f_.fw_filename, image);
     if (size == 0 || image.size() < size) {
-        f_.trace_line("%sError on load file !\n", tag_);
-        return 0;
+        if (kind_.line_steps)
+            f_.trace_line("%sError on load file !\n", tag_);
+        return 0;  // the port stays open
     }
 
     put_tag(image, size, tag_text, f_.printer_model);
-    view_.computer_status(f_.get_message(msg::READY));
-
-    uint64_t pages = 0;
-    if (!range_in_image(f_, view_, tag_, size, pages)) {
-        return fail();
+    if (kind_.reports_skip && f_.offset_page != 0) {
+        f_.trace_line("%sskip first %d bytes in the bin file !\n", tag_,
+                      static_cast<int>(f_.offset_page * PAGE_SIZE));
     }
+    view_.computer_status(f_.get_message(msg::READY));
+    if (!kind_.line_steps) {
+        f_.trace_line("%sBegin_Page=%d End_Page=%d !\n", tag_, static_cast<int>(f_.begin_page),
+                      static_cast<int>(f_.end_page));
+    }
+
+    // A range outside the image is refused before anything is read; only the serial lines
+    // close their port then.
+    uint64_t pages = 0;
+    if (!range_in_image(f_, view_, tag_, size, pages))
+        return kind_.line_steps ? fail() : 0;
     const uint8_t* data = image.data() + uint64_t(f_.offset_page) * PAGE_SIZE;
 
     const BankPlan plan = plan_banks(static_cast<uint32_t>(pages), f_.begin_page);
-    if (plan.bank_case == BankCase::partial_last || plan.bank_case == BankCase::partial_first) {
-        f_.trace_line("%sNumber blocks not multiple of 4 !\n", tag_);
-    }
-    if (plan.bank_case == BankCase::partial_first) {
-        view_.pages_bar().set_step(static_cast<int>(plan.remainder));
-    }
-    f_.trace_line("\n");
-    f_.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.dw_start_block));
-    f_.trace_line("%sdw_n_block_of_64k=%d\n", tag_, static_cast<int>(plan.dw_n_block_of_64k));
-    f_.trace_line("%sdw_block_in_pages=%d\n", tag_, static_cast<int>(plan.dw_block_in_pages));
+    trace_plan(plan);
 
     for (BankWalk walk(plan); !walk.done();) {
-        if (stop_asked() || !send_bank(data, walk)) {
+        if (wire_.stop_asked() || !send_bank(data, walk))
             return fail();
-        }
         if (await_reply(walk.counter(), walk.block_in_pages() * PAGE_SIZE) !=
             Outcome::acknowledged) {
             return fail();
@@ -138,57 +314,53 @@ int BankTransfer::run(const char* tag_text) {
     image.clear();
     image.shrink_to_fit();
 
+    // The serial lines show the end texts before their last trace lines, USB after them.
+    if (!kind_.line_steps)
+        trace_end();
     f_.show_download_end(view_);
-    if (traits_.blank_before_end)
-        f_.trace_line("%s\n", tag_);
-    f_.trace_line("%sEND\n", tag_);
+    if (kind_.line_steps)
+        trace_end();
     return 1;
 }
 
-// Each byte is kept in tx_buffer at its offset within the bank, so that a resend request
-// can be answered with exactly what went out; the check bytes follow the data.
+void BankTransfer::trace_plan(const BankPlan& plan) {
+    const bool partial =
+        plan.bank_case == BankCase::partial_last || plan.bank_case == BankCase::partial_first;
+    if (kind_.line_steps && partial)
+        f_.trace_line("%sNumber blocks not multiple of 4 !\n", tag_);
+    if (plan.bank_case == BankCase::partial_first)
+        view_.pages_bar().set_step(static_cast<int>(plan.remainder));
+    if (!kind_.line_steps)
+        return;
+    f_.trace_line("\n");
+    f_.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.dw_start_block));
+    f_.trace_line("%sdw_n_block_of_64k=%d\n", tag_, static_cast<int>(plan.dw_n_block_of_64k));
+    f_.trace_line("%sdw_block_in_pages=%d\n", tag_, static_cast<int>(plan.dw_block_in_pages));
+}
+
+// The bank stays whole in tx_buffer (page k at k * PAGE_SIZE, the check bytes behind it), so
+// that a resend request is answered with exactly what went out.
 bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     uint8_t* tx = f_.tx_buffer.data();
     const uint32_t current = walk.current_page();
     const uint32_t bank_pages = walk.block_in_pages();
 
     view_.computer_status(f_.get_message(msg::SENDING_DATA));
-    f_.trace_line("\n");
-    f_.trace_line("%sCurrent block=%d \n", tag_, static_cast<int>(current));
-    f_.trace_line("%sPageByteOffset=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
-    f_.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
+    wire_.announce_bank(current, bank_pages);
     view_.bank_label(f_.message_int(msg::BANK_NUMBER, walk.counter()).c_str());
-    f_.purge_port();
+    wire_.open_bank(current);
 
     for (uint32_t k = 0; k < bank_pages; ++k) {
-        f_.trace_line("\n");
-        f_.trace_line("%sCurrent block inside=%d \n", tag_, static_cast<int>(k));
-        const uint8_t* src = data + uint64_t(current + k) * PAGE_SIZE;
-        uint8_t* dst = tx + k * PAGE_SIZE;
-        for (uint32_t i = 0; i < PAGE_SIZE; ++i) {
-            dst[i] = src[i];
-            if (i % BANK_BAR_STEP_BYTES == 0) {
-                view_.bank_bar().step();
-                if (stop_asked())
-                    return false;
-            }
-            // One write per byte: the printer is paced by it.
-            if (!sent(dst + i))
-                return false;
-        }
+        if (!wire_.put_page(data + uint64_t(current + k) * PAGE_SIZE, tx + k * PAGE_SIZE, k))
+            return false;
     }
 
     const uint32_t bank_bytes = bank_pages * PAGE_SIZE;
     const uint16_t check = bank_check_value(tx, bank_bytes);
     tx[bank_bytes] = static_cast<uint8_t>(check & 0xFF);
-    if (!sent(tx + bank_bytes))
-        return false;
-    f_.purge_port();
     tx[bank_bytes + 1] = static_cast<uint8_t>(check >> 8);
-    if (!sent(tx + bank_bytes + 1))
+    if (!wire_.put_check(tx + bank_bytes))
         return false;
-    f_.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
-                  static_cast<unsigned>(tx[bank_bytes]), static_cast<unsigned>(tx[bank_bytes + 1]));
 
     view_.computer_status(f_.get_message(msg::WAITING_CONFIRM));
     view_.bank_bar().set_position(0);
@@ -197,12 +369,10 @@ bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
 
 BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t bank_bytes) {
     std::memset(reply_, 0, sizeof reply_);
-    constexpr uint32_t n = 1;
     uint32_t resends = 0;
     uint64_t deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
     for (;;) {
-        f_.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, static_cast<int>(n));
-        const int got = f_.read_port_block(reply_, n, REPLY_WAIT_MS);
+        const int got = wire_.read_reply(reply_, sizeof reply_);
         if (got <= 0) {
             if (empty_waits_ >= MAX_RETRY) {
                 f_.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);
@@ -228,24 +398,21 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
                         return Outcome::failed;
                     }
                     ++resends;
-                    // The same data bytes and check bytes as the first time, in one write.
                     f_.trace_line("%sRESEND BANK (%d bytes)\n", tag_,
                                   static_cast<int>(bank_bytes + 2));
-                    f_.purge_port();
-                    if (f_.write_read_port(f_.tx_buffer.data(), bank_bytes + 2, nullptr, 0) <= 0) {
-                        write_failed();
+                    if (!wire_.resend(f_.tx_buffer.data(), bank_bytes + 2))
                         return Outcome::failed;
-                    }
                     deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
                     break;
                 default:
                     return Outcome::failed;
             }
         }
-        if (stop_asked()) {
+        if (wire_.stop_asked())
             return Outcome::failed;
-        }
-        if (f_.platform.clock.now_ms() > deadline) {
+        // A printer that keeps answering without ever acknowledging must not hold the line
+        // for ever.
+        if ((got > 0 || wire_.times_silence()) && f_.platform.clock.now_ms() > deadline) {
             f_.trace_line("%sNO BANK ACKNOWLEDGE WITHIN %d s\n", tag_,
                           static_cast<int>(BANK_REPLY_LIMIT_MS / 1000));
             return Outcome::failed;
@@ -253,8 +420,11 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
     }
 }
 
-constexpr TransferTraits kComTraits{"[Cls_flash][download_com] ", true};
-constexpr TransferTraits kVirtualComTraits{"[Cls_flash][download_virtual_com] ", false};
+template <typename Wire>
+int transfer(Cls_flash& f, MainPageView& view, const WireKind& kind, const char* tag_text) {
+    Wire wire(f, view, kind);
+    return BankTransfer(f, view, wire).run(tag_text);
+}
 
 }  // namespace
 
@@ -267,11 +437,19 @@ int Cls_flash::download_image(MainPageView& view, const char* tag) {
 }
 
 int Cls_flash::download_com(MainPageView& view, const char* tag) {
-    return BankTransfer(*this, kComTraits, view).run(tag);
+    return transfer<BytewiseWire>(*this, view, kComKind, tag);
 }
 
 int Cls_flash::download_virtual_com(MainPageView& view, const char* tag) {
-    return BankTransfer(*this, kVirtualComTraits, view).run(tag);
+    return transfer<BytewiseWire>(*this, view, kVirtualComKind, tag);
+}
+
+int Cls_flash::download_usb(MainPageView& view, const char* tag) {
+    return transfer<UsbPageWire>(*this, view, kUsbKind, tag);
+}
+
+int Cls_flash::download_usb_adf(MainPageView& view, const char* tag) {
+    return transfer<UsbPageWire>(*this, view, kUsbAdfKind, tag);
 }
 
 int Cls_flash::check_reply(MainPageView& view, const uint8_t* reply, uint32_t bank_counter) {

@@ -36,7 +36,7 @@ int Cls_flash::send_header(MainPageView& view) {
         view.connection_line(caps.shows_line_speed ? message_int(msg::LINE_SPEED, send_baud).c_str()
                                                    : " ");
     };
-    if (!forced_sync) {
+    if (!printer_announced) {
         uint32_t flag = 0;
         if (caps.max_baud_report && !get_max_baud(flag)) {
             user_message(view, get_message(msg::ERROR_CAPTION), get_message(msg::ERROR_CAPTION),
@@ -76,7 +76,8 @@ int Cls_flash::send_header(MainPageView& view) {
     }
 
     uint8_t code = 0;
-    if (printer_model == VX3E_MODE && send_baud == 115200 && !forced_sync && line_baud == 4800) {
+    if (printer_model == VX3E_MODE && send_baud == 115200 && !printer_announced &&
+        line_baud == 4800) {
         trace_line("[FLASH][send_header] Change Baud send to 38400 \n");
         code = 0x70;
         send_baud = 38400;

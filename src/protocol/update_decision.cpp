@@ -55,9 +55,9 @@ std::string release_key(std::string_view text) {
     return key;
 }
 
-int Cls_flash::UpdateMustBeDone() {
+bool Cls_flash::update_needed() {
     trace_line("\n[FLASH][UpdateMustBeDone]\n");
-    sync_state = 1;
+    in_download_mode = false;
 
     purge_port();
     write_read_port(RELEASE_REQUEST, sizeof RELEASE_REQUEST, nullptr, 0);
@@ -70,7 +70,7 @@ int Cls_flash::UpdateMustBeDone() {
         ko_report("[Error 12] FW Release request failure ! \n");
         trace_line("[FLASH][UpdateMustBeDone] FW Release request failure.\n");
         write_read_port(CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
-        return 0;
+        return false;
     }
     // The release and its key are the printer's bytes: logged escaped, looked up as they are.
     trace_line("[FLASH][UpdateMustBeDone] Found Printer with  release fw %s.\n",
@@ -88,7 +88,7 @@ int Cls_flash::UpdateMustBeDone() {
     if (length == 0) {
         fw_filename[0] = '\0';
         ko_report("[Error 13] INI Section %s not present !\n", CONDITIONAL_TABLE);
-        return 0;
+        return false;
     }
     if (std::strcmp(fw_filename, NOT_FOUND) == 0) {
         trace_line("[FLASH][UpdateMustBeDone] The printer with fw %s should not be updated .\n",
@@ -96,10 +96,10 @@ int Cls_flash::UpdateMustBeDone() {
         ko_report("[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
                   shown_key.c_str());
         write_read_port(CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
-        return 0;
+        return false;
     }
     trace_line("[FLASH][UpdateMustBeDone] The printer must be updated with fw %s \n", fw_filename);
-    return 1;
+    return true;
 }
 
 }  // namespace vx

@@ -98,7 +98,7 @@ struct DecisionCase {
     const char* name;
     vxsim::ReleaseAnswer answer;
     const char* ini;  // null: no flash.ini at all
-    int result;
+    bool result;
     std::string fw_filename;
     std::string ko;
     std::string trace;  // last line that must be there
@@ -141,10 +141,10 @@ TEST_P(Decision, Table) {
         f.ini(c.ini);
     std::snprintf(f.flash.fw_filename, sizeof f.flash.fw_filename, "configured.bin");
     f.open();
-    f.flash.sync_state = 2;
+    f.flash.in_download_mode = true;
 
-    EXPECT_EQ(f.flash.UpdateMustBeDone(), c.result);
-    EXPECT_EQ(f.flash.sync_state, 1);
+    EXPECT_EQ(f.flash.update_needed(), c.result);
+    EXPECT_FALSE(f.flash.in_download_mode);
     EXPECT_EQ(std::string(f.flash.fw_filename), c.fw_filename);
     EXPECT_EQ(f.ko(), c.ko);
     EXPECT_TRUE(in_order(f.trace(), {"\n[FLASH][UpdateMustBeDone]\n", c.trace}));
@@ -210,7 +210,7 @@ TEST(DecisionAnswer, LongAnswerIsCutAtOneHundredBytes) {
     SimFixture f(cfg);
     f.ini(TABLE_INI);
     f.open();
-    EXPECT_EQ(f.flash.UpdateMustBeDone(), 0);
+    EXPECT_FALSE(f.flash.update_needed());
     const std::string shown = "%s%n;" + std::string(RELEASE_ANSWER_MAX - 4 - 5, 'x');
     EXPECT_TRUE(in_order(f.trace(), {"release fw " + shown + ".\n"}));
     EXPECT_EQ(f.ko(),
@@ -224,7 +224,7 @@ TEST(DecisionAnswer, LongFileNameIsBounded) {
     SimFixture f(cfg);
     f.ini("[CONDITIONAL_TABLE]\nRel105VerA01=" + std::string(400, 'n') + "\n");
     f.open();
-    EXPECT_EQ(f.flash.UpdateMustBeDone(), 1);
+    EXPECT_TRUE(f.flash.update_needed());
     EXPECT_EQ(std::string(f.flash.fw_filename), std::string(PATH_CHARS - 1, 'n'));
 }
 
