@@ -26,6 +26,7 @@
 namespace vx {
 
 class MessageCatalogue;
+class TransferReport;
 class Cls_flash;
 
 // Start record of the flash procedure thread; without a view (silent mode) nothing is shown.
@@ -151,15 +152,12 @@ public:
     // Maximum-baud flag of the open port (MAXBAUD_*); 0 with flag 0 when the port reports
     // none or its properties cannot be read.
     int get_max_baud(uint32_t& flag);
-    int download_image(MainPageView& view, const char* tag);
-    int download_com(MainPageView& view, const char* tag);
-    int download_virtual_com(MainPageView& view, const char* tag);
-    int download_usb(MainPageView& view, const char* tag);
-    int download_usb_adf(MainPageView& view, const char* tag);
-    int check_reply(MainPageView& view, const uint8_t* reply, uint32_t bank_counter);
-    void show_download_start(MainPageView& view, uint32_t begin, uint32_t end, uint32_t baud,
-                             const char* file_name);
-    void show_download_end(MainPageView& view);
+    // One bank transfer of the configured range; the report hears its steps.
+    int download_image(TransferReport& report, const char* tag);
+    int download_com(TransferReport& report, const char* tag);
+    int download_virtual_com(TransferReport& report, const char* tag);
+    int download_usb(TransferReport& report, const char* tag);
+    int download_usb_adf(TransferReport& report, const char* tag);
 
     // ---- flash procedure (flash/) ----
     uint32_t cursor_busy = 0;

@@ -7,6 +7,7 @@
 #include "app/cls_flash.h"
 #include "app/message_ids.h"
 #include "flash/transfer_plan.h"
+#include "flash/transfer_texts.h"
 #include "protocol/run_timing.h"
 
 namespace vx {
@@ -119,7 +120,7 @@ private:
             return end_run(0, header_error_10 ? KO_INIT : nullptr, Line::transfer,
                            msg::ERROR_CAPTION);
         }
-        if (!f_.download_image(view_, tag)) {
+        if (!f_.download_image(transfer_report_, tag)) {
             return stop_asked() ? stopped() : download_failed();
         }
         return 1;
@@ -158,6 +159,7 @@ private:
     Cls_flash& f_;
     NullMainView null_view_;
     MainPageView& view_;
+    PageTransferReport transfer_report_{f_, view_};
     uint16_t step_flags_ = 0;
 };
 
@@ -268,7 +270,7 @@ int Procedure::free_pages_run() {
     if (!f_.send_header(view_)) {
         return end_run(0, KO_INIT, Line::transfer, msg::ERROR_CAPTION);
     }
-    if (!f_.download_image(view_, nullptr)) {
+    if (!f_.download_image(transfer_report_, nullptr)) {
         if (stop_asked()) {
             return stopped();
         }

@@ -5,10 +5,10 @@
 #include <vector>
 
 #include "app/cls_flash.h"
-#include "app/message_ids.h"
+#include "platform/main_view.h"
 #include "protocol/bank_transfer.h"
 #include "protocol/run_timing.h"
-#include "protocol/transfer_steps.h"
+#include "protocol/transfer_report.h"
 
 namespace vx {
 
@@ -52,8 +52,8 @@ constexpr WireKind kUsbAdfKind{"[Cls_flash][download_usb_adf] ", false, true, tr
 
 class BankWire {
 public:
-    BankWire(Cls_flash& f, MainPageView& view, const WireKind& kind)
-        : kind(kind), f_(f), view_(view), tag_(kind.tag) {}
+    BankWire(Cls_flash& f, TransferReport& report, const WireKind& kind)
+        : kind(kind), f_(f), report_(report), tag_(kind.tag) {}
     virtual ~BankWire() = default;
 
     // Trace lines of a bank before its label is shown, and the steps after it.
@@ -82,7 +82,7 @@ public:
 
 protected:
     Cls_flash& f_;
-    MainPageView& view_;
+    TransferReport& report_;
     const char* tag_;
 };
 
@@ -105,7 +105,7 @@ public:
         for (uint32_t i = 0; i < PAGE_SIZE; ++i) {
             dst[i] = src[i];
             if (i % BAR_STEP_BYTES == 0) {
-                view_.bank_bar().step();
+                report_.bank_bar().step();
                 if (stop_asked())
                     return false;
             }
@@ -166,7 +166,7 @@ public:
 
     bool put_page(const uint8_t* src, uint8_t* dst, uint32_t) override {
         std::memcpy(dst, src, PAGE_SIZE);
-        view_.bank_bar().step();
+        report_.bank_bar().step();
         for (uint32_t at = 0; at < PAGE_SIZE; at += WRITE_UNIT) {
             if (f_.write_port(dst + at, WRITE_UNIT, nullptr, 0) == 0)
                 return false;
@@ -228,12 +228,97 @@ private:
     uint8_t drain_[REPLY_CAPACITY] = {};
 };
 
+void begin_transfer(Cls_flash& f, TransferReport& report, const char* tag) {
+    if (f.tx_buffer.size() < TX_BUFFER_SIZE)
+        f.tx_buffer.resize(TX_BUFFER_SIZE);
+    std::fill(f.tx_buffer.begin(), f.tx_buffer.end(), uint8_t{0});
+    f.trace_line("%s##### START FW DOWNLOAD ######\n", tag);
+    TransferStart start;
+    start.first_page = f.begin_page;
+    start.last_page = f.end_page;
+    start.baud = f.send_baud;
+    start.shows_line_speed = f.port_caps().shows_line_speed;
+    start.file_name = f.fw_filename;
+    start.model_label = model_label(f.printer_model);
+    report.started(start);
+}
+
+void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, int model) {
+    constexpr uint32_t TAG_OFFSET = 0x70;
+    if (tag_text == nullptr || model != VX3E_MODE || size <= TAG_OFFSET || image.size() < size)
+        return;
+    const size_t room = size - TAG_OFFSET;
+    const size_t want = std::strlen(tag_text) + 1;
+    std::memcpy(image.data() + TAG_OFFSET, tag_text, want < room ? want : room);
+}
+
+bool range_in_image(Cls_flash& f, TransferReport& report, const char* tag, uint32_t size,
+                    uint64_t& pages) {
+    const uint64_t file_pages = size / PAGE_SIZE;
+    const bool reversed = f.end_page < f.begin_page;
+    pages = reversed ? 0 : uint64_t(f.end_page) - f.begin_page + 1;
+    if (!reversed && uint64_t(f.offset_page) + pages <= file_pages)
+        return true;
+    f.trace_line("%sNum Page Error !\n", tag);
+    report.too_few_pages();
+    return false;
+}
+
+// The printer's answer byte to a bank. The report hears it before the trace says it.
+int check_reply(Cls_flash& f, TransferReport& report, const uint8_t* reply, uint32_t counter) {
+    constexpr const char* TAG = "[FLASH][check_reply] ";
+    struct Class {
+        BankReply reply;
+        int result;
+        const char* name;
+    };
+    static constexpr Class kWaiting{BankReply::waiting, STILL_WAITING_REPLY, "STILL_WAITING_REPLY"};
+    static constexpr Class kProgramming{BankReply::programming, BANK_PROGRAMMING_REPLY,
+                                        "BANK_PROGRAMMING_REPLY"};
+    static constexpr Class kOk{BankReply::accepted, BANK_OK_REPLY, "BANK_OK_REPLY"};
+    static constexpr Class kRetry{BankReply::retry, RETRY_SEND_BANK_REPLY, "RETRY_SEND_BANK_REPLY"};
+    static constexpr Class kFatal{BankReply::unrecoverable, UNRECOVABLE_ERROR_REPLY,
+                                  "UNRECOVABLE_ERROR_REPLY"};
+    static constexpr Class kOdd{BankReply::unrecoverable, UNRECOVABLE_ERROR_REPLY,
+                                "UNRECOVABLE_ERROR_REPLY !"};
+    const uint8_t value = reply ? reply[0] : 0x07;
+    f.trace_line("%sPR_REPLY=%d\n", TAG, static_cast<int>(value));
+    const Class* c = &kOdd;
+    switch (value) {
+        case 0x00:
+            c = &kWaiting;
+            break;
+        case 0x03:
+            c = &kProgramming;
+            break;
+        case 0x05:
+        case 0x16:
+        case 0x17:
+        case 0x18:
+        case 0x1A:
+        case 0x20:
+            c = &kOk;
+            break;
+        case 0x06:
+            c = &kRetry;
+            break;
+        case 0x07:
+            c = &kFatal;
+            break;
+        default:
+            break;
+    }
+    report.reply(c->reply, counter);
+    f.trace_line("%s%s\n", TAG, c->name);
+    return c->result;
+}
+
 // The image pages go out from the top of the range down in banks of up to four pages, each
 // closed by a check value and acknowledged by the printer before the next one starts.
 class BankTransfer {
 public:
-    BankTransfer(Cls_flash& f, MainPageView& view, BankWire& wire)
-        : f_(f), view_(view), wire_(wire), kind_(wire.kind), tag_(kind_.tag) {}
+    BankTransfer(Cls_flash& f, TransferReport& report, BankWire& wire)
+        : f_(f), report_(report), wire_(wire), kind_(wire.kind), tag_(kind_.tag) {}
 
     int run(const char* tag_text);
 
@@ -254,7 +339,7 @@ private:
     }
 
     Cls_flash& f_;
-    MainPageView& view_;
+    TransferReport& report_;
     BankWire& wire_;
     const WireKind& kind_;
     const char* tag_;
@@ -263,7 +348,7 @@ private:
 };
 
 int BankTransfer::run(const char* tag_text) {
-    begin_transfer(f_, view_, tag_);
+    begin_transfer(f_, report_, tag_);
 
     std::vector<uint8_t> image;
     const uint32_t size = f_.load_file2send(f_.fw_filename, image);
@@ -278,7 +363,7 @@ int BankTransfer::run(const char* tag_text) {
         f_.trace_line("%sskip first %d bytes in the bin file !\n", tag_,
                       static_cast<int>(f_.offset_page * PAGE_SIZE));
     }
-    view_.computer_status(f_.get_message(msg::READY));
+    report_.step(TransferStep::ready);
     if (!kind_.line_steps) {
         f_.trace_line("%sBegin_Page=%d End_Page=%d !\n", tag_, static_cast<int>(f_.begin_page),
                       static_cast<int>(f_.end_page));
@@ -287,7 +372,7 @@ int BankTransfer::run(const char* tag_text) {
     // A range outside the image is refused before anything is read; only the serial lines
     // close their port then.
     uint64_t pages = 0;
-    if (!range_in_image(f_, view_, tag_, size, pages))
+    if (!range_in_image(f_, report_, tag_, size, pages))
         return kind_.line_steps ? fail() : 0;
     const uint8_t* data = image.data() + uint64_t(f_.offset_page) * PAGE_SIZE;
 
@@ -301,15 +386,15 @@ int BankTransfer::run(const char* tag_text) {
             Outcome::acknowledged) {
             return fail();
         }
-        view_.pages_bar().step();
+        report_.pages_bar().step();
         const uint32_t step = walk.advance();
         if (step != 0)
-            view_.pages_bar().set_step(static_cast<int>(step));
-        view_.reply_line("");
+            report_.pages_bar().set_step(static_cast<int>(step));
+        report_.reply_cleared();
     }
 
     f_.platform.clock.sleep_ms(wait_ms::AFTER_LAST_BANK);
-    view_.computer_status(f_.get_message(msg::READY));
+    report_.step(TransferStep::ready);
     f_.close_port();
     image.clear();
     image.shrink_to_fit();
@@ -317,7 +402,7 @@ int BankTransfer::run(const char* tag_text) {
     // The serial lines show the end texts before their last trace lines, USB after them.
     if (!kind_.line_steps)
         trace_end();
-    f_.show_download_end(view_);
+    report_.ended(f_.port_caps().shows_line_speed);
     if (kind_.line_steps)
         trace_end();
     return 1;
@@ -329,7 +414,7 @@ void BankTransfer::trace_plan(const BankPlan& plan) {
     if (kind_.line_steps && partial)
         f_.trace_line("%sNumber blocks not multiple of 4 !\n", tag_);
     if (plan.bank_case == BankCase::partial_first)
-        view_.pages_bar().set_step(static_cast<int>(plan.remainder));
+        report_.pages_bar().set_step(static_cast<int>(plan.remainder));
     if (!kind_.line_steps)
         return;
     f_.trace_line("\n");
@@ -345,9 +430,9 @@ bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     const uint32_t current = walk.current_page();
     const uint32_t bank_pages = walk.block_in_pages();
 
-    view_.computer_status(f_.get_message(msg::SENDING_DATA));
+    report_.step(TransferStep::sending_data);
     wire_.announce_bank(current, bank_pages);
-    view_.bank_label(f_.message_int(msg::BANK_NUMBER, walk.counter()).c_str());
+    report_.bank(walk.counter());
     wire_.open_bank(current);
 
     for (uint32_t k = 0; k < bank_pages; ++k) {
@@ -362,8 +447,8 @@ bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     if (!wire_.put_check(tx + bank_bytes))
         return false;
 
-    view_.computer_status(f_.get_message(msg::WAITING_CONFIRM));
-    view_.bank_bar().set_position(0);
+    report_.step(TransferStep::waiting_confirm);
+    report_.bank_bar().set_position(0);
     return true;
 }
 
@@ -383,14 +468,13 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
         } else {
             f_.trace_line("%sread(n=%d) SUCCESS (%d)\n", tag_, got, static_cast<int>(reply_[0]));
             empty_waits_ = 0;
-            switch (f_.check_reply(view_, reply_, bank_counter)) {
+            switch (check_reply(f_, report_, reply_, bank_counter)) {
                 case BANK_OK_REPLY:
                     return Outcome::acknowledged;
                 case STILL_WAITING_REPLY:
                     break;
                 case BANK_PROGRAMMING_REPLY:
-                    view_.reply_line(
-                        f_.message_int(msg::BANK_PROGRAMMING_REPLY, bank_counter).c_str());
+                    report_.programming(bank_counter);
                     break;
                 case RETRY_SEND_BANK_REPLY:
                     if (resends >= MAX_RETRY) {
@@ -421,126 +505,35 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
 }
 
 template <typename Wire>
-int transfer(Cls_flash& f, MainPageView& view, const WireKind& kind, const char* tag_text) {
-    Wire wire(f, view, kind);
-    return BankTransfer(f, view, wire).run(tag_text);
+int transfer(Cls_flash& f, TransferReport& report, const WireKind& kind, const char* tag_text) {
+    Wire wire(f, report, kind);
+    return BankTransfer(f, report, wire).run(tag_text);
 }
 
 }  // namespace
 
-int Cls_flash::download_image(MainPageView& view, const char* tag) {
+int Cls_flash::download_image(TransferReport& report, const char* tag) {
     if (port_caps().transfer == TransferKind::usb_pages) {
-        return printer_model == KD5_ADF_L2_MODEL ? download_usb_adf(view, tag)
-                                                 : download_usb(view, tag);
+        return printer_model == KD5_ADF_L2_MODEL ? download_usb_adf(report, tag)
+                                                 : download_usb(report, tag);
     }
-    return virtual_com ? download_virtual_com(view, tag) : download_com(view, tag);
+    return virtual_com ? download_virtual_com(report, tag) : download_com(report, tag);
 }
 
-int Cls_flash::download_com(MainPageView& view, const char* tag) {
-    return transfer<BytewiseWire>(*this, view, kComKind, tag);
+int Cls_flash::download_com(TransferReport& report, const char* tag) {
+    return transfer<BytewiseWire>(*this, report, kComKind, tag);
 }
 
-int Cls_flash::download_virtual_com(MainPageView& view, const char* tag) {
-    return transfer<BytewiseWire>(*this, view, kVirtualComKind, tag);
+int Cls_flash::download_virtual_com(TransferReport& report, const char* tag) {
+    return transfer<BytewiseWire>(*this, report, kVirtualComKind, tag);
 }
 
-int Cls_flash::download_usb(MainPageView& view, const char* tag) {
-    return transfer<UsbPageWire>(*this, view, kUsbKind, tag);
+int Cls_flash::download_usb(TransferReport& report, const char* tag) {
+    return transfer<UsbPageWire>(*this, report, kUsbKind, tag);
 }
 
-int Cls_flash::download_usb_adf(MainPageView& view, const char* tag) {
-    return transfer<UsbPageWire>(*this, view, kUsbAdfKind, tag);
-}
-
-int Cls_flash::check_reply(MainPageView& view, const uint8_t* reply, uint32_t bank_counter) {
-    const uint8_t value = reply ? reply[0] : 0x07;
-    trace_line("[FLASH][check_reply] PR_REPLY=%d\n", static_cast<int>(value));
-    switch (value) {
-        case 0x00:
-            view.printer_status(message_int(msg::BANK_WAITING, bank_counter).c_str());
-            trace_line("[FLASH][check_reply] STILL_WAITING_REPLY\n");
-            return STILL_WAITING_REPLY;
-        case 0x03:
-            view.printer_status(message_int(msg::BANK_PROGRAMMING, bank_counter).c_str());
-            trace_line("[FLASH][check_reply] BANK_PROGRAMMING_REPLY\n");
-            return BANK_PROGRAMMING_REPLY;
-        case 0x05:
-        case 0x16:
-        case 0x17:
-        case 0x18:
-        case 0x1A:
-        case 0x20:
-            view.printer_status(message_int(msg::BANK_ACCEPTED, bank_counter).c_str());
-            trace_line("[FLASH][check_reply] BANK_OK_REPLY\n");
-            return BANK_OK_REPLY;
-        case 0x06:
-            view.printer_status(message_int(msg::BANK_RETRY, bank_counter).c_str());
-            trace_line("[FLASH][check_reply] RETRY_SEND_BANK_REPLY\n");
-            return RETRY_SEND_BANK_REPLY;
-        case 0x07:
-            view.printer_status(get_message(msg::UNRECOVERABLE));
-            trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY\n");
-            return UNRECOVABLE_ERROR_REPLY;
-        default:
-            view.printer_status(get_message(msg::UNRECOVERABLE));
-            trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY !\n");
-            return UNRECOVABLE_ERROR_REPLY;
-    }
-}
-
-void Cls_flash::show_download_start(MainPageView& view, uint32_t begin, uint32_t end, uint32_t baud,
-                                    const char* file_name) {
-    const bool speed = port_caps().shows_line_speed;
-    view.connection_line(speed ? message_int(msg::DOWNLOAD_SPEED, baud).c_str() : " ");
-    view.computer_status(message_str(msg::SENDING_FILE, file_name ? file_name : "").c_str());
-    view.bank_bar().set_position(0);
-    view.model_label(model_label(printer_model));
-    view.printer_status(get_message(msg::BANK_ACCEPTED));
-    view.page_range(message_int(msg::FIRST_PAGE, begin).c_str(),
-                    message_int(msg::LAST_PAGE, end).c_str());
-    view.pages_bar().set_position(0);
-}
-
-void Cls_flash::show_download_end(MainPageView& view) {
-    view.printer_status(get_message(msg::READY));
-    view.computer_status(get_message(msg::FILE_SENT));
-    if (port_caps().shows_line_speed)
-        view.connection_line(get_message(msg::DOWNLOAD_FINISHED));
-    view.pages_bar().set_position(0);
-    view.printer_status(get_message(msg::PRINTER_RESTARTS));
-    platform.clock.sleep_ms(wait_ms::PRINTER_RESTART);
-    view.printer_status(get_message(msg::READY));
-    view.reply_line("");
-}
-
-void begin_transfer(Cls_flash& f, MainPageView& view, const char* tag) {
-    if (f.tx_buffer.size() < TX_BUFFER_SIZE)
-        f.tx_buffer.resize(TX_BUFFER_SIZE);
-    std::fill(f.tx_buffer.begin(), f.tx_buffer.end(), uint8_t{0});
-    f.trace_line("%s##### START FW DOWNLOAD ######\n", tag);
-    f.show_download_start(view, f.begin_page, f.end_page, f.send_baud, f.fw_filename);
-}
-
-void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, int model) {
-    constexpr uint32_t TAG_OFFSET = 0x70;
-    if (tag_text == nullptr || model != VX3E_MODE || size <= TAG_OFFSET || image.size() < size)
-        return;
-    const size_t room = size - TAG_OFFSET;
-    const size_t want = std::strlen(tag_text) + 1;
-    std::memcpy(image.data() + TAG_OFFSET, tag_text, want < room ? want : room);
-}
-
-bool range_in_image(Cls_flash& f, MainPageView& view, const char* tag, uint32_t size,
-                    uint64_t& pages) {
-    const uint64_t file_pages = size / PAGE_SIZE;
-    const bool reversed = f.end_page < f.begin_page;
-    pages = reversed ? 0 : uint64_t(f.end_page) - f.begin_page + 1;
-    if (!reversed && uint64_t(f.offset_page) + pages <= file_pages)
-        return true;
-    f.trace_line("%sNum Page Error !\n", tag);
-    f.user_message(view, f.get_message(msg::ERROR_CAPTION), f.get_message(msg::TOO_FEW_PAGES),
-                   BOX_ICONEXCLAMATION);
-    return false;
+int Cls_flash::download_usb_adf(TransferReport& report, const char* tag) {
+    return transfer<UsbPageWire>(*this, report, kUsbAdfKind, tag);
 }
 
 }  // namespace vx
