@@ -42,7 +42,7 @@ struct WireKind {
     const char* tag;
     bool line_steps;        // serial lines trace a failed load, the bank plan and each page
     bool reports_skip;      // the ADF variant says how much of the file it skips
-    bool blank_before_end;  // one blank line before END, after the end texts
+    bool blank_before_end;  // a blank tag line before END
 };
 
 constexpr WireKind kComKind{"[Cls_flash][download_com] ", true, false, true};
@@ -65,7 +65,7 @@ public:
     // The two check bytes behind the bank's data.
     virtual bool put_check(const uint8_t* check) = 0;
     // One reply wait for a byte into `reply`; the byte count, 0 or less when none came.
-    virtual int read_reply(uint8_t* reply, uint32_t capacity) = 0;
+    virtual int read_reply(uint8_t* reply) = 0;
     // The same data and check bytes as the first time, in one write.
     virtual bool resend(const uint8_t* bank, uint32_t length) = 0;
     // Whether a silent wait counts against the bank's time limit as well as the empty waits.
@@ -126,7 +126,7 @@ public:
         return true;
     }
 
-    int read_reply(uint8_t* reply, uint32_t) override {
+    int read_reply(uint8_t* reply) override {
         f_.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, 1);
         return f_.read_port_block(reply, 1, REPLY_WAIT_MS);
     }
@@ -185,7 +185,7 @@ public:
     }
 
     // One wait of up to a minute, read in slices so that a stop is seen within one of them.
-    int read_reply(uint8_t* reply, uint32_t) override {
+    int read_reply(uint8_t* reply) override {
         Clock& clock = f_.platform.clock;
         const uint64_t until = clock.now_ms() + REPLY_WAIT_MS;
         for (;;) {
@@ -457,7 +457,7 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
     uint32_t resends = 0;
     uint64_t deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
     for (;;) {
-        const int got = wire_.read_reply(reply_, sizeof reply_);
+        const int got = wire_.read_reply(reply_);
         if (got <= 0) {
             if (empty_waits_ >= MAX_RETRY) {
                 f_.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);
