@@ -23,6 +23,7 @@
 namespace vx {
 
 class MessageCatalogue;
+class TransferReport;
 class Cls_flash;
 
 // Start record of the flash procedure thread; without a view (silent mode) nothing is shown.
@@ -70,29 +71,25 @@ public:
     std::string message_str(uint16_t id, const char* value) const;
 
     // ---- download-mode entry (protocol/detect.cpp) ----
-    uint8_t sync_state = 1;
-    int forced_sync = 0;
+    bool in_download_mode = false;  // the printer answered the download command or announced itself
+    bool printer_announced = false;  // it announced itself before the command was sent
     int DetectPrinterModel(PortBackend& port);
-    // Update decision from the printer's firmware release (CONDITIONAL_TABLE); non-zero when
-    // the update must be done.
-    int UpdateMustBeDone(PortBackend& port);
+    // Update decision from the printer's firmware release (CONDITIONAL_TABLE); sets fw_filename
+    // to the image the table names.
+    bool update_needed(PortBackend& port);
     int send_download_cmd(MainPageView& view, PortBackend& port);
     int disable_4722_emulation(PortBackend& port);
 
     // ---- header and transfer (protocol/) ----
     int send_header(MainPageView& view, PortBackend& port);
-    int download_image(MainPageView& view, PortBackend& port, const char* tag);
-    int download_com(MainPageView& view, PortBackend& port, const char* tag);
-    int download_virtual_com(MainPageView& view, PortBackend& port, const char* tag);
-    int download_usb(MainPageView& view, PortBackend& port, const char* tag);
-    int download_usb_adf(MainPageView& view, PortBackend& port, const char* tag);
-    int check_reply(MainPageView& view, const uint8_t* reply, uint32_t bank_counter);
+    // One bank transfer of the configured range; `progress` hears its steps.
+    int download_image(TransferReport& progress, PortBackend& port, const char* tag);
+    int download_com(TransferReport& progress, PortBackend& port, const char* tag);
+    int download_virtual_com(TransferReport& progress, PortBackend& port, const char* tag);
+    int download_usb(TransferReport& progress, PortBackend& port, const char* tag);
+    int download_usb_adf(TransferReport& progress, PortBackend& port, const char* tag);
     // The bank on its way to the printer, kept whole for a resend (TX_BUFFER_SIZE bytes).
     std::vector<uint8_t> sent_bank;
-    // `speed`: the port has a line speed to show.
-    void show_download_start(MainPageView& view, bool speed, uint32_t begin, uint32_t end,
-                             uint32_t baud, const char* file_name);
-    void show_download_end(MainPageView& view, bool speed);
 
     // ---- flash procedure (flash/) ----
     uint32_t cursor_busy = 0;

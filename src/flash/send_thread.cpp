@@ -8,6 +8,7 @@
 #include "app/message_ids.h"
 #include "app/port_reports.h"
 #include "flash/transfer_plan.h"
+#include "flash/transfer_texts.h"
 #include "protocol/run_timing.h"
 
 namespace vx {
@@ -123,7 +124,7 @@ private:
             return end_run(0, header_error_10 ? KO_INIT : nullptr, Line::transfer,
                            msg::ERROR_CAPTION);
         }
-        if (!f_.download_image(view_, *port_, tag)) {
+        if (!f_.download_image(transfer_report_, *port_, tag)) {
             return stop_asked() ? stopped() : download_failed();
         }
         return 1;
@@ -167,6 +168,7 @@ private:
     std::unique_ptr<PortBackend> port_;
     NullMainView null_view_;
     MainPageView& view_;
+    PageTransferReport transfer_report_{f_, view_};
     uint16_t step_flags_ = 0;
 };
 
@@ -226,7 +228,7 @@ int Procedure::reopen() {
     purge_port(f_, *port_);
     uint8_t receive[REPLY_BUFFER_SIZE] = {};
     if (read_port_block(f_, *port_, receive, 1, wait_ms::RESYNC_PROBE) != 0) {
-        f_.sync_state = 2;
+        f_.in_download_mode = true;
     }
     return 1;
 }
@@ -250,7 +252,7 @@ int Procedure::three_steps() {
     bool first = true;
     for (const Step& step : kSteps) {
         if (!first) {
-            f_.sync_state = 1;
+            f_.in_download_mode = false;
             f_.platform.clock.sleep_ms(wait_ms::STEP_PAUSE);
         }
         f_.report.trace_line("%s", step.trace);
@@ -279,7 +281,7 @@ int Procedure::free_pages_run() {
     if (!f_.send_header(view_, *port_)) {
         return end_run(0, KO_INIT, Line::transfer, msg::ERROR_CAPTION);
     }
-    if (!f_.download_image(view_, *port_, nullptr)) {
+    if (!f_.download_image(transfer_report_, *port_, nullptr)) {
         if (stop_asked()) {
             return stopped();
         }
@@ -322,7 +324,7 @@ int Procedure::run() {
 
     if (f_.report.mode() != INTERACTIVE_MODE && f_.config.conditional_table) {
         // The decision has reported its own reason; the process ends right after.
-        if (!f_.UpdateMustBeDone(*port_)) {
+        if (!f_.update_needed(*port_)) {
             return end_run(0, nullptr, Line::none, 0);
         }
     }

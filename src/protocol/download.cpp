@@ -1,24 +1,20 @@
-// Bank transfer over serial and parallel lines: the image pages go out from the top of the
-// range down in banks of up to four pages, each closed by a check value and acknowledged by
-// the printer before the next one starts.
+// Bank transfer over every port kind: one loop, and a wire per kind for how the bytes go out.
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <vector>
 
 #include "app/cls_flash.h"
-#include "app/message_ids.h"
 #include "app/port_reports.h"
+#include "platform/main_view.h"
 #include "protocol/bank_transfer.h"
 #include "protocol/run_timing.h"
-#include "protocol/transfer_steps.h"
+#include "protocol/transfer_report.h"
 
 namespace vx {
 
 namespace {
 
-constexpr uint32_t BANK_BAR_STEP_BYTES = 2048;
-constexpr uint32_t REPLY_WAIT_MS = 2000;
 constexpr uint32_t REPLY_CAPACITY = 2048;
 
 }  // namespace
@@ -40,171 +36,431 @@ const char* model_label(int model) {
 
 namespace {
 
-// The two transfer variants differ only in their trace tag and one blank line at the end.
-struct TransferTraits {
+// What the port kinds do differently around the one bank loop. Every port call of a transfer
+// goes through a wire: how a page goes out, the input flush, the check bytes, the reply wait
+// and a resend.
+struct WireKind {
     const char* tag;
-    bool blank_before_end;
+    bool line_steps;        // serial lines trace a failed load, the bank plan and each page
+    bool reports_skip;      // the ADF variant says how much of the file it skips
+    bool blank_before_end;  // a blank tag line before END
 };
 
-class BankTransfer {
+constexpr WireKind kComKind{"[Cls_flash][download_com] ", true, false, true};
+constexpr WireKind kVirtualComKind{"[Cls_flash][download_virtual_com] ", true, false, false};
+constexpr WireKind kUsbKind{"[Cls_flash][download_usb] ", false, false, true};
+constexpr WireKind kUsbAdfKind{"[Cls_flash][download_usb_adf] ", false, true, true};
+
+class BankWire {
 public:
-    BankTransfer(Cls_flash& f, PortBackend& port, const TransferTraits& traits, MainPageView& view)
-        : f_(f), port_(port), tag_(traits.tag), traits_(traits), view_(view) {}
+    BankWire(Cls_flash& f, PortBackend& port, TransferReport& progress, const WireKind& kind)
+        : kind(kind), f_(f), port_(port), progress_(progress), tag_(kind.tag) {}
+    virtual ~BankWire() = default;
 
-    int run(const char* tag_text);
+    // Trace lines of a bank before its label is shown, and the steps after it.
+    virtual void announce_bank(uint32_t current, uint32_t bank_pages) = 0;
+    virtual void open_bank(uint32_t current) = 0;
+    // Page k of the bank from src into dst (its place in sent_bank) and onto the wire. False:
+    // the line took no more, or a stop was asked.
+    virtual bool put_page(const uint8_t* src, uint8_t* dst, uint32_t k) = 0;
+    // The two check bytes behind the bank's data.
+    virtual bool put_check(const uint8_t* check) = 0;
+    // One reply wait for a byte into `reply`; the byte count, 0 or less when none came.
+    virtual int read_reply(uint8_t* reply) = 0;
+    // The same data and check bytes as the first time, in one write.
+    virtual bool resend(const uint8_t* bank, uint32_t length) = 0;
+    // Whether a silent wait counts against the bank's time limit as well as the empty waits.
+    virtual bool times_silence() const = 0;
 
-private:
-    enum class Outcome { acknowledged, failed };
-
-    // False when the user asked to stop: the bank is left unfinished.
-    bool send_bank(const uint8_t* data, const BankWalk& walk);
     bool stop_asked() {
         if (!f_.stop_requested.load(std::memory_order_relaxed))
             return false;
         f_.report.trace_line("%sStopped by the user\n", tag_);
         return true;
     }
+
+    PortBackend& port() { return port_; }
+    const WireKind& kind;
+
+protected:
+    Cls_flash& f_;
+    PortBackend& port_;
+    TransferReport& progress_;
+    const char* tag_;
+};
+
+// Serial and parallel lines: one write a byte, so that the printer paces the line.
+class BytewiseWire final : public BankWire {
+public:
+    using BankWire::BankWire;
+
+    void announce_bank(uint32_t current, uint32_t bank_pages) override {
+        f_.report.trace_line("\n");
+        f_.report.trace_line("%sCurrent block=%d \n", tag_, static_cast<int>(current));
+        f_.report.trace_line("%sPageByteOffset=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
+        f_.report.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
+    }
+    void open_bank(uint32_t) override { purge_port(f_, port_); }
+
+    bool put_page(const uint8_t* src, uint8_t* dst, uint32_t k) override {
+        f_.report.trace_line("\n");
+        f_.report.trace_line("%sCurrent block inside=%d \n", tag_, static_cast<int>(k));
+        for (uint32_t i = 0; i < PAGE_SIZE; ++i) {
+            dst[i] = src[i];
+            if (i % BAR_STEP_BYTES == 0) {
+                progress_.bank_bar().step();
+                if (stop_asked())
+                    return false;
+            }
+            if (!sent(dst + i))
+                return false;
+        }
+        return true;
+    }
+
+    bool put_check(const uint8_t* check) override {
+        if (!sent(check))
+            return false;
+        purge_port(f_, port_);
+        if (!sent(check + 1))
+            return false;
+        f_.report.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
+                             static_cast<unsigned>(check[0]), static_cast<unsigned>(check[1]));
+        return true;
+    }
+
+    int read_reply(uint8_t* reply) override {
+        f_.report.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, 1);
+        return read_port_block(f_, port_, reply, 1, REPLY_WAIT_MS);
+    }
+
+    bool resend(const uint8_t* bank, uint32_t length) override {
+        purge_port(f_, port_);
+        return write_read_port(f_, port_, bank, length, nullptr, 0) > 0 || write_failed();
+    }
+
+    bool times_silence() const override { return true; }
+
+private:
+    static constexpr uint32_t BAR_STEP_BYTES = 2048;
+    static constexpr uint32_t REPLY_WAIT_MS = 2000;
+
     // A byte the line did not take within its limit ends the transfer: the printer stopped.
     bool sent(const uint8_t* byte) { return write_port(f_, port_, byte, 1) == 1 || write_failed(); }
     bool write_failed() {
         f_.report.trace_line("%sWRITE FAILED: the printer takes no more data\n", tag_);
         return false;
     }
+};
+
+// USB: each page in four 4096-byte writes on the bulk pipe, the input drained before the check
+// bytes, and a minute per reply wait.
+class UsbPageWire final : public BankWire {
+public:
+    using BankWire::BankWire;
+
+    void announce_bank(uint32_t, uint32_t) override {}
+    void open_bank(uint32_t current) override {
+        f_.report.trace_line("%sCurrent Block=%d\n", tag_, static_cast<int>(current));
+        f_.report.trace_line("%sCurrent PageByte=%d\n", tag_,
+                             static_cast<int>(current * PAGE_SIZE));
+    }
+
+    bool put_page(const uint8_t* src, uint8_t* dst, uint32_t) override {
+        std::memcpy(dst, src, PAGE_SIZE);
+        progress_.bank_bar().step();
+        for (uint32_t at = 0; at < PAGE_SIZE; at += WRITE_UNIT) {
+            if (write_port(f_, port_, dst + at, WRITE_UNIT) == 0)
+                return false;
+        }
+        return !stop_asked();
+    }
+
+    // A check byte the pipe did not take ends the transfer: no reply can come.
+    bool put_check(const uint8_t* check) override {
+        flush_input();
+        if (write_port(f_, port_, check, 1) == 0 || write_port(f_, port_, check + 1, 1) == 0)
+            return false;
+        f_.report.trace_line("%s##### CRC1 CRC2 sended ######\n", tag_);
+        return true;
+    }
+
+    // One wait of up to a minute, read in slices so that a stop is seen within one of them.
+    int read_reply(uint8_t* reply) override {
+        Clock& clock = f_.platform.clock;
+        const uint64_t until = clock.now_ms() + REPLY_WAIT_MS;
+        for (;;) {
+            const uint64_t now = clock.now_ms();
+            const uint32_t slice = static_cast<uint32_t>(
+                std::min<uint64_t>(REPLY_SLICE_MS, until > now ? until - now : 1));
+            const int got = read_port_block(f_, port_, reply, 1, slice);
+            if (got > 0 || clock.now_ms() >= until || f_.stop_requested.load())
+                return got;
+        }
+    }
+
+    bool resend(const uint8_t* bank, uint32_t length) override {
+        return write_read_port(f_, port_, bank, length, nullptr, 0) != 0;
+    }
+
+    // Silence is bounded by the empty-wait count alone.
+    bool times_silence() const override { return false; }
+
+private:
+    static constexpr uint32_t WRITE_UNIT = 4096;
+    static constexpr uint32_t FLUSH_READS = 20;
+    static constexpr uint32_t FLUSH_WAIT_MS = 500;
+    static constexpr uint32_t REPLY_WAIT_MS = 60000;
+    static constexpr uint32_t REPLY_SLICE_MS = 1000;
+
+    // Whatever the printer sent during the bank is not its reply: drop it before the check
+    // bytes go out, but never wait for more than twenty reads.
+    void flush_input() {
+        f_.report.trace_line("%sFLUSHING...\n", tag_);
+        for (uint32_t i = 0; i < FLUSH_READS; ++i) {
+            // Whole requests: all a packet brought goes at once, however many bytes it held.
+            const int got = read_port_block(f_, port_, drain_, sizeof drain_, FLUSH_WAIT_MS);
+            if (got <= 0)
+                break;
+            f_.report.trace_line("%s******* FLUSHED %d byte **********\n", tag_, got);
+        }
+    }
+
+    uint8_t drain_[REPLY_CAPACITY] = {};
+};
+
+void begin_transfer(Cls_flash& f, PortBackend& port, TransferReport& progress, const char* tag) {
+    if (f.sent_bank.size() < TX_BUFFER_SIZE)
+        f.sent_bank.resize(TX_BUFFER_SIZE);
+    std::fill(f.sent_bank.begin(), f.sent_bank.end(), uint8_t{0});
+    f.report.trace_line("%s##### START FW DOWNLOAD ######\n", tag);
+    TransferStart start;
+    start.first_page = f.session.begin_page;
+    start.last_page = f.session.end_page;
+    start.baud = f.send_baud;
+    start.shows_line_speed = port.capabilities().shows_line_speed;
+    start.file_name = f.config.fw_filename;
+    start.model_label = model_label(f.session.printer_model);
+    progress.started(start);
+}
+
+void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, int model) {
+    constexpr uint32_t TAG_OFFSET = 0x70;
+    if (tag_text == nullptr || model != VX3E_MODE || size <= TAG_OFFSET || image.size() < size)
+        return;
+    const size_t room = size - TAG_OFFSET;
+    const size_t want = std::strlen(tag_text) + 1;
+    std::memcpy(image.data() + TAG_OFFSET, tag_text, want < room ? want : room);
+}
+
+bool range_in_image(Cls_flash& f, TransferReport& progress, const char* tag, uint32_t size,
+                    uint64_t& pages) {
+    const uint64_t file_pages = size / PAGE_SIZE;
+    const bool reversed = f.session.end_page < f.session.begin_page;
+    pages = reversed ? 0 : uint64_t(f.session.end_page) - f.session.begin_page + 1;
+    if (!reversed && uint64_t(f.session.offset_page) + pages <= file_pages)
+        return true;
+    f.report.trace_line("%sNum Page Error !\n", tag);
+    progress.too_few_pages();
+    return false;
+}
+
+// The printer's answer byte to a bank. The report hears it before the trace says it.
+int check_reply(Cls_flash& f, TransferReport& progress, const uint8_t* reply, uint32_t counter) {
+    constexpr const char* TAG = "[FLASH][check_reply] ";
+    struct Class {
+        BankReply reply;
+        int result;
+        const char* name;
+    };
+    static constexpr Class kWaiting{BankReply::waiting, STILL_WAITING_REPLY, "STILL_WAITING_REPLY"};
+    static constexpr Class kProgramming{BankReply::programming, BANK_PROGRAMMING_REPLY,
+                                        "BANK_PROGRAMMING_REPLY"};
+    static constexpr Class kOk{BankReply::accepted, BANK_OK_REPLY, "BANK_OK_REPLY"};
+    static constexpr Class kRetry{BankReply::retry, RETRY_SEND_BANK_REPLY, "RETRY_SEND_BANK_REPLY"};
+    static constexpr Class kFatal{BankReply::unrecoverable, UNRECOVERABLE_ERROR_REPLY,
+                                  "UNRECOVERABLE_ERROR_REPLY"};
+    static constexpr Class kOdd{BankReply::unrecoverable, UNRECOVERABLE_ERROR_REPLY,
+                                "UNRECOVERABLE_ERROR_REPLY !"};
+    const uint8_t value = reply ? reply[0] : 0x07;
+    f.report.trace_line("%sPR_REPLY=%d\n", TAG, static_cast<int>(value));
+    const Class* c = &kOdd;
+    switch (value) {
+        case 0x00:
+            c = &kWaiting;
+            break;
+        case 0x03:
+            c = &kProgramming;
+            break;
+        case 0x05:
+        case 0x16:
+        case 0x17:
+        case 0x18:
+        case 0x1A:
+        case 0x20:
+            c = &kOk;
+            break;
+        case 0x06:
+            c = &kRetry;
+            break;
+        case 0x07:
+            c = &kFatal;
+            break;
+        default:
+            break;
+    }
+    progress.reply(c->reply, counter);
+    f.report.trace_line("%s%s\n", TAG, c->name);
+    return c->result;
+}
+
+// The image pages go out from the top of the range down in banks of up to four pages, each
+// closed by a check value and acknowledged by the printer before the next one starts.
+class BankTransfer {
+public:
+    BankTransfer(Cls_flash& f, TransferReport& progress, BankWire& wire)
+        : f_(f), progress_(progress), wire_(wire), kind_(wire.kind), tag_(kind_.tag) {}
+
+    int run(const char* tag_text);
+
+private:
+    enum class Outcome { acknowledged, failed };
+
+    bool send_bank(const uint8_t* data, const BankWalk& walk);
     Outcome await_reply(uint32_t bank_counter, uint32_t bank_bytes);
     int fail() {
-        port_.close();
+        wire_.port().close();
         return 0;
+    }
+    void trace_plan(const BankPlan& plan);
+    void trace_end() {
+        if (kind_.blank_before_end)
+            f_.report.trace_line("%s\n", tag_);
+        f_.report.trace_line("%sEND\n", tag_);
     }
 
     Cls_flash& f_;
-    PortBackend& port_;
+    TransferReport& progress_;
+    BankWire& wire_;
+    const WireKind& kind_;
     const char* tag_;
-    TransferTraits traits_;
-    MainPageView& view_;
     uint32_t empty_waits_ = 0;
     uint8_t reply_[REPLY_CAPACITY] = {};
 };
 
 int BankTransfer::run(const char* tag_text) {
-    std::memset(reply_, 0, sizeof reply_);
-    begin_transfer(f_, view_, port_, tag_);
+    begin_transfer(f_, wire_.port(), progress_, tag_);
 
     std::vector<uint8_t> image;
     const uint32_t size = load_image_for_transfer(f_.session, f_.report, f_.platform.files,
                                                   f_.config.fw_filename, image);
     if (size == 0 || image.size() < size) {
-        f_.report.trace_line("%sError on load file !\n", tag_);
-        return 0;
+        if (kind_.line_steps)
+            f_.report.trace_line("%sError on load file !\n", tag_);
+        return 0;  // the port stays open
     }
 
     put_tag(image, size, tag_text, f_.session.printer_model);
-    view_.computer_status(f_.get_message(msg::READY));
-
-    uint64_t pages = 0;
-    if (!range_in_image(f_, view_, tag_, size, pages)) {
-        return fail();
+    if (kind_.reports_skip && f_.session.offset_page != 0) {
+        f_.report.trace_line("%sskip first %d bytes in the bin file !\n", tag_,
+                             static_cast<int>(f_.session.offset_page * PAGE_SIZE));
     }
+    progress_.step(TransferStep::ready);
+    if (!kind_.line_steps) {
+        f_.report.trace_line("%sBegin_Page=%d End_Page=%d !\n", tag_,
+                             static_cast<int>(f_.session.begin_page),
+                             static_cast<int>(f_.session.end_page));
+    }
+
+    // A range outside the image is refused before anything is read; only the serial lines
+    // close their port then.
+    uint64_t pages = 0;
+    if (!range_in_image(f_, progress_, tag_, size, pages))
+        return kind_.line_steps ? fail() : 0;
     const uint8_t* data = image.data() + uint64_t(f_.session.offset_page) * PAGE_SIZE;
 
     const BankPlan plan = plan_banks(static_cast<uint32_t>(pages), f_.session.begin_page);
-    if (plan.bank_case == BankCase::partial_last || plan.bank_case == BankCase::partial_first) {
-        f_.report.trace_line("%sNumber blocks not multiple of 4 !\n", tag_);
-    }
-    if (plan.bank_case == BankCase::partial_first) {
-        view_.pages_bar().set_step(static_cast<int>(plan.remainder));
-    }
-    f_.report.trace_line("\n");
-    f_.report.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.first_page));
-    f_.report.trace_line("%sdw_n_block_of_64k=%d\n", tag_, static_cast<int>(plan.banks));
-    f_.report.trace_line("%sdw_block_in_pages=%d\n", tag_, static_cast<int>(plan.first_bank_pages));
+    trace_plan(plan);
 
     for (BankWalk walk(plan); !walk.done();) {
-        if (stop_asked() || !send_bank(data, walk)) {
+        if (wire_.stop_asked() || !send_bank(data, walk))
             return fail();
-        }
         if (await_reply(walk.counter(), walk.block_in_pages() * PAGE_SIZE) !=
             Outcome::acknowledged) {
             return fail();
         }
-        view_.pages_bar().step();
+        progress_.pages_bar().step();
         const uint32_t step = walk.advance();
         if (step != 0)
-            view_.pages_bar().set_step(static_cast<int>(step));
-        view_.reply_line("");
+            progress_.pages_bar().set_step(static_cast<int>(step));
+        progress_.reply_cleared();
     }
 
     f_.platform.clock.sleep_ms(wait_ms::AFTER_LAST_BANK);
-    view_.computer_status(f_.get_message(msg::READY));
-    port_.close();
+    progress_.step(TransferStep::ready);
+    wire_.port().close();
     image.clear();
     image.shrink_to_fit();
 
-    f_.show_download_end(view_, port_.capabilities().shows_line_speed);
-    if (traits_.blank_before_end)
-        f_.report.trace_line("%s\n", tag_);
-    f_.report.trace_line("%sEND\n", tag_);
+    // The serial lines show the end texts before their last trace lines, USB after them.
+    if (!kind_.line_steps)
+        trace_end();
+    progress_.ended(wire_.port().capabilities().shows_line_speed);
+    if (kind_.line_steps)
+        trace_end();
     return 1;
 }
 
-// Each byte is kept in sent_bank at its offset within the bank, so that a resend request
-// can be answered with exactly what went out; the check bytes follow the data.
+void BankTransfer::trace_plan(const BankPlan& plan) {
+    const bool partial =
+        plan.bank_case == BankCase::partial_last || plan.bank_case == BankCase::partial_first;
+    if (kind_.line_steps && partial)
+        f_.report.trace_line("%sNumber blocks not multiple of 4 !\n", tag_);
+    if (plan.bank_case == BankCase::partial_first)
+        progress_.pages_bar().set_step(static_cast<int>(plan.remainder));
+    if (!kind_.line_steps)
+        return;
+    f_.report.trace_line("\n");
+    f_.report.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.first_page));
+    f_.report.trace_line("%sdw_n_block_of_64k=%d\n", tag_, static_cast<int>(plan.banks));
+    f_.report.trace_line("%sdw_block_in_pages=%d\n", tag_, static_cast<int>(plan.first_bank_pages));
+}
+
+// The bank stays whole in sent_bank (page k at k * PAGE_SIZE, the check bytes behind it), so
+// that a resend request is answered with exactly what went out.
 bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     uint8_t* tx = f_.sent_bank.data();
     const uint32_t current = walk.current_page();
     const uint32_t bank_pages = walk.block_in_pages();
 
-    view_.computer_status(f_.get_message(msg::SENDING_DATA));
-    f_.report.trace_line("\n");
-    f_.report.trace_line("%sCurrent block=%d \n", tag_, static_cast<int>(current));
-    f_.report.trace_line("%sPageByteOffset=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
-    f_.report.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
-    view_.bank_label(f_.message_int(msg::BANK_NUMBER, walk.counter()).c_str());
-    purge_port(f_, port_);
+    progress_.step(TransferStep::sending_data);
+    wire_.announce_bank(current, bank_pages);
+    progress_.bank(walk.counter());
+    wire_.open_bank(current);
 
     for (uint32_t k = 0; k < bank_pages; ++k) {
-        f_.report.trace_line("\n");
-        f_.report.trace_line("%sCurrent block inside=%d \n", tag_, static_cast<int>(k));
-        const uint8_t* src = data + uint64_t(current + k) * PAGE_SIZE;
-        uint8_t* dst = tx + k * PAGE_SIZE;
-        for (uint32_t i = 0; i < PAGE_SIZE; ++i) {
-            dst[i] = src[i];
-            if (i % BANK_BAR_STEP_BYTES == 0) {
-                view_.bank_bar().step();
-                if (stop_asked())
-                    return false;
-            }
-            // One write per byte: the printer is paced by it.
-            if (!sent(dst + i))
-                return false;
-        }
+        if (!wire_.put_page(data + uint64_t(current + k) * PAGE_SIZE, tx + k * PAGE_SIZE, k))
+            return false;
     }
 
     const uint32_t bank_bytes = bank_pages * PAGE_SIZE;
     const uint16_t check = bank_check_value(tx, bank_bytes);
     tx[bank_bytes] = static_cast<uint8_t>(check & 0xFF);
-    if (!sent(tx + bank_bytes))
-        return false;
-    purge_port(f_, port_);
     tx[bank_bytes + 1] = static_cast<uint8_t>(check >> 8);
-    if (!sent(tx + bank_bytes + 1))
+    if (!wire_.put_check(tx + bank_bytes))
         return false;
-    f_.report.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
-                         static_cast<unsigned>(tx[bank_bytes]),
-                         static_cast<unsigned>(tx[bank_bytes + 1]));
 
-    view_.computer_status(f_.get_message(msg::WAITING_CONFIRM));
-    view_.bank_bar().set_position(0);
+    progress_.step(TransferStep::waiting_confirm);
+    progress_.bank_bar().set_position(0);
     return true;
 }
 
 BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t bank_bytes) {
     std::memset(reply_, 0, sizeof reply_);
-    constexpr uint32_t n = 1;
     uint32_t resends = 0;
     uint64_t deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
     for (;;) {
-        f_.report.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, static_cast<int>(n));
-        const int got = read_port_block(f_, port_, reply_, n, REPLY_WAIT_MS);
+        const int got = wire_.read_reply(reply_);
         if (got <= 0) {
             if (empty_waits_ >= MAX_RETRY) {
                 f_.report.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);
@@ -217,14 +473,13 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
             f_.report.trace_line("%sread(n=%d) SUCCESS (%d)\n", tag_, got,
                                  static_cast<int>(reply_[0]));
             empty_waits_ = 0;
-            switch (f_.check_reply(view_, reply_, bank_counter)) {
+            switch (check_reply(f_, progress_, reply_, bank_counter)) {
                 case BANK_OK_REPLY:
                     return Outcome::acknowledged;
                 case STILL_WAITING_REPLY:
                     break;
                 case BANK_PROGRAMMING_REPLY:
-                    view_.reply_line(
-                        f_.message_int(msg::BANK_PROGRAMMING_REPLY, bank_counter).c_str());
+                    progress_.programming(bank_counter);
                     break;
                 case RETRY_SEND_BANK_REPLY:
                     if (resends >= MAX_RETRY) {
@@ -232,25 +487,21 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
                         return Outcome::failed;
                     }
                     ++resends;
-                    // The same data bytes and check bytes as the first time, in one write.
                     f_.report.trace_line("%sRESEND BANK (%d bytes)\n", tag_,
                                          static_cast<int>(bank_bytes + 2));
-                    purge_port(f_, port_);
-                    if (write_read_port(f_, port_, f_.sent_bank.data(), bank_bytes + 2, nullptr,
-                                        0) <= 0) {
-                        write_failed();
+                    if (!wire_.resend(f_.sent_bank.data(), bank_bytes + 2))
                         return Outcome::failed;
-                    }
                     deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
                     break;
                 default:
                     return Outcome::failed;
             }
         }
-        if (stop_asked()) {
+        if (wire_.stop_asked())
             return Outcome::failed;
-        }
-        if (f_.platform.clock.now_ms() > deadline) {
+        // A printer that keeps answering without ever acknowledging must not hold the line
+        // for ever.
+        if ((got > 0 || wire_.times_silence()) && f_.platform.clock.now_ms() > deadline) {
             f_.report.trace_line("%sNO BANK ACKNOWLEDGE WITHIN %d s\n", tag_,
                                  static_cast<int>(BANK_REPLY_LIMIT_MS / 1000));
             return Outcome::failed;
@@ -258,117 +509,38 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
     }
 }
 
-constexpr TransferTraits kComTraits{"[Cls_flash][download_com] ", true};
-constexpr TransferTraits kVirtualComTraits{"[Cls_flash][download_virtual_com] ", false};
+template <typename Wire>
+int transfer(Cls_flash& f, PortBackend& port, TransferReport& progress, const WireKind& kind,
+             const char* tag_text) {
+    Wire wire(f, port, progress, kind);
+    return BankTransfer(f, progress, wire).run(tag_text);
+}
 
 }  // namespace
 
-int Cls_flash::download_image(MainPageView& view, PortBackend& port, const char* tag) {
+int Cls_flash::download_image(TransferReport& progress, PortBackend& port, const char* tag) {
     if (port.capabilities().transfer == TransferKind::usb_pages) {
-        return session.printer_model == KD5_ADF_L2_MODEL ? download_usb_adf(view, port, tag)
-                                                         : download_usb(view, port, tag);
+        return session.printer_model == KD5_ADF_L2_MODEL ? download_usb_adf(progress, port, tag)
+                                                         : download_usb(progress, port, tag);
     }
-    return config.virtual_com ? download_virtual_com(view, port, tag)
-                              : download_com(view, port, tag);
+    return config.virtual_com ? download_virtual_com(progress, port, tag)
+                              : download_com(progress, port, tag);
 }
 
-int Cls_flash::download_com(MainPageView& view, PortBackend& port, const char* tag) {
-    return BankTransfer(*this, port, kComTraits, view).run(tag);
+int Cls_flash::download_com(TransferReport& progress, PortBackend& port, const char* tag) {
+    return transfer<BytewiseWire>(*this, port, progress, kComKind, tag);
 }
 
-int Cls_flash::download_virtual_com(MainPageView& view, PortBackend& port, const char* tag) {
-    return BankTransfer(*this, port, kVirtualComTraits, view).run(tag);
+int Cls_flash::download_virtual_com(TransferReport& progress, PortBackend& port, const char* tag) {
+    return transfer<BytewiseWire>(*this, port, progress, kVirtualComKind, tag);
 }
 
-int Cls_flash::check_reply(MainPageView& view, const uint8_t* reply, uint32_t bank_counter) {
-    const uint8_t value = reply ? reply[0] : 0x07;
-    report.trace_line("[FLASH][check_reply] PR_REPLY=%d\n", static_cast<int>(value));
-    switch (value) {
-        case 0x00:
-            view.printer_status(message_int(msg::BANK_WAITING, bank_counter).c_str());
-            report.trace_line("[FLASH][check_reply] STILL_WAITING_REPLY\n");
-            return STILL_WAITING_REPLY;
-        case 0x03:
-            view.printer_status(message_int(msg::BANK_PROGRAMMING, bank_counter).c_str());
-            report.trace_line("[FLASH][check_reply] BANK_PROGRAMMING_REPLY\n");
-            return BANK_PROGRAMMING_REPLY;
-        case 0x05:
-        case 0x16:
-        case 0x17:
-        case 0x18:
-        case 0x1A:
-        case 0x20:
-            view.printer_status(message_int(msg::BANK_ACCEPTED, bank_counter).c_str());
-            report.trace_line("[FLASH][check_reply] BANK_OK_REPLY\n");
-            return BANK_OK_REPLY;
-        case 0x06:
-            view.printer_status(message_int(msg::BANK_RETRY, bank_counter).c_str());
-            report.trace_line("[FLASH][check_reply] RETRY_SEND_BANK_REPLY\n");
-            return RETRY_SEND_BANK_REPLY;
-        case 0x07:
-            view.printer_status(get_message(msg::UNRECOVERABLE));
-            report.trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY\n");
-            return UNRECOVERABLE_ERROR_REPLY;
-        default:
-            view.printer_status(get_message(msg::UNRECOVERABLE));
-            report.trace_line("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY !\n");
-            return UNRECOVERABLE_ERROR_REPLY;
-    }
+int Cls_flash::download_usb(TransferReport& progress, PortBackend& port, const char* tag) {
+    return transfer<UsbPageWire>(*this, port, progress, kUsbKind, tag);
 }
 
-void Cls_flash::show_download_start(MainPageView& view, bool speed, uint32_t begin, uint32_t end,
-                                    uint32_t baud, const char* file_name) {
-    view.connection_line(speed ? message_int(msg::DOWNLOAD_SPEED, baud).c_str() : " ");
-    view.computer_status(message_str(msg::SENDING_FILE, file_name ? file_name : "").c_str());
-    view.bank_bar().set_position(0);
-    view.model_label(model_label(session.printer_model));
-    view.printer_status(get_message(msg::BANK_ACCEPTED));
-    view.page_range(message_int(msg::FIRST_PAGE, begin).c_str(),
-                    message_int(msg::LAST_PAGE, end).c_str());
-    view.pages_bar().set_position(0);
-}
-
-void Cls_flash::show_download_end(MainPageView& view, bool speed) {
-    view.printer_status(get_message(msg::READY));
-    view.computer_status(get_message(msg::FILE_SENT));
-    if (speed)
-        view.connection_line(get_message(msg::DOWNLOAD_FINISHED));
-    view.pages_bar().set_position(0);
-    view.printer_status(get_message(msg::PRINTER_RESTARTS));
-    platform.clock.sleep_ms(wait_ms::PRINTER_RESTART);
-    view.printer_status(get_message(msg::READY));
-    view.reply_line("");
-}
-
-void begin_transfer(Cls_flash& f, MainPageView& view, const PortBackend& port, const char* tag) {
-    if (f.sent_bank.size() < TX_BUFFER_SIZE)
-        f.sent_bank.resize(TX_BUFFER_SIZE);
-    std::fill(f.sent_bank.begin(), f.sent_bank.end(), uint8_t{0});
-    f.report.trace_line("%s##### START FW DOWNLOAD ######\n", tag);
-    f.show_download_start(view, port.capabilities().shows_line_speed, f.session.begin_page,
-                          f.session.end_page, f.send_baud, f.config.fw_filename);
-}
-
-void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, int model) {
-    constexpr uint32_t TAG_OFFSET = 0x70;
-    if (tag_text == nullptr || model != VX3E_MODE || size <= TAG_OFFSET || image.size() < size)
-        return;
-    const size_t room = size - TAG_OFFSET;
-    const size_t want = std::strlen(tag_text) + 1;
-    std::memcpy(image.data() + TAG_OFFSET, tag_text, want < room ? want : room);
-}
-
-bool range_in_image(Cls_flash& f, MainPageView& view, const char* tag, uint32_t size,
-                    uint64_t& pages) {
-    const uint64_t file_pages = size / PAGE_SIZE;
-    const bool reversed = f.session.end_page < f.session.begin_page;
-    pages = reversed ? 0 : uint64_t(f.session.end_page) - f.session.begin_page + 1;
-    if (!reversed && uint64_t(f.session.offset_page) + pages <= file_pages)
-        return true;
-    f.report.trace_line("%sNum Page Error !\n", tag);
-    f.user_message(view, f.get_message(msg::ERROR_CAPTION), f.get_message(msg::TOO_FEW_PAGES),
-                   BOX_ICONEXCLAMATION);
-    return false;
+int Cls_flash::download_usb_adf(TransferReport& progress, PortBackend& port, const char* tag) {
+    return transfer<UsbPageWire>(*this, port, progress, kUsbAdfKind, tag);
 }
 
 }  // namespace vx

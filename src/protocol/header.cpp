@@ -38,7 +38,7 @@ int Cls_flash::send_header(MainPageView& view, PortBackend& port) {
         view.connection_line(caps.shows_line_speed ? message_int(msg::LINE_SPEED, send_baud).c_str()
                                                    : " ");
     };
-    if (!forced_sync) {
+    if (!printer_announced) {
         uint32_t flag = 0;
         if (caps.max_baud_report && !port.max_baud(flag)) {
             user_message(view, get_message(msg::ERROR_CAPTION), get_message(msg::ERROR_CAPTION),
@@ -79,7 +79,7 @@ int Cls_flash::send_header(MainPageView& view, PortBackend& port) {
     }
 
     uint8_t code = 0;
-    if (session.printer_model == VX3E_MODE && send_baud == 115200 && !forced_sync &&
+    if (session.printer_model == VX3E_MODE && send_baud == 115200 && !printer_announced &&
         line_baud == 4800) {
         report.trace_line("[FLASH][send_header] Change Baud send to 38400 \n");
         code = 0x70;

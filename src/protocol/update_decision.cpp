@@ -56,9 +56,9 @@ std::string release_key(std::string_view text) {
     return key;
 }
 
-int Cls_flash::UpdateMustBeDone(PortBackend& port) {
+bool Cls_flash::update_needed(PortBackend& port) {
     report.trace_line("\n[FLASH][UpdateMustBeDone]\n");
-    sync_state = 1;
+    in_download_mode = false;
 
     purge_port(*this, port);
     write_read_port(*this, port, RELEASE_REQUEST, sizeof RELEASE_REQUEST, nullptr, 0);
@@ -72,7 +72,7 @@ int Cls_flash::UpdateMustBeDone(PortBackend& port) {
         report.ko_report("[Error 12] FW Release request failure ! \n");
         report.trace_line("[FLASH][UpdateMustBeDone] FW Release request failure.\n");
         write_read_port(*this, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
-        return 0;
+        return false;
     }
     // The release and its key are the printer's bytes: logged escaped, looked up as they are.
     report.trace_line("[FLASH][UpdateMustBeDone] Found Printer with  release fw %s.\n",
@@ -91,7 +91,7 @@ int Cls_flash::UpdateMustBeDone(PortBackend& port) {
     if (length == 0) {
         config.fw_filename[0] = '\0';
         report.ko_report("[Error 13] INI Section %s not present !\n", CONDITIONAL_TABLE);
-        return 0;
+        return false;
     }
     if (std::strcmp(config.fw_filename, NOT_FOUND) == 0) {
         report.trace_line(
@@ -100,11 +100,11 @@ int Cls_flash::UpdateMustBeDone(PortBackend& port) {
         report.ko_report("[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
                          shown_key.c_str());
         write_read_port(*this, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
-        return 0;
+        return false;
     }
     report.trace_line("[FLASH][UpdateMustBeDone] The printer must be updated with fw %s \n",
                       config.fw_filename);
-    return 1;
+    return true;
 }
 
 }  // namespace vx

@@ -57,8 +57,8 @@ TEST_P(Detect, NormalProcedureSendsTheCommand) {
     answers(dev, c.sync);
     EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 1);
     EXPECT_EQ(f.flash.session.printer_model, c.model);
-    EXPECT_EQ(f.flash.sync_state, 2);
-    EXPECT_EQ(f.flash.forced_sync, 0);
+    EXPECT_TRUE(f.flash.in_download_mode);
+    EXPECT_EQ(f.flash.printer_announced, 0);
     EXPECT_EQ(dev.written, DOWNLOAD_CMD);
     EXPECT_EQ(dev.rts_raised, 1);
     EXPECT_EQ(dev.state.baud, 19200u);  // the configured line after RTS
@@ -84,8 +84,8 @@ TEST_P(Detect, ForcedSyncSendsNothing) {
     announces(dev, c.sync);
     EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 1);
     EXPECT_EQ(f.flash.session.printer_model, c.model);
-    EXPECT_EQ(f.flash.sync_state, 2);
-    EXPECT_EQ(f.flash.forced_sync, 1);
+    EXPECT_TRUE(f.flash.in_download_mode);
+    EXPECT_EQ(f.flash.printer_announced, 1);
     EXPECT_TRUE(dev.written.empty());
     EXPECT_EQ(dev.rts_raised, 1);
     char sync_line[120];
@@ -177,7 +177,7 @@ TEST(DetectUsb, NeverProbedForForcedSync) {
 TEST(SendDownloadCmd, InDownloadModeAlreadySendsNothing) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
-    f.flash.sync_state = 2;
+    f.flash.in_download_mode = true;
     RecordingMainView view;
     EXPECT_EQ(f.flash.send_download_cmd(view, f.port()), 1);
     EXPECT_TRUE(dev.written.empty());
@@ -211,7 +211,7 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
         if (reply)
             reply(d, data, n);
     };
-    f.flash.sync_state = 1;
+    f.flash.in_download_mode = false;
     NullMainView silent;
     EXPECT_EQ(f.flash.send_download_cmd(silent, f.port()), c.result);
     EXPECT_EQ(sent, DOWNLOAD_CMD);
@@ -221,7 +221,7 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
                                  "[Cls_flash][send_download_cmd] Cmd ESC {} sent \n"}));
     EXPECT_EQ(trace.find("STX_REPLY_CODE not received") != std::string::npos, c.stx_line);
     if (c.result) {
-        EXPECT_EQ(f.flash.sync_state, 2);
+        EXPECT_TRUE(f.flash.in_download_mode);
         EXPECT_TRUE(f.port_open());
         EXPECT_TRUE(f.fake.ui.boxes.empty());
     } else {

@@ -14,6 +14,7 @@
 #include "app/cls_flash.h"
 #include "app/port_reports.h"
 #include "fake_platform.h"
+#include "flash/transfer_texts.h"
 #include "recording_view.h"
 
 namespace vx::test {
@@ -105,6 +106,15 @@ protected:
     }
 
     std::vector<std::string> texts_of(Field f) const { return view.texts_of(f); }
+
+    // The procedure's texts of a transfer, shown on `v`.
+    TransferReport& report_on(MainPageView& v) {
+        report_ = std::make_unique<PageTransferReport>(*flash, v);
+        return *report_;
+    }
+
+private:
+    std::unique_ptr<PageTransferReport> report_;
 };
 
 }  // namespace vx::test

@@ -78,7 +78,7 @@ protected:
 
     int run() {
         open_serial();
-        return flash->download_com(view, port(), nullptr);
+        return flash->download_com(report_on(view), port(), nullptr);
     }
 
     std::vector<std::string> page_steps() const {
@@ -193,8 +193,8 @@ TEST_P(TransferReply, ClassifiesThePrinterReply) {
 }
 
 const std::string kOk = "[FLASH][check_reply] BANK_OK_REPLY\n";
-const std::string kFatal = "[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY\n";
-const std::string kOdd = "[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY !\n";
+const std::string kFatal = "[FLASH][check_reply] UNRECOVERABLE_ERROR_REPLY\n";
+const std::string kOdd = "[FLASH][check_reply] UNRECOVERABLE_ERROR_REPLY !\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Classes, TransferReply,
@@ -281,7 +281,7 @@ TEST_F(TransferTest, SilentPrinterFailsAfterTwelveEmptyWaits) {
     int reads = 0;
     FakeSerialDevice& dev = open_serial();
     dev.on_read = [&](FakeSerialDevice&, uint32_t) { ++reads; };
-    EXPECT_EQ(flash->download_com(view, port(), nullptr), 0);
+    EXPECT_EQ(flash->download_com(report_on(view), port(), nullptr), 0);
     EXPECT_EQ(reads, 12);
     EXPECT_EQ(trace_count("[Cls_flash][download_com] READ BANK REPLY - byte to read=1\n"), 12u);
     EXPECT_TRUE(trace_has("[Cls_flash][download_com] WAIT DATA retry number 11 \n"));
@@ -305,7 +305,7 @@ TEST_F(TransferTest, ElevenEmptyWaitsThenAReplyIsFineAndTheCountStartsAgain) {
             empty = 0;
         }
     };
-    EXPECT_EQ(flash->download_com(view, port(), nullptr), 1);
+    EXPECT_EQ(flash->download_com(report_on(view), port(), nullptr), 1);
     EXPECT_EQ(trace_count("[Cls_flash][download_com] WAIT DATA retry number 11 \n"), 2u);
     EXPECT_FALSE(trace_has("[Cls_flash][download_com] FAILED FOR MAX_RETRY\n"));
 }
@@ -323,7 +323,7 @@ TEST_F(TransferTest, EndlessStatusRepliesHaveATimeLimit) {
         fp.clock.now += 1000;
         d.incoming.push_back(0x00);
     };
-    EXPECT_EQ(flash->download_com(view, port(), nullptr), 0);
+    EXPECT_EQ(flash->download_com(report_on(view), port(), nullptr), 0);
     EXPECT_LE(reads, int(BANK_REPLY_LIMIT_MS / 1000) + 2);
 }
 
@@ -386,7 +386,7 @@ TEST_F(TransferTest, TagReplacesTheImageTagForModel1Only) {
         flash->session.printer_model = c.model;
         sim.steps = {{bank_bytes(1), {0x05}}};
         open_serial();
-        ASSERT_EQ(flash->download_com(view, port(), c.tag.c_str()), 1);
+        ASSERT_EQ(flash->download_com(report_on(view), port(), c.tag.c_str()), 1);
         const Bytes& got = sim.received.at(0);
         EXPECT_EQ(std::string(got.begin() + 0x70, got.begin() + 0x70 + c.want_at_0x70.size()),
                   c.want_at_0x70);
@@ -442,7 +442,7 @@ TEST_F(TransferTest, VirtualComDiffersOnlyInTheTrace) {
     flash->config.virtual_com = true;
     sim.steps = {{bank_bytes(1), {0x05}}};
     open_serial();
-    ASSERT_EQ(flash->download_image(view, port(), nullptr), 1);
+    ASSERT_EQ(flash->download_image(report_on(view), port(), nullptr), 1);
     const auto lines = trace();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "[Cls_flash][download_virtual_com] END\n");
@@ -457,7 +457,7 @@ TEST_F(TransferTest, VirtualComDiffersOnlyInTheTrace) {
 TEST_F(TransferTest, MissingImageLeavesThePortOpen) {
     range(0, 0);
     FakeSerialDevice& dev = open_serial();
-    EXPECT_EQ(flash->download_com(view, port(), nullptr), 0);
+    EXPECT_EQ(flash->download_com(report_on(view), port(), nullptr), 0);
     EXPECT_TRUE(trace_has("[Cls_flash][download_com] Error on load file !\n"));
     EXPECT_EQ(fp.serial.last, &dev);
     EXPECT_TRUE(port_open());
@@ -502,7 +502,7 @@ TEST_F(TransferTest, StopRequestOrStalledLineEndsTheTransfer) {
         } else {
             dev.on_read = [&](FakeSerialDevice&, uint32_t) { flash->stop_requested = true; };
         }
-        EXPECT_EQ(flash->download_com(view, port(), nullptr), 0) << c.name;
+        EXPECT_EQ(flash->download_com(report_on(view), port(), nullptr), 0) << c.name;
         size_t sent = 0;
         for (const Bytes& w : write_calls)
             sent += w.size();
@@ -520,10 +520,17 @@ TEST_F(TransferTest, StartAndEndTexts) {
     for (const Case& c :
          {Case{0, "VX3:"}, Case{1, "VX3E:"}, Case{2, "VX3Plus:"}, Case{3, "VX3Plus_:"},
           Case{4, "VX3PlusS:"}, Case{5, "VX3:"}, Case{6, "VX3:"}}) {
-        flash->session.printer_model = c.model;
-        flash->show_download_start(view, true, 16, 55, 57600, "fw.bin");
-        EXPECT_EQ(view.texts[Field::model], c.label);
+        EXPECT_STREQ(model_label(c.model), c.label);
     }
+    TransferStart start;
+    start.first_page = 16;
+    start.last_page = 55;
+    start.baud = 57600;
+    start.shows_line_speed = true;
+    start.file_name = "fw.bin";
+    start.model_label = "VX3E:";
+    report_on(view).started(start);
+    EXPECT_EQ(view.texts[Field::model], "VX3E:");
     EXPECT_EQ(view.texts[Field::connection], "line 57600");
     EXPECT_EQ(view.texts[Field::pc_status], "file fw.bin");
     EXPECT_EQ(view.texts[Field::first_page], "first 16");
@@ -531,7 +538,7 @@ TEST_F(TransferTest, StartAndEndTexts) {
 
     view.text_log.clear();
     const uint64_t slept = fp.clock.slept;
-    flash->show_download_end(view, true);
+    report_on(view).ended(true);
     EXPECT_EQ(view.text_log, (std::vector<std::pair<Field, std::string>>{
                                  {Field::printer_status, "ready"},
                                  {Field::pc_status, "sent"},

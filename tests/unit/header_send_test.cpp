@@ -27,7 +27,7 @@ struct ItemsCase {
     const char* name;
     int model;
     uint32_t begin, end, baud;
-    int forced_sync;
+    int printer_announced;
     std::vector<Bytes> expected;
 };
 
@@ -37,7 +37,7 @@ TEST_P(HeaderItems, EachItemIsOneWrite) {
     const ItemsCase& c = GetParam();
     FakeSerialDevice& dev = open_serial();
     set_range(c.model, c.begin, c.end, c.baud);
-    flash->forced_sync = c.forced_sync;
+    flash->printer_announced = c.printer_announced;
     flash->session.start_fw = 4;
     flash->session.end_fw = 0x0123;
     flash->session.start_FPGA = 0x0124;
@@ -202,7 +202,7 @@ TEST_F(HeaderTest, NonSerialPortsDownloadAt9600) {
 TEST_F(HeaderTest, ForcedSyncKeepsTheSpeedAndStartsFromTheBootLine) {
     FakeSerialDevice& dev = open_serial();
     set_range(3, 0, 7, 115200);
-    flash->forced_sync = 1;
+    flash->printer_announced = true;
     dev.max_baud_flag = MAXBAUD_115200;  // ignored under forced sync
     ASSERT_EQ(flash->send_header(view, port()), 1);
     EXPECT_EQ(write_calls.back(), (Bytes{0x00, 0x56}));

@@ -141,10 +141,10 @@ TEST_P(Decision, Table) {
         f.ini(c.ini);
     std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "configured.bin");
     f.open();
-    f.flash.sync_state = 2;
+    f.flash.in_download_mode = true;
 
-    EXPECT_EQ(f.flash.UpdateMustBeDone(f.port()), c.result);
-    EXPECT_EQ(f.flash.sync_state, 1);
+    EXPECT_EQ(f.flash.update_needed(f.port()), c.result);
+    EXPECT_FALSE(f.flash.in_download_mode);
     EXPECT_EQ(std::string(f.flash.config.fw_filename), c.fw_filename);
     EXPECT_EQ(f.ko(), c.ko);
     EXPECT_TRUE(in_order(f.trace(), {"\n[FLASH][UpdateMustBeDone]\n", c.trace}));
@@ -210,7 +210,7 @@ TEST(DecisionAnswer, LongAnswerIsCutAtOneHundredBytes) {
     SimFixture f(cfg);
     f.ini(TABLE_INI);
     f.open();
-    EXPECT_EQ(f.flash.UpdateMustBeDone(f.port()), 0);
+    EXPECT_EQ(f.flash.update_needed(f.port()), 0);
     const std::string shown = "%s%n;" + std::string(RELEASE_ANSWER_MAX - 4 - 5, 'x');
     EXPECT_TRUE(in_order(f.trace(), {"release fw " + shown + ".\n"}));
     EXPECT_EQ(f.ko(),
@@ -224,7 +224,7 @@ TEST(DecisionAnswer, LongFileNameIsBounded) {
     SimFixture f(cfg);
     f.ini("[CONDITIONAL_TABLE]\nRel105VerA01=" + std::string(400, 'n') + "\n");
     f.open();
-    EXPECT_EQ(f.flash.UpdateMustBeDone(f.port()), 1);
+    EXPECT_EQ(f.flash.update_needed(f.port()), 1);
     EXPECT_EQ(std::string(f.flash.config.fw_filename), std::string(PATH_CHARS - 1, 'n'));
 }
 

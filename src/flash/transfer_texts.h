@@ -1,0 +1,31 @@
+// The main page's texts of a bank transfer: catalogue texts for the steps and replies the
+// transfer reports, and the box of a range the image cannot hold.
+#pragma once
+#include "protocol/transfer_report.h"
+
+namespace vx {
+
+class Cls_flash;
+class MainPageView;
+
+class PageTransferReport final : public TransferReport {
+public:
+    PageTransferReport(Cls_flash& f, MainPageView& view) : f_(f), view_(view) {}
+
+    void started(const TransferStart& start) override;
+    void step(TransferStep step) override;
+    void bank(uint32_t counter) override;
+    void reply(BankReply reply, uint32_t counter) override;
+    void programming(uint32_t counter) override;
+    void reply_cleared() override;
+    void too_few_pages() override;
+    void ended(bool shows_line_speed) override;
+    ProgressView& bank_bar() override;
+    ProgressView& pages_bar() override;
+
+private:
+    Cls_flash& f_;
+    MainPageView& view_;
+};
+
+}  // namespace vx
