@@ -71,17 +71,15 @@ public:
     std::string message_str(uint16_t id, const char* value) const;
 
     // ---- download-mode entry (protocol/detect.cpp) ----
-    bool in_download_mode = false;  // the printer answered the download command or announced itself
-    bool printer_announced = false;  // it announced itself before the command was sent
     int DetectPrinterModel(PortBackend& port);
     // Update decision from the printer's firmware release (CONDITIONAL_TABLE); sets fw_filename
     // to the image the table names.
     bool update_needed(PortBackend& port);
-    int send_download_cmd(MainPageView& view, PortBackend& port);
+    int send_download_cmd(TransferReport& progress, PortBackend& port);
     int disable_4722_emulation(PortBackend& port);
 
     // ---- header and transfer (protocol/) ----
-    int send_header(MainPageView& view, PortBackend& port);
+    int send_header(TransferReport& progress, PortBackend& port);
     // One bank transfer of the configured range; `progress` hears its steps.
     int download_image(TransferReport& progress, PortBackend& port, const char* tag);
     int download_com(TransferReport& progress, PortBackend& port, const char* tag);
@@ -92,9 +90,13 @@ public:
     std::vector<uint8_t> sent_bank;
 
     // ---- flash procedure (flash/) ----
-    uint32_t cursor_busy = 0;
-    CursorHandle wait_cursor = nullptr;
-    CursorHandle saved_cursor = nullptr;
+    // The wait cursor while a procedure runs, and the cursor it replaced.
+    struct WaitCursor {
+        uint32_t busy = 0;
+        CursorHandle wait = nullptr;
+        CursorHandle saved = nullptr;
+    };
+    WaitCursor cursor;
     uint32_t set_wait_cursor(uint32_t on);
     // Set by the main page to stop a running procedure; the transfer looks at it between
     // bytes and banks, the procedure between its steps.

@@ -205,7 +205,7 @@ bool MainPage::stop_procedure() {
     flash_.stop_requested = true;
 
     Ui& ui = flash_.platform.ui;
-    CursorHandle wait = flash_.wait_cursor != nullptr ? flash_.wait_cursor : ui.load_wait_cursor();
+    CursorHandle wait = flash_.cursor.wait != nullptr ? flash_.cursor.wait : ui.load_wait_cursor();
     CursorHandle before = wait != nullptr ? ui.set_cursor(wait) : nullptr;
     const bool ended = thread_.wait(STOP_WAIT_MS);
     if (before != nullptr)
@@ -227,9 +227,9 @@ bool MainPage::may_cancel() {
 }
 
 bool MainPage::set_busy_cursor() {
-    if (flash_.cursor_busy == 0 || flash_.wait_cursor == nullptr)
+    if (flash_.cursor.busy == 0 || flash_.cursor.wait == nullptr)
         return false;
-    flash_.platform.ui.set_cursor(flash_.wait_cursor);
+    flash_.platform.ui.set_cursor(flash_.cursor.wait);
     return true;
 }
 

@@ -120,7 +120,7 @@ private:
         }
         view_.transfer_line(text);
         pages_bar_setup();
-        if (!f_.send_header(view_, *port_)) {
+        if (!f_.send_header(transfer_report_, *port_)) {
             return end_run(0, header_error_10 ? KO_INIT : nullptr, Line::transfer,
                            msg::ERROR_CAPTION);
         }
@@ -130,7 +130,7 @@ private:
         return 1;
     }
     int download_cmd() {
-        if (f_.send_download_cmd(view_, *port_)) {
+        if (f_.send_download_cmd(transfer_report_, *port_)) {
             return 1;
         }
         return download_failed();
@@ -228,7 +228,7 @@ int Procedure::reopen() {
     purge_port(f_, *port_);
     uint8_t receive[REPLY_BUFFER_SIZE] = {};
     if (read_port_block(f_, *port_, receive, 1, wait_ms::RESYNC_PROBE) != 0) {
-        f_.in_download_mode = true;
+        f_.session.in_download_mode = true;
     }
     return 1;
 }
@@ -252,7 +252,7 @@ int Procedure::three_steps() {
     bool first = true;
     for (const Step& step : kSteps) {
         if (!first) {
-            f_.in_download_mode = false;
+            f_.session.in_download_mode = false;
             f_.platform.clock.sleep_ms(wait_ms::STEP_PAUSE);
         }
         f_.report.trace_line("%s", step.trace);
@@ -278,7 +278,7 @@ int Procedure::free_pages_run() {
                              f_.config.send_mode)) {
         return image_check_failed(KO_FORMAT);
     }
-    if (!f_.send_header(view_, *port_)) {
+    if (!f_.send_header(transfer_report_, *port_)) {
         return end_run(0, KO_INIT, Line::transfer, msg::ERROR_CAPTION);
     }
     if (!f_.download_image(transfer_report_, *port_, nullptr)) {

@@ -7,6 +7,24 @@
 
 namespace vx {
 
+void PageTransferReport::link_ready() {
+    view_.printer_status(f_.get_message(msg::READY));
+    view_.computer_status(f_.get_message(msg::READY));
+    view_.reply_line("");
+}
+
+void PageTransferReport::line_speed(bool shows_line_speed, uint32_t baud) {
+    view_.connection_line(shows_line_speed ? f_.message_int(msg::LINE_SPEED, baud).c_str() : " ");
+}
+
+void PageTransferReport::link_refused(LinkRefusal why) {
+    // The maximum-speed failure has always shown the caption as its text.
+    static constexpr uint16_t kTexts[] = {msg::NO_ANSWER, msg::ERROR_CAPTION,
+                                          msg::SPEED_UNSUPPORTED};
+    f_.user_message(view_, f_.get_message(msg::ERROR_CAPTION),
+                    f_.get_message(kTexts[static_cast<int>(why)]), BOX_ICONEXCLAMATION);
+}
+
 void PageTransferReport::started(const TransferStart& start) {
     view_.connection_line(
         start.shows_line_speed ? f_.message_int(msg::DOWNLOAD_SPEED, start.baud).c_str() : " ");

@@ -1,5 +1,5 @@
-// The main page's texts of a bank transfer: catalogue texts for the steps and replies the
-// transfer reports, and the box of a range the image cannot hold.
+// The main page's texts of the download: catalogue texts for the steps and replies the
+// protocol reports, and the boxes of a link it could not make or a range the image cannot hold.
 #pragma once
 #include "protocol/transfer_report.h"
 
@@ -12,6 +12,9 @@ class PageTransferReport final : public TransferReport {
 public:
     PageTransferReport(Cls_flash& f, MainPageView& view) : f_(f), view_(view) {}
 
+    void link_ready() override;
+    void line_speed(bool shows_line_speed, uint32_t baud) override;
+    void link_refused(LinkRefusal why) override;
     void started(const TransferStart& start) override;
     void step(TransferStep step) override;
     void bank(uint32_t counter) override;

@@ -3,9 +3,9 @@
 #include <cstring>
 
 #include "app/cls_flash.h"
-#include "app/message_ids.h"
 #include "app/port_reports.h"
 #include "protocol/run_timing.h"
+#include "protocol/transfer_report.h"
 
 namespace vx {
 
@@ -57,7 +57,7 @@ const char* model_line(int model, bool forced) {
 
 int Cls_flash::DetectPrinterModel(PortBackend& port) {
     report.trace_line("\n[FLASH][DetectPrinterModel]\n");
-    in_download_mode = false;
+    session.in_download_mode = false;
     uint8_t reply[REPLY_BUFFER_SIZE] = {};
     const PortCapabilities caps = port.capabilities();
 
@@ -70,8 +70,8 @@ int Cls_flash::DetectPrinterModel(PortBackend& port) {
 
     if (received > 0) {
         // The printer announces itself: it is in download mode already.
-        printer_announced = true;
-        in_download_mode = true;
+        session.printer_announced = true;
+        session.in_download_mode = true;
         report.trace_line(
             "[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR 0x16=Vx3plus "
             "0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner 0x1A=KD5-ADF-L1 0x20=KD5-ADF) \n");
@@ -97,7 +97,7 @@ int Cls_flash::DetectPrinterModel(PortBackend& port) {
     }
 
     report.trace_line("[FLASH][DetectPrinterModel] FLASH NOT FORCED_SYNC PROCEDURE.\n");
-    printer_announced = false;
+    session.printer_announced = false;
     if (config.ibm_emulation) {
         report.trace_line("[FLASH][send_download_cmd] disable_4722_emulation !\n");
         disable_4722_emulation(port);
@@ -123,7 +123,7 @@ int Cls_flash::DetectPrinterModel(PortBackend& port) {
         report.ko_report("[Error 9] Printer not answering.\n");
         return 0;
     }
-    in_download_mode = true;
+    session.in_download_mode = true;
     report.trace_line(
         "[Cls_flash][DetectPrinterModel] RECEIVED SYNC_REPLY_CODE = 0x%x - 0x16=Vx3plus "
         "0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner)) \n",
@@ -138,13 +138,11 @@ int Cls_flash::DetectPrinterModel(PortBackend& port) {
     return 1;
 }
 
-int Cls_flash::send_download_cmd(MainPageView& view, PortBackend& port) {
+int Cls_flash::send_download_cmd(TransferReport& progress, PortBackend& port) {
     uint8_t reply[REPLY_BUFFER_SIZE] = {};
-    view.printer_status(get_message(msg::READY));
-    view.computer_status(get_message(msg::READY));
-    view.reply_line("");
+    progress.link_ready();
     report.trace_line("[FLASH][send_download_cmd] send_download_cmd\n");
-    if (in_download_mode) {
+    if (session.in_download_mode) {
         return 1;  // the printer is in download mode already
     }
 
@@ -158,7 +156,7 @@ int Cls_flash::send_download_cmd(MainPageView& view, PortBackend& port) {
             "0x18=Vx3plusNE Scanner 0x1A=KD5-ADF-L1 0x20=KD5-ADF) \n");
         report.trace_line("[Cls_flash][send_download_cmd] SYNC_CHAR = 0x%x \n",
                           static_cast<unsigned>(reply[0]));
-        in_download_mode = true;
+        session.in_download_mode = true;
         const int model = model_of_sync_char(reply[0]);
         if (model != 0) {
             session.printer_model = model;
@@ -168,8 +166,7 @@ int Cls_flash::send_download_cmd(MainPageView& view, PortBackend& port) {
             "[Cls_flash][send_download_cmd] STX_REPLY_CODE not received. ( 0x16 or 0x05 or "
             "0x17 )\n");
     }
-    user_message(view, get_message(msg::ERROR_CAPTION), get_message(msg::NO_ANSWER),
-                 BOX_ICONEXCLAMATION);
+    progress.link_refused(LinkRefusal::no_answer);
     port.close();
     return 0;
 }

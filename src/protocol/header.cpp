@@ -3,16 +3,14 @@
 #include <cstdint>
 
 #include "app/cls_flash.h"
-#include "app/message_ids.h"
 #include "app/port_reports.h"
 #include "protocol/run_timing.h"
+#include "protocol/transfer_report.h"
 
 namespace vx {
 
-int Cls_flash::send_header(MainPageView& view, PortBackend& port) {
-    view.printer_status(get_message(msg::READY));
-    view.computer_status(get_message(msg::READY));
-    view.reply_line("");
+int Cls_flash::send_header(TransferReport& progress, PortBackend& port) {
+    progress.link_ready();
     report.trace_line("[FLASH][send_header] Sendheader\n");
 
     if (session.end_page > session.max_page) {
@@ -34,21 +32,17 @@ int Cls_flash::send_header(MainPageView& view, PortBackend& port) {
     line_baud = config_baud;
     const PortCapabilities caps = port.capabilities();
     // A port without a line speed shows a blank where the speed would be.
-    auto show_speed = [&] {
-        view.connection_line(caps.shows_line_speed ? message_int(msg::LINE_SPEED, send_baud).c_str()
-                                                   : " ");
-    };
-    if (!printer_announced) {
+    auto show_speed = [&] { progress.line_speed(caps.shows_line_speed, send_baud); };
+    if (!session.printer_announced) {
         uint32_t flag = 0;
         if (caps.max_baud_report && !port.max_baud(flag)) {
-            user_message(view, get_message(msg::ERROR_CAPTION), get_message(msg::ERROR_CAPTION),
-                         BOX_ICONEXCLAMATION);
+            progress.link_refused(LinkRefusal::speed_unreadable);
             return 0;
         }
         if (!keeps_download_speed(flag))
             send_baud = 9600;
         show_speed();
-        view.computer_status(get_message(msg::READY));
+        progress.step(TransferStep::ready);
     } else {
         set_port_line(*this, port, BOOT_LINE);
         show_speed();
@@ -79,14 +73,13 @@ int Cls_flash::send_header(MainPageView& view, PortBackend& port) {
     }
 
     uint8_t code = 0;
-    if (session.printer_model == VX3E_MODE && send_baud == 115200 && !printer_announced &&
+    if (session.printer_model == VX3E_MODE && send_baud == 115200 && !session.printer_announced &&
         line_baud == 4800) {
         report.trace_line("[FLASH][send_header] Change Baud send to 38400 \n");
         code = 0x70;
         send_baud = 38400;
     } else if (!speed_code(send_baud, code)) {
-        user_message(view, get_message(msg::ERROR_CAPTION), get_message(msg::SPEED_UNSUPPORTED),
-                     BOX_ICONEXCLAMATION);
+        progress.link_refused(LinkRefusal::speed_unsupported);
         return 0;
     }
 

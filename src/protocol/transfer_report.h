@@ -1,5 +1,6 @@
-// What a bank transfer tells whoever shows it: the transfer names its steps and figures, the
-// onlooker chooses the texts. Calls come from the procedure's thread, in transfer order.
+// What the download-mode entry, the header and a bank transfer tell whoever shows them: the
+// protocol names its steps, figures and refusals, the onlooker chooses the texts and boxes.
+// Calls come from the procedure's thread, in protocol order.
 #pragma once
 #include <cstdint>
 
@@ -13,6 +14,13 @@ enum class TransferStep { ready, sending_data, waiting_confirm };
 // The printer's answer to a bank, as the transfer reads it.
 enum class BankReply { waiting, programming, accepted, retry, unrecoverable };
 
+// Why the printer link was not made; the onlooker may tell the user.
+enum class LinkRefusal {
+    no_answer,          // the printer did not answer the download command
+    speed_unreadable,   // the port's maximum speed could not be read
+    speed_unsupported,  // the download speed has no header code
+};
+
 struct TransferStart {
     uint32_t first_page = 0;
     uint32_t last_page = 0;
@@ -25,6 +33,11 @@ struct TransferStart {
 class TransferReport {
 public:
     virtual ~TransferReport() = default;
+    // Both sides ready and the reply line empty: a command is about to go out.
+    virtual void link_ready() = 0;
+    // The speed the header announces; a port without a line speed shows none.
+    virtual void line_speed(bool shows_line_speed, uint32_t baud) = 0;
+    virtual void link_refused(LinkRefusal why) = 0;
     virtual void started(const TransferStart& start) = 0;
     virtual void step(TransferStep step) = 0;
     virtual void bank(uint32_t counter) = 0;

@@ -58,7 +58,7 @@ std::string release_key(std::string_view text) {
 
 bool Cls_flash::update_needed(PortBackend& port) {
     report.trace_line("\n[FLASH][UpdateMustBeDone]\n");
-    in_download_mode = false;
+    session.in_download_mode = false;
 
     purge_port(*this, port);
     write_read_port(*this, port, RELEASE_REQUEST, sizeof RELEASE_REQUEST, nullptr, 0);

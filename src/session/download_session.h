@@ -24,6 +24,10 @@ struct CheckedImage {
 
 struct DownloadSession {
     int printer_model = 0;
+    // The printer answered the download command or announced itself.
+    bool in_download_mode = false;
+    // It announced itself before the command was sent.
+    bool printer_announced = false;
     // First and last flash page of each section, as the image check found them.
     uint16_t start_fw = 0, end_fw = 0, start_FPGA = 0, end_FPGA = 0, start_cg = 0, end_cg = 0;
     // The step being sent: flash pages begin_page to end_page, from image page offset_page;

@@ -3,6 +3,7 @@
 
 #include <vector>
 
+#include "flash/transfer_texts.h"
 #include "port_fixture.h"
 #include "recording_view.h"
 
@@ -57,8 +58,8 @@ TEST_P(Detect, NormalProcedureSendsTheCommand) {
     answers(dev, c.sync);
     EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 1);
     EXPECT_EQ(f.flash.session.printer_model, c.model);
-    EXPECT_TRUE(f.flash.in_download_mode);
-    EXPECT_EQ(f.flash.printer_announced, 0);
+    EXPECT_TRUE(f.flash.session.in_download_mode);
+    EXPECT_EQ(f.flash.session.printer_announced, 0);
     EXPECT_EQ(dev.written, DOWNLOAD_CMD);
     EXPECT_EQ(dev.rts_raised, 1);
     EXPECT_EQ(dev.state.baud, 19200u);  // the configured line after RTS
@@ -84,8 +85,8 @@ TEST_P(Detect, ForcedSyncSendsNothing) {
     announces(dev, c.sync);
     EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 1);
     EXPECT_EQ(f.flash.session.printer_model, c.model);
-    EXPECT_TRUE(f.flash.in_download_mode);
-    EXPECT_EQ(f.flash.printer_announced, 1);
+    EXPECT_TRUE(f.flash.session.in_download_mode);
+    EXPECT_EQ(f.flash.session.printer_announced, 1);
     EXPECT_TRUE(dev.written.empty());
     EXPECT_EQ(dev.rts_raised, 1);
     char sync_line[120];
@@ -177,9 +178,10 @@ TEST(DetectUsb, NeverProbedForForcedSync) {
 TEST(SendDownloadCmd, InDownloadModeAlreadySendsNothing) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
-    f.flash.in_download_mode = true;
+    f.flash.session.in_download_mode = true;
     RecordingMainView view;
-    EXPECT_EQ(f.flash.send_download_cmd(view, f.port()), 1);
+    PageTransferReport texts(f.flash, view);
+    EXPECT_EQ(f.flash.send_download_cmd(texts, f.port()), 1);
     EXPECT_TRUE(dev.written.empty());
     EXPECT_EQ(view.texts[Field::printer_status], "M19");
     EXPECT_EQ(view.texts[Field::pc_status], "M19");
@@ -211,9 +213,10 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
         if (reply)
             reply(d, data, n);
     };
-    f.flash.in_download_mode = false;
+    f.flash.session.in_download_mode = false;
     NullMainView silent;
-    EXPECT_EQ(f.flash.send_download_cmd(silent, f.port()), c.result);
+    PageTransferReport texts(f.flash, silent);
+    EXPECT_EQ(f.flash.send_download_cmd(texts, f.port()), c.result);
     EXPECT_EQ(sent, DOWNLOAD_CMD);
     EXPECT_EQ(f.flash.session.printer_model, c.model);
     const std::string trace = f.trace();
@@ -221,7 +224,7 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
                                  "[Cls_flash][send_download_cmd] Cmd ESC {} sent \n"}));
     EXPECT_EQ(trace.find("STX_REPLY_CODE not received") != std::string::npos, c.stx_line);
     if (c.result) {
-        EXPECT_TRUE(f.flash.in_download_mode);
+        EXPECT_TRUE(f.flash.session.in_download_mode);
         EXPECT_TRUE(f.port_open());
         EXPECT_TRUE(f.fake.ui.boxes.empty());
     } else {

@@ -37,7 +37,7 @@ TEST_P(HeaderItems, EachItemIsOneWrite) {
     const ItemsCase& c = GetParam();
     FakeSerialDevice& dev = open_serial();
     set_range(c.model, c.begin, c.end, c.baud);
-    flash->printer_announced = c.printer_announced;
+    flash->session.printer_announced = c.printer_announced;
     flash->session.start_fw = 4;
     flash->session.end_fw = 0x0123;
     flash->session.start_FPGA = 0x0124;
@@ -46,7 +46,7 @@ TEST_P(HeaderItems, EachItemIsOneWrite) {
     flash->session.end_cg = 0x02FF;
     dev.max_baud_flag = MAXBAUD_USER;
 
-    ASSERT_EQ(flash->send_header(view, port()), 1);
+    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
     EXPECT_EQ(write_calls, c.expected);
 }
 
@@ -86,7 +86,7 @@ TEST_P(HeaderMaxBaud, PortMaximumDecidesTheSpeed) {
     set_range(3, 0, 7, 115200);
     dev.max_baud_flag = c.flag;
 
-    ASSERT_EQ(flash->send_header(view, port()), 1);
+    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
     ASSERT_FALSE(write_calls.empty());
     EXPECT_EQ(write_calls.back(), (Bytes{0x00, c.code}));
     EXPECT_EQ(flash->send_baud, c.download_baud);
@@ -112,7 +112,7 @@ TEST_F(HeaderTest, SwitchesTheLineAfterTheWaitAndReadsOneByte) {
     dev.state.stop_bits = 2;
     dev.state.byte_size = 7;
 
-    ASSERT_EQ(flash->send_header(view, port()), 1);
+    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
     EXPECT_EQ(dev.state.baud, 57600u);
     EXPECT_EQ(dev.state.byte_size, 8);
     EXPECT_EQ(dev.state.parity, 0);
@@ -129,7 +129,7 @@ TEST_F(HeaderTest, TraceLines) {
     FakeSerialDevice& dev = open_serial();
     set_range(4, 200, 400, 115200);
     dev.max_baud_flag = MAXBAUD_USER;
-    ASSERT_EQ(flash->send_header(view, port()), 1);
+    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
     std::vector<std::string> mine;
     for (const auto& l : trace()) {
         if (l.rfind("[FLASH][send_header]", 0) == 0)
@@ -152,7 +152,7 @@ TEST_F(HeaderTest, EndPageAboveMaximumIsRefusedBeforeAnythingIsSent) {
         open_serial();
         set_range(3, 40, c.end, 115200);
         flash->session.max_page = 64;
-        EXPECT_EQ(flash->send_header(view, port()), c.result) << c.end;
+        EXPECT_EQ(flash->send_header(report_on(view), port()), c.result) << c.end;
         EXPECT_EQ(write_calls.empty(), c.result == 0) << c.end;
         port().close();
     }
@@ -179,7 +179,7 @@ TEST_F(HeaderTest, RangeTheHeaderCannotSayIsRefusedBeforeAnythingIsSent) {
         dev.max_baud_flag = MAXBAUD_USER;
         set_range(c.model, c.begin, c.end, 115200);
         flash->session.max_page = 0x20000;
-        EXPECT_EQ(flash->send_header(view, port()), c.result);
+        EXPECT_EQ(flash->send_header(report_on(view), port()), c.result);
         EXPECT_EQ(write_calls.empty(), c.result == 0);
         port().close();
     }
@@ -192,7 +192,7 @@ TEST_F(HeaderTest, NonSerialPortsDownloadAt9600) {
     for (uint16_t kind : {LPT_PORT, USB_PORT}) {
         flash->config.port_type = kind;
         set_range(3, 0, 7, 115200);
-        EXPECT_EQ(flash->send_header(view, port()), 1) << kind;
+        EXPECT_EQ(flash->send_header(report_on(view), port()), 1) << kind;
         EXPECT_EQ(flash->send_baud, 9600u) << kind;
         EXPECT_EQ(view.texts[Field::connection], " ") << kind;
     }
@@ -202,9 +202,9 @@ TEST_F(HeaderTest, NonSerialPortsDownloadAt9600) {
 TEST_F(HeaderTest, ForcedSyncKeepsTheSpeedAndStartsFromTheBootLine) {
     FakeSerialDevice& dev = open_serial();
     set_range(3, 0, 7, 115200);
-    flash->printer_announced = true;
+    flash->session.printer_announced = true;
     dev.max_baud_flag = MAXBAUD_115200;  // ignored under forced sync
-    ASSERT_EQ(flash->send_header(view, port()), 1);
+    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
     EXPECT_EQ(write_calls.back(), (Bytes{0x00, 0x56}));
     EXPECT_EQ(dev.state.baud, 115200u);
 }
@@ -214,7 +214,7 @@ TEST_F(HeaderTest, Model1At4800SwitchesTo38400) {
     set_range(1, 0, 31, 115200);
     flash->config_baud = 4800;
     dev.max_baud_flag = MAXBAUD_USER;
-    ASSERT_EQ(flash->send_header(view, port()), 1);
+    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
     EXPECT_EQ(write_calls.back(), (Bytes{0x70}));
     EXPECT_EQ(flash->send_baud, 38400u);
     EXPECT_EQ(dev.state.baud, 38400u);
@@ -224,7 +224,7 @@ TEST_F(HeaderTest, Model1At4800SwitchesTo38400) {
 TEST_F(HeaderTest, UnknownSpeedIsRefusedAfterThePageItems) {
     open_serial();
     set_range(3, 0, 7, 14400);
-    EXPECT_EQ(flash->send_header(view, port()), 0);
+    EXPECT_EQ(flash->send_header(report_on(view), port()), 0);
     EXPECT_EQ(write_calls.size(), 2u);
     ASSERT_EQ(fp.ui.boxes.size(), 1u);
     EXPECT_EQ(fp.ui.boxes[0].caption, "Warning");
@@ -235,7 +235,7 @@ TEST_F(HeaderTest, UnknownSpeedIsRefusedAfterThePageItems) {
 TEST_F(HeaderTest, UnreadablePortPropertiesAreRefused) {
     // A serial port that is not open has no properties to read.
     set_range(3, 0, 7, 115200);
-    EXPECT_EQ(flash->send_header(view, port()), 0);
+    EXPECT_EQ(flash->send_header(report_on(view), port()), 0);
     ASSERT_EQ(fp.ui.boxes.size(), 1u);
     EXPECT_EQ(fp.ui.boxes[0].caption, "Warning");
     EXPECT_EQ(fp.ui.boxes[0].text, "Warning");

@@ -340,7 +340,7 @@ TEST(MainPageGuard, LeaveGuard) {
             cursor_sets_in_wait = p.fake.ui.cursor_sets;
             return c.ends_when_asked;
         };
-        p.flash.cursor_busy = 1;
+        p.flash.cursor.busy = 1;
         EXPECT_EQ(p.page.may_leave(), c.allowed);
         ASSERT_EQ(p.fake.ui.boxes.size(), c.boxes);
         if (c.state == State::running && c.mode == 0) {
@@ -360,7 +360,7 @@ TEST(MainPageGuard, LeaveGuard) {
             EXPECT_TRUE(p.thread.waits.empty());
         }
         // The page touches nothing of the procedure's: its own ending restores the cursor.
-        EXPECT_EQ(p.flash.cursor_busy, 1u);
+        EXPECT_EQ(p.flash.cursor.busy, 1u);
         EXPECT_EQ(p.trace(), std::string("[FLASH][main_page] PSN_KILLACTIVE !\n") + c.trace_after);
     }
 }
@@ -383,8 +383,8 @@ TEST(MainPageGuard, CancelGuardRefusesOutsideInteractiveModeWithoutATrace) {
 TEST(MainPageCursor, WaitCursorOnlyWhileBusy) {
     Page p;
     EXPECT_FALSE(p.page.set_busy_cursor());
-    p.flash.cursor_busy = 1;
-    p.flash.wait_cursor = reinterpret_cast<CursorHandle>(0x10);
+    p.flash.cursor.busy = 1;
+    p.flash.cursor.wait = reinterpret_cast<CursorHandle>(0x10);
     EXPECT_TRUE(p.page.set_busy_cursor());
     EXPECT_EQ(p.fake.ui.cursor_sets, 1);
 }

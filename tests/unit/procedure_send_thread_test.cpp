@@ -261,7 +261,7 @@ TEST(ProcedureBoxes, KeepSettingsDisabledUnlessModel1) {
         const bool disabled =
             !p.view.disabled.empty() && p.view.disabled[0] == ImageBox::keep_settings;
         EXPECT_EQ(disabled, model != 1) << model;
-        EXPECT_EQ(p.flash.cursor_busy, 0u);
+        EXPECT_EQ(p.flash.cursor.busy, 0u);
         EXPECT_EQ(p.fake.serial.open_devices, 0);
     }
 }
@@ -326,7 +326,7 @@ TEST_P(Rows, ChoosesTheSequence) {
     }
     EXPECT_EQ(p.view.results, std::vector<int>{0});
     EXPECT_EQ(p.fake.serial.open_devices, 0);
-    EXPECT_EQ(p.flash.cursor_busy, 0u);
+    EXPECT_EQ(p.flash.cursor.busy, 0u);
 }
 
 using vximage::Kind;

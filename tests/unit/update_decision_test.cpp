@@ -141,10 +141,10 @@ TEST_P(Decision, Table) {
         f.ini(c.ini);
     std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "configured.bin");
     f.open();
-    f.flash.in_download_mode = true;
+    f.flash.session.in_download_mode = true;
 
     EXPECT_EQ(f.flash.update_needed(f.port()), c.result);
-    EXPECT_FALSE(f.flash.in_download_mode);
+    EXPECT_FALSE(f.flash.session.in_download_mode);
     EXPECT_EQ(std::string(f.flash.config.fw_filename), c.fw_filename);
     EXPECT_EQ(f.ko(), c.ko);
     EXPECT_TRUE(in_order(f.trace(), {"\n[FLASH][UpdateMustBeDone]\n", c.trace}));
