@@ -4,7 +4,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 
 namespace vx {
 namespace {
@@ -42,7 +42,7 @@ bool equals_ignoring_case(const std::string& a, const char* b) {
     return true;
 }
 
-void trace_nt(Cls_flash& flash, SystemInfo& system, const OsVersion& v) {
+void trace_nt(FlashRun& flash, SystemInfo& system, const OsVersion& v) {
     if (v.major <= 4)
         flash.report.trace_line("[FLASH][system] OS=Microsoft Windows NT\n");
     else if (v.major == 5 && v.minor == 0)
@@ -71,7 +71,7 @@ void trace_nt(Cls_flash& flash, SystemInfo& system, const OsVersion& v) {
     }
 }
 
-void trace_9x(Cls_flash& flash, const OsVersion& v) {
+void trace_9x(FlashRun& flash, const OsVersion& v) {
     if (v.major != 4)
         return;
     const char second = v.service_pack.size() > 1 ? v.service_pack[1] : '\0';
@@ -98,7 +98,7 @@ int get_special_build(SystemInfo& system, char* buffer, size_t size) {
     return read_version_string(system, "SpecialBuild", buffer, size);
 }
 
-int trace_os_version(Cls_flash& flash, SystemInfo& system) {
+int trace_os_version(FlashRun& flash, SystemInfo& system) {
     OsVersion v;
     if (!system.os_version(v))
         return 0;

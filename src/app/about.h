@@ -8,7 +8,7 @@
 
 namespace vx {
 
-class Cls_flash;
+class FlashRun;
 
 // Copy the version string into `buffer` only when it fits whole (terminator counted); the
 // buffer is otherwise left as it was. 1 when the lookup could be made, 0 when the program's
@@ -18,7 +18,7 @@ int get_special_build(SystemInfo& system, char* buffer, size_t size);
 
 // Writes the "[FLASH][system]" report to the trace; 0 when the system's version cannot be
 // read, 1 otherwise (also with the trace off).
-int trace_os_version(Cls_flash& flash, SystemInfo& system);
+int trace_os_version(FlashRun& flash, SystemInfo& system);
 
 class AboutPage {
 public:

@@ -5,7 +5,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 
 namespace vx {
 namespace {

@@ -2,7 +2,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 
 namespace vx {
 namespace {
@@ -30,7 +30,7 @@ std::string decimal(int value) {
 
 }  // namespace
 
-void Cls_flash::read_config() {
+void FlashRun::read_config() {
     ProfileFile& ini = platform.profile;
     RunConfig& c = config;
     const char* ini_path = c.ini_path;
@@ -82,7 +82,7 @@ void Cls_flash::read_config() {
     c.virtual_com = low8(ini.get_int(ini_path, PORT_SETTING, "VIRTUAL_COM", 0)) != 0;
 }
 
-int Cls_flash::read_port_settings() {
+int FlashRun::read_port_settings() {
     ProfileFile& ini = platform.profile;
     if (ini.get_string(config.ini_path, PORT_SETTING, "PORT", "", config.port_name, PATH_CHARS) ==
         0) {
@@ -106,8 +106,8 @@ int Cls_flash::read_port_settings() {
     return 1;
 }
 
-void Cls_flash::set_port_settings(const char* name, int baud, uint8_t bits, int parity_code,
-                                  uint8_t stop, int extra) {
+void FlashRun::set_port_settings(const char* name, int baud, uint8_t bits, int parity_code,
+                                 uint8_t stop, int extra) {
     copy_text(config.port_name, name);
     if (config.port_type != COM_PORT)
         return;
@@ -118,7 +118,7 @@ void Cls_flash::set_port_settings(const char* name, int baud, uint8_t bits, int 
     (void)extra;  // the toolkit's own field: kept in its registry, not in the run
 }
 
-void Cls_flash::write_port_settings() {
+void FlashRun::write_port_settings() {
     ProfileFile& ini = platform.profile;
     if (!ini.write_string(config.ini_path, PORT_SETTING, "PORT", config.port_name)) {
         report.flash_last_error_msg(config.ini_path);
@@ -130,7 +130,7 @@ void Cls_flash::write_port_settings() {
     ini.write_string(config.ini_path, PORT_SETTING, "STOP", decimal(stop_bits).c_str());
 }
 
-void Cls_flash::write_port_name(const char* name) {
+void FlashRun::write_port_name(const char* name) {
     if (!platform.profile.write_string(config.ini_path, PORT_SETTING, "PORT", name ? name : "")) {
         report.flash_last_error_msg(config.ini_path);
     }

@@ -22,7 +22,7 @@ std::string upper(const std::string& s) {
     return out;
 }
 
-void report_open_failure(Cls_flash& f, const PortBackend& port, const PortResult& r) {
+void report_open_failure(FlashRun& f, const PortBackend& port, const PortResult& r) {
     const char* name = port.settings().name.c_str();
     if (!port.capabilities().modem_lines) {
         if (port.capabilities().transfer != TransferKind::usb_pages)
@@ -62,7 +62,7 @@ void report_open_failure(Cls_flash& f, const PortBackend& port, const PortResult
 
 // A failed parallel request: a box in interactive mode, traced otherwise, where nobody would
 // be there to close it and the run would wait for ever.
-int report_request(Cls_flash& f, const PortBackend& port, int result) {
+int report_request(FlashRun& f, const PortBackend& port, int result) {
     const PortResult& r = port.last_failure();
     if (result != 0 || r.ok() || r.where[0] == 0)
         return result;
@@ -79,7 +79,7 @@ int report_request(Cls_flash& f, const PortBackend& port, int result) {
 
 }  // namespace
 
-PortSettings configured_port(const Cls_flash& f) {
+PortSettings configured_port(const FlashRun& f) {
     PortSettings s;
     s.name = f.config.port_name;
     s.kind = static_cast<PortKind>(f.config.port_type);
@@ -87,7 +87,7 @@ PortSettings configured_port(const Cls_flash& f) {
     return s;
 }
 
-std::unique_ptr<PortBackend> make_configured_port(Cls_flash& f) {
+std::unique_ptr<PortBackend> make_configured_port(FlashRun& f) {
     return make_port_backend(f.platform, configured_port(f));
 }
 
@@ -107,7 +107,7 @@ int port_used_by_printer(Platform& platform, const char* port, std::string& prin
     return 1;
 }
 
-int open_port(Cls_flash& f, PortBackend& port, bool boot_line) {
+int open_port(FlashRun& f, PortBackend& port, bool boot_line) {
     const char* name = port.settings().name.c_str();
     f.report.trace_line("%s Port %s\n", OPEN_PORT_TAG, name);
     if (const PortResult r = port.open(); !r) {
@@ -145,7 +145,7 @@ int open_port(Cls_flash& f, PortBackend& port, bool boot_line) {
     }
 }
 
-int set_port_line(Cls_flash& f, PortBackend& port, const LineSettings& line) {
+int set_port_line(FlashRun& f, PortBackend& port, const LineSettings& line) {
     if (const PortResult r = port.set_line(line); !r) {
         f.report.system_error_msg(("SetCommState : " + port.settings().name).c_str(), r.text);
         return 0;
@@ -153,7 +153,7 @@ int set_port_line(Cls_flash& f, PortBackend& port, const LineSettings& line) {
     return 1;
 }
 
-int check_wire(Cls_flash& f, PortBackend& port) {
+int check_wire(FlashRun& f, PortBackend& port) {
     if (const PortResult r = port.check_wire(); !r) {
         f.report.system_error_msg("GetCommModemStatus", r.text);
         return 0;
@@ -161,7 +161,7 @@ int check_wire(Cls_flash& f, PortBackend& port) {
     return 1;
 }
 
-int purge_port(Cls_flash& f, PortBackend& port) {
+int purge_port(FlashRun& f, PortBackend& port) {
     const PurgeResult r = port.purge();
     // A printer holding CTS low keeps our bytes queued: the wait is bounded, and said so.
     if (r.drain_timed_out) {
@@ -171,21 +171,21 @@ int purge_port(Cls_flash& f, PortBackend& port) {
     return r.ok ? 1 : 0;
 }
 
-int write_port(Cls_flash& f, PortBackend& port, const uint8_t* data, uint32_t length) {
+int write_port(FlashRun& f, PortBackend& port, const uint8_t* data, uint32_t length) {
     return report_request(f, port, port.write(data, length));
 }
 
-int write_read_port(Cls_flash& f, PortBackend& port, const uint8_t* data, uint32_t length,
+int write_read_port(FlashRun& f, PortBackend& port, const uint8_t* data, uint32_t length,
                     uint8_t* reply, uint32_t capacity, uint32_t limit_ms) {
     return report_request(f, port, port.write_read(data, length, reply, capacity, limit_ms));
 }
 
-int read_port(Cls_flash& f, PortBackend& port, uint8_t* buffer, uint32_t capacity,
+int read_port(FlashRun& f, PortBackend& port, uint8_t* buffer, uint32_t capacity,
               uint32_t limit_ms) {
     return report_request(f, port, port.read(buffer, capacity, limit_ms));
 }
 
-int read_port_block(Cls_flash& f, PortBackend& port, uint8_t* buffer, uint32_t count,
+int read_port_block(FlashRun& f, PortBackend& port, uint8_t* buffer, uint32_t count,
                     uint32_t limit_ms) {
     return report_request(f, port, port.read_block(buffer, count, limit_ms));
 }

@@ -5,7 +5,7 @@
 #include <memory>
 #include <string>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "port/port_backend.h"
 
 namespace vx {
@@ -14,8 +14,8 @@ namespace vx {
 constexpr uint32_t REPLY_LIMIT_MS = 2000;
 
 // The port flash.ini names, with its configured line.
-PortSettings configured_port(const Cls_flash& f);
-std::unique_ptr<PortBackend> make_configured_port(Cls_flash& f);
+PortSettings configured_port(const FlashRun& f);
+std::unique_ptr<PortBackend> make_configured_port(FlashRun& f);
 
 // 1 when the port is free, 0 when a printer queue uses it (its name in printer_name) or the
 // queues cannot be listed.
@@ -23,20 +23,20 @@ int port_used_by_printer(Platform& platform, const char* port, std::string& prin
 
 // Opens the port and checks the printer is there, on the boot line or the configured one;
 // a failure is traced and, where the user must know, a KO line or a box. 1 opened.
-int open_port(Cls_flash& f, PortBackend& port, bool boot_line);
+int open_port(FlashRun& f, PortBackend& port, bool boot_line);
 // 1 when the line was set; the system's text in a box or the trace otherwise.
-int set_port_line(Cls_flash& f, PortBackend& port, const LineSettings& line);
+int set_port_line(FlashRun& f, PortBackend& port, const LineSettings& line);
 // 1 when the printer is still attached.
-int check_wire(Cls_flash& f, PortBackend& port);
-int purge_port(Cls_flash& f, PortBackend& port);
+int check_wire(FlashRun& f, PortBackend& port);
+int purge_port(FlashRun& f, PortBackend& port);
 // The exchanges of the protocol: a failed request of a parallel port is reported as its own
 // error box (traced outside interactive mode).
-int write_port(Cls_flash& f, PortBackend& port, const uint8_t* data, uint32_t length);
-int write_read_port(Cls_flash& f, PortBackend& port, const uint8_t* data, uint32_t length,
+int write_port(FlashRun& f, PortBackend& port, const uint8_t* data, uint32_t length);
+int write_read_port(FlashRun& f, PortBackend& port, const uint8_t* data, uint32_t length,
                     uint8_t* reply, uint32_t capacity, uint32_t limit_ms = REPLY_LIMIT_MS);
-int read_port(Cls_flash& f, PortBackend& port, uint8_t* buffer, uint32_t capacity,
+int read_port(FlashRun& f, PortBackend& port, uint8_t* buffer, uint32_t capacity,
               uint32_t limit_ms);
-int read_port_block(Cls_flash& f, PortBackend& port, uint8_t* buffer, uint32_t count,
+int read_port_block(FlashRun& f, PortBackend& port, uint8_t* buffer, uint32_t count,
                     uint32_t limit_ms);
 
 }  // namespace vx

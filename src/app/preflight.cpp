@@ -12,7 +12,7 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/message_format.h"
 #include "app/message_ids.h"
 #include "app/port_reports.h"
@@ -326,7 +326,7 @@ void report_keys(Report& r, const RecordingProfile& profile, const std::vector<L
 }
 
 // Values a run takes but that cannot work, or work otherwise than they seem to.
-void report_ranges(Report& r, const Cls_flash& cfg, bool& speed_ok) {
+void report_ranges(Report& r, const FlashRun& cfg, bool& speed_ok) {
     uint8_t code = 0;
     speed_ok = speed_code(cfg.send_baud, code);
     if (!speed_ok)
@@ -380,7 +380,7 @@ std::string selection_text(uint16_t mode) {
     return s.empty() ? "nothing" : s;
 }
 
-void report_run_mode(Report& r, const Cls_flash& cfg, bool uses_table, bool spooler_runs) {
+void report_run_mode(Report& r, const FlashRun& cfg, bool uses_table, bool spooler_runs) {
     r.line(strf("run mode %d, %s", cfg.report.mode(), mode_name(cfg.report.mode())) +
            (cfg.session.end_page != 0 ? " (END_PAGE forces it)" : ""));
     switch (cfg.report.mode()) {
@@ -511,10 +511,10 @@ std::string refusal_of(const char* trace) {
 
 // What a run would do with this image for one model: the program's own checks and page
 // range choices, on a flash context that can write nothing.
-ModelPlan plan_for(Platform& walled, MessageCatalogue& catalogue, const Cls_flash& cfg,
+ModelPlan plan_for(Platform& walled, MessageCatalogue& catalogue, const FlashRun& cfg,
                    const std::string& name, const std::vector<uint8_t>& bytes, int model) {
     ModelPlan p;
-    Cls_flash f(walled, catalogue);
+    FlashRun f(walled, catalogue);
     f.report.set_mode(SILENT_MODE);  // no box from a check
     std::snprintf(f.config.fw_filename, sizeof f.config.fw_filename, "%s", name.c_str());
     f.config.send_mode = cfg.config.send_mode;
@@ -589,7 +589,7 @@ ModelPlan plan_for(Platform& walled, MessageCatalogue& catalogue, const Cls_flas
     return p;
 }
 
-void check_image(Report& r, Platform& walled, MessageCatalogue& catalogue, const Cls_flash& cfg,
+void check_image(Report& r, Platform& walled, MessageCatalogue& catalogue, const FlashRun& cfg,
                  ImageFile& file) {
     std::vector<uint8_t> bytes;
     // The widest bound any model has; each model's own check applies its own.
@@ -739,7 +739,7 @@ bool check_usb_port(Report& r, Platform& platform, const char* port_name) {
     return true;
 }
 
-PortState check_port(Report& r, Platform& platform, const Cls_flash& cfg) {
+PortState check_port(Report& r, Platform& platform, const FlashRun& cfg) {
     PortState s;
     const std::string name = shown(cfg.config.port_name);
     if (cfg.config.port_type == LPT_PORT) {
@@ -800,7 +800,7 @@ PortState check_port(Report& r, Platform& platform, const Cls_flash& cfg) {
 
 // ---- the estimate ----
 
-void report_estimate(Report& r, const Cls_flash& cfg, const PortState& port, bool spooler_runs,
+void report_estimate(Report& r, const FlashRun& cfg, const PortState& port, bool spooler_runs,
                      const std::vector<ImageFile>& files) {
     const bool serial = cfg.config.port_type == COM_PORT;
     for (size_t i = 0; i < files.size(); ++i) {
@@ -892,7 +892,7 @@ int preflight_check(Platform& platform, std::string& text) {
         profile_lines::parse(std::string(ini_bytes.begin(), ini_bytes.end()));
 
     MessageCatalogue catalogue(walled);
-    Cls_flash cfg(walled, catalogue);
+    FlashRun cfg(walled, catalogue);
     std::snprintf(cfg.config.ini_path, sizeof cfg.config.ini_path, "%s", ini.c_str());
     cfg.read_config();
     cfg.read_port_settings();

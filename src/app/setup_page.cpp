@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "port/port_backend.h"
 #include "port/usb_port.h"
 
@@ -40,7 +40,7 @@ bool com_port_present(SerialPorts& serial, const char* name) {
     return serial.open(name) != nullptr;  // closed again as the device goes
 }
 
-SetupPage::SetupPage(Cls_flash& flash, SetupPageWindow& window) : flash_(flash), window_(window) {}
+SetupPage::SetupPage(FlashRun& flash, SetupPageWindow& window) : flash_(flash), window_(window) {}
 
 void SetupPage::add(SetupList list, const char* text, int value) {
     const int at = window_.add_entry(list, text);

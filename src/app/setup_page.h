@@ -10,7 +10,7 @@
 
 namespace vx {
 
-class Cls_flash;
+class FlashRun;
 class SerialPorts;
 
 // A COM port is offered when it opens for reading and writing without sharing (it is
@@ -19,7 +19,7 @@ bool com_port_present(SerialPorts& serial, const char* name);
 
 class SetupPage {
 public:
-    SetupPage(Cls_flash& flash, SetupPageWindow& window);
+    SetupPage(FlashRun& flash, SetupPageWindow& window);
     void on_init();
     // A click on a port-kind check box (which the click has already toggled).
     void on_box_clicked(PortKindBox box);
@@ -44,7 +44,7 @@ private:
     void set_port_name(const std::string& name);
     ListEntries& of(SetupList list) { return lists_[static_cast<int>(list)]; }
 
-    Cls_flash& flash_;
+    FlashRun& flash_;
     SetupPageWindow& window_;
     ListEntries lists_[7];
 };

@@ -4,7 +4,7 @@
 
 namespace vx {
 
-class Cls_flash;
+class FlashRun;
 
 // Results of SheetRunner::run: the sheet (or one of its pages) could not be made, with the
 // system's error set; it returned without showing a page (no display); it ran until it was
@@ -23,7 +23,7 @@ struct SheetRequest {
     const char* about_title = nullptr;  // text 37; null outside interactive mode
     int flash_mode = 0;                 // 0 interactive: three pages; else the main page alone
     void* instance = nullptr;           // program instance (an OS handle), for the page templates
-    Cls_flash* flash = nullptr;         // what the pages work on
+    FlashRun* flash = nullptr;          // what the pages work on
 };
 
 class SheetRunner {

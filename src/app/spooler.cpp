@@ -1,11 +1,11 @@
 #include "app/spooler.h"
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "protocol/run_timing.h"
 
 namespace vx {
 
-void stop_spooler(Cls_flash& flash) {
+void stop_spooler(FlashRun& flash) {
     Services& services = flash.platform.services;
     ServiceState state = ServiceState::unknown;
     switch (services.spooler_state(state)) {
@@ -39,7 +39,7 @@ void stop_spooler(Cls_flash& flash) {
     flash.report.trace_line("[FLASH][Winmain] Spooler Service Stopped\n");
 }
 
-void restart_spooler(Cls_flash& flash, const char* tag) {
+void restart_spooler(FlashRun& flash, const char* tag) {
     if (!flash.spooler_stopped.exchange(false))
         return;
     Services& services = flash.platform.services;

@@ -5,16 +5,16 @@
 
 namespace vx {
 
-class Cls_flash;
+class FlashRun;
 struct Platform;
 
 // Stops a running spooler, after recording the stop where any later start finds it. A
 // spooler that does not run is left as found.
-void stop_spooler(Cls_flash& flash);
+void stop_spooler(FlashRun& flash);
 
 // Starts again the spooler this run stopped; any exit path may call it, only the first call
 // acts. Traces what happened with `tag` ("[FLASH][main_page] ").
-void restart_spooler(Cls_flash& flash, const char* tag);
+void restart_spooler(FlashRun& flash, const char* tag);
 
 // A spooler that an earlier run stopped and could not restart (it was killed) is started
 // now and the record cleared. Returns the trace line to write, empty when nothing was

@@ -7,7 +7,7 @@
 #include <thread>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/sheet.h"
 #include "app/spooler.h"
 #include "app/toolkit.h"
@@ -18,7 +18,7 @@ namespace {
 constexpr size_t COMMAND_LINE_CHARS = 259;
 
 // The toolkit's port choice wins over flash.ini (interactive toolkit launch only).
-void apply_toolkit_settings(Cls_flash& flash) {
+void apply_toolkit_settings(FlashRun& flash) {
     ToolkitRegistry& registry = flash.platform.registry;
     char port[TOOLKIT_PORT_CHARS] = {};
     if (read_toolkit_port(registry, 1, port)) {
@@ -35,7 +35,7 @@ void apply_toolkit_settings(Cls_flash& flash) {
     flash.read_port_settings();
 }
 
-int run_silent(Cls_flash& flash, FlashWorker worker) {
+int run_silent(FlashRun& flash, FlashWorker worker) {
     send_thread_args args;
     args.flash = &flash;
     int code = 0;
@@ -53,7 +53,7 @@ int run_silent(Cls_flash& flash, FlashWorker worker) {
     return code;
 }
 
-int run_sheet(Cls_flash& flash, bool toolkit_launch, void* instance, SheetRunner& sheet) {
+int run_sheet(FlashRun& flash, bool toolkit_launch, void* instance, SheetRunner& sheet) {
     SheetRequest request;
     request.caption = flash.get_message(31);
     request.main_title = flash.get_message(28);
@@ -95,12 +95,12 @@ std::string build_path(Platform& platform, const std::string& dir, const char* f
     return path;
 }
 
-int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
+int run_startup(FlashRun& flash, MessageCatalogue& catalogue, const std::string& command_line,
                 void* instance, SheetRunner& sheet) {
     return run_startup(flash, catalogue, command_line, instance, sheet, send_thread);
 }
 
-int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
+int run_startup(FlashRun& flash, MessageCatalogue& catalogue, const std::string& command_line,
                 void* instance, SheetRunner& sheet, FlashWorker worker) {
     Platform& platform = flash.platform;
     platform.files.remove("KO.txt");

@@ -4,7 +4,7 @@
 
 namespace vx {
 
-class Cls_flash;
+class FlashRun;
 class MessageCatalogue;
 class SheetRunner;
 struct Platform;
@@ -15,9 +15,9 @@ using FlashWorker = int (*)(const send_thread_args&);
 
 // Runs start-up on the calling thread and returns the process exit code. `command_line` is
 // the whole command line, program path included. `sheet` is the front-end's property sheet.
-int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
+int run_startup(FlashRun& flash, MessageCatalogue& catalogue, const std::string& command_line,
                 void* instance, SheetRunner& sheet);
-int run_startup(Cls_flash& flash, MessageCatalogue& catalogue, const std::string& command_line,
+int run_startup(FlashRun& flash, MessageCatalogue& catalogue, const std::string& command_line,
                 void* instance, SheetRunner& sheet, FlashWorker worker);
 
 // dir + separator + file, without looking at how dir ends (a drive root such as "C:\" gives

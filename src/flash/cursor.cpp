@@ -1,8 +1,8 @@
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 
 namespace vx {
 
-uint32_t Cls_flash::set_wait_cursor(uint32_t on) {
+uint32_t FlashRun::set_wait_cursor(uint32_t on) {
     cursor.busy = on;
     if (on) {
         cursor.wait = platform.ui.load_wait_cursor();

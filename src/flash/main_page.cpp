@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/about.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/message_ids.h"
 #include "app/spooler.h"
 #include "protocol/bank_transfer.h"
@@ -24,7 +24,7 @@ const ImageBox OTHER_BOXES[] = {ImageBox::firmware, ImageBox::cg, ImageBox::keep
 
 }  // namespace
 
-MainPage::MainPage(Cls_flash& flash, MainPageWindow& window, ProcedureThread& thread,
+MainPage::MainPage(FlashRun& flash, MainPageWindow& window, ProcedureThread& thread,
                    SystemInfo& system)
     : flash_(flash), window_(window), thread_(thread), system_(system) {}
 

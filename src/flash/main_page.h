@@ -9,7 +9,7 @@
 
 namespace vx {
 
-class Cls_flash;
+class FlashRun;
 
 // The toolbar's commands.
 constexpr int OPEN_COMMAND = 1;
@@ -22,7 +22,7 @@ constexpr uint32_t STOP_WAIT_MS = 10000;
 
 class MainPage {
 public:
-    MainPage(Cls_flash& flash, MainPageWindow& window, ProcedureThread& thread, SystemInfo& system);
+    MainPage(FlashRun& flash, MainPageWindow& window, ProcedureThread& thread, SystemInfo& system);
 
     void on_init();
     void on_choose_file();  // toolbar command 1
@@ -51,7 +51,7 @@ private:
     void start_procedure();
     bool stop_procedure();
 
-    Cls_flash& flash_;
+    FlashRun& flash_;
     MainPageWindow& window_;
     ProcedureThread& thread_;
     SystemInfo& system_;

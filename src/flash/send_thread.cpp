@@ -4,7 +4,7 @@
 #include <exception>
 #include <string>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/message_ids.h"
 #include "app/port_reports.h"
 #include "flash/transfer_plan.h"
@@ -163,7 +163,7 @@ private:
 
     void read_check_boxes(int model);
 
-    Cls_flash& f_;
+    FlashRun& f_;
     // The port of this run, opened and closed by the procedure.
     std::unique_ptr<PortBackend> port_;
     NullMainView null_view_;

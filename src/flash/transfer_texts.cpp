@@ -1,6 +1,6 @@
 #include "flash/transfer_texts.h"
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/message_ids.h"
 #include "platform/main_view.h"
 #include "protocol/run_timing.h"

@@ -5,12 +5,12 @@
 
 namespace vx {
 
-class Cls_flash;
+class FlashRun;
 class MainPageView;
 
 class PageTransferReport final : public TransferReport {
 public:
-    PageTransferReport(Cls_flash& f, MainPageView& view) : f_(f), view_(view) {}
+    PageTransferReport(FlashRun& f, MainPageView& view) : f_(f), view_(view) {}
 
     void link_ready() override;
     void line_speed(bool shows_line_speed, uint32_t baud) override;
@@ -27,7 +27,7 @@ public:
     ProgressView& pages_bar() override;
 
 private:
-    Cls_flash& f_;
+    FlashRun& f_;
     MainPageView& view_;
 };
 

@@ -2,7 +2,7 @@
 // announces itself) with one sync character that names its model.
 #include <cstring>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/port_reports.h"
 #include "protocol/run_timing.h"
 #include "protocol/transfer_report.h"
@@ -55,7 +55,7 @@ const char* model_line(int model, bool forced) {
 
 }  // namespace
 
-int Cls_flash::DetectPrinterModel(PortBackend& port) {
+int FlashRun::DetectPrinterModel(PortBackend& port) {
     report.trace_line("\n[FLASH][DetectPrinterModel]\n");
     session.in_download_mode = false;
     uint8_t reply[REPLY_BUFFER_SIZE] = {};
@@ -138,7 +138,7 @@ int Cls_flash::DetectPrinterModel(PortBackend& port) {
     return 1;
 }
 
-int Cls_flash::send_download_cmd(TransferReport& progress, PortBackend& port) {
+int FlashRun::send_download_cmd(TransferReport& progress, PortBackend& port) {
     uint8_t reply[REPLY_BUFFER_SIZE] = {};
     progress.link_ready();
     report.trace_line("[FLASH][send_download_cmd] send_download_cmd\n");

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/port_reports.h"
 #include "platform/main_view.h"
 #include "protocol/bank_transfer.h"
@@ -53,7 +53,7 @@ constexpr WireKind kUsbAdfKind{"[Cls_flash][download_usb_adf] ", false, true, tr
 
 class BankWire {
 public:
-    BankWire(Cls_flash& f, PortBackend& port, TransferReport& progress, const WireKind& kind)
+    BankWire(FlashRun& f, PortBackend& port, TransferReport& progress, const WireKind& kind)
         : kind(kind), f_(f), port_(port), progress_(progress), tag_(kind.tag) {}
     virtual ~BankWire() = default;
 
@@ -83,7 +83,7 @@ public:
     const WireKind& kind;
 
 protected:
-    Cls_flash& f_;
+    FlashRun& f_;
     PortBackend& port_;
     TransferReport& progress_;
     const char* tag_;
@@ -229,7 +229,7 @@ private:
     uint8_t drain_[REPLY_CAPACITY] = {};
 };
 
-void begin_transfer(Cls_flash& f, PortBackend& port, TransferReport& progress, const char* tag) {
+void begin_transfer(FlashRun& f, PortBackend& port, TransferReport& progress, const char* tag) {
     if (f.sent_bank.size() < TX_BUFFER_SIZE)
         f.sent_bank.resize(TX_BUFFER_SIZE);
     std::fill(f.sent_bank.begin(), f.sent_bank.end(), uint8_t{0});
@@ -253,7 +253,7 @@ void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, i
     std::memcpy(image.data() + TAG_OFFSET, tag_text, want < room ? want : room);
 }
 
-bool range_in_image(Cls_flash& f, TransferReport& progress, const char* tag, uint32_t size,
+bool range_in_image(FlashRun& f, TransferReport& progress, const char* tag, uint32_t size,
                     uint64_t& pages) {
     const uint64_t file_pages = size / PAGE_SIZE;
     const bool reversed = f.session.end_page < f.session.begin_page;
@@ -266,7 +266,7 @@ bool range_in_image(Cls_flash& f, TransferReport& progress, const char* tag, uin
 }
 
 // The printer's answer byte to a bank. The report hears it before the trace says it.
-int check_reply(Cls_flash& f, TransferReport& progress, const uint8_t* reply, uint32_t counter) {
+int check_reply(FlashRun& f, TransferReport& progress, const uint8_t* reply, uint32_t counter) {
     constexpr const char* TAG = "[FLASH][check_reply] ";
     struct Class {
         BankReply reply;
@@ -318,7 +318,7 @@ int check_reply(Cls_flash& f, TransferReport& progress, const uint8_t* reply, ui
 // closed by a check value and acknowledged by the printer before the next one starts.
 class BankTransfer {
 public:
-    BankTransfer(Cls_flash& f, TransferReport& progress, BankWire& wire)
+    BankTransfer(FlashRun& f, TransferReport& progress, BankWire& wire)
         : f_(f), progress_(progress), wire_(wire), kind_(wire.kind), tag_(kind_.tag) {}
 
     int run(const char* tag_text);
@@ -339,7 +339,7 @@ private:
         f_.report.trace_line("%sEND\n", tag_);
     }
 
-    Cls_flash& f_;
+    FlashRun& f_;
     TransferReport& progress_;
     BankWire& wire_;
     const WireKind& kind_;
@@ -510,7 +510,7 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
 }
 
 template <typename Wire>
-int transfer(Cls_flash& f, PortBackend& port, TransferReport& progress, const WireKind& kind,
+int transfer(FlashRun& f, PortBackend& port, TransferReport& progress, const WireKind& kind,
              const char* tag_text) {
     Wire wire(f, port, progress, kind);
     return BankTransfer(f, progress, wire).run(tag_text);
@@ -518,7 +518,7 @@ int transfer(Cls_flash& f, PortBackend& port, TransferReport& progress, const Wi
 
 }  // namespace
 
-int Cls_flash::download_image(TransferReport& progress, PortBackend& port, const char* tag) {
+int FlashRun::download_image(TransferReport& progress, PortBackend& port, const char* tag) {
     if (port.capabilities().transfer == TransferKind::usb_pages) {
         return session.printer_model == KD5_ADF_L2_MODEL ? download_usb_adf(progress, port, tag)
                                                          : download_usb(progress, port, tag);
@@ -527,19 +527,19 @@ int Cls_flash::download_image(TransferReport& progress, PortBackend& port, const
                               : download_com(progress, port, tag);
 }
 
-int Cls_flash::download_com(TransferReport& progress, PortBackend& port, const char* tag) {
+int FlashRun::download_com(TransferReport& progress, PortBackend& port, const char* tag) {
     return transfer<BytewiseWire>(*this, port, progress, kComKind, tag);
 }
 
-int Cls_flash::download_virtual_com(TransferReport& progress, PortBackend& port, const char* tag) {
+int FlashRun::download_virtual_com(TransferReport& progress, PortBackend& port, const char* tag) {
     return transfer<BytewiseWire>(*this, port, progress, kVirtualComKind, tag);
 }
 
-int Cls_flash::download_usb(TransferReport& progress, PortBackend& port, const char* tag) {
+int FlashRun::download_usb(TransferReport& progress, PortBackend& port, const char* tag) {
     return transfer<UsbPageWire>(*this, port, progress, kUsbKind, tag);
 }
 
-int Cls_flash::download_usb_adf(TransferReport& progress, PortBackend& port, const char* tag) {
+int FlashRun::download_usb_adf(TransferReport& progress, PortBackend& port, const char* tag) {
     return transfer<UsbPageWire>(*this, port, progress, kUsbAdfKind, tag);
 }
 

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 
 namespace vx {
 
@@ -102,7 +102,7 @@ int hex_exchange(PortBackend& port, const std::string& text, uint8_t* reply, uin
     return static_cast<int>(collected);
 }
 
-int Cls_flash::disable_4722_emulation(PortBackend& line) {
+int FlashRun::disable_4722_emulation(PortBackend& line) {
     // Each exchange stores its reply from the start of this buffer; the setting byte of the
     // latest stored reply is the one the next command carries.
     std::array<uint8_t, EMULATION_REPLY_BYTES> reply{};

@@ -2,14 +2,14 @@
 // switch of our own line to that speed.
 #include <cstdint>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/port_reports.h"
 #include "protocol/run_timing.h"
 #include "protocol/transfer_report.h"
 
 namespace vx {
 
-int Cls_flash::send_header(TransferReport& progress, PortBackend& port) {
+int FlashRun::send_header(TransferReport& progress, PortBackend& port) {
     progress.link_ready();
     report.trace_line("[FLASH][send_header] Sendheader\n");
 

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/message_format.h"
 #include "app/port_reports.h"
 
@@ -56,7 +56,7 @@ std::string release_key(std::string_view text) {
     return key;
 }
 
-bool Cls_flash::update_needed(PortBackend& port) {
+bool FlashRun::update_needed(PortBackend& port) {
     report.trace_line("\n[FLASH][UpdateMustBeDone]\n");
     session.in_download_mode = false;
 

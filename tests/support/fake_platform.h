@@ -1,4 +1,4 @@
-// Fakes of the platform services, so a test builds a real Cls_flash around them. Files and
+// Fakes of the platform services, so a test builds a real FlashRun around them. Files and
 // profile files use the machine's own implementation (tests run in a temporary directory).
 #pragma once
 

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "fake_platform.h"
 
 namespace vx::test {
@@ -34,7 +34,7 @@ struct AppFixture {
     TempDir dir;  // first: it outlives the context, whose trace file it holds
     FakePlatform fake;
     MessageCatalogue catalogue{fake.platform};
-    Cls_flash flash{fake.platform, catalogue};
+    FlashRun flash{fake.platform, catalogue};
 
     // flash.ini in the temporary directory, and ini_path pointing at it.
     void ini(const std::string& text) {

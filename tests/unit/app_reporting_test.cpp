@@ -160,7 +160,7 @@ TEST(Reporting, CatalogueTextsAsFormats) {
 TEST(Reporting, ContextStartValues) {
     FakePlatform fake;
     MessageCatalogue cat(fake.platform);
-    Cls_flash flash(fake.platform, cat);
+    FlashRun flash(fake.platform, cat);
     EXPECT_EQ(flash.sent_bank.size(), TX_BUFFER_SIZE);
     EXPECT_EQ(flash.sent_bank[TX_BUFFER_SIZE - 1], 0);
     EXPECT_EQ(flash.config.port_type, COM_PORT);

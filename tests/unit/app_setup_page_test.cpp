@@ -5,7 +5,7 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/setup_page.h"
 #include "fake_ports.h"
 
@@ -89,7 +89,7 @@ struct SetupFixture {
                       fake.ui,    fake.services, fake.printers,       fake.registry,         usb,
                       parallel};
     MessageCatalogue catalogue{platform};
-    Cls_flash flash{platform, catalogue};
+    FlashRun flash{platform, catalogue};
     FakeSetupWindow window;
     SetupPage page{flash, window};
 

@@ -1,4 +1,4 @@
-// A Cls_flash on fakes with a catalogue whose texts show their id, a trace switched on, and
+// A FlashRun on fakes with a catalogue whose texts show their id, a trace switched on, and
 // the serial device's writes recorded call by call.
 #pragma once
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/port_reports.h"
 #include "fake_platform.h"
 #include "flash/transfer_texts.h"
@@ -30,7 +30,7 @@ protected:
     FakePlatform fp;
     TempDir dir;
     MessageCatalogue catalogue{fp.platform};
-    std::unique_ptr<Cls_flash> flash;
+    std::unique_ptr<FlashRun> flash;
     RecordingMainView view;
     std::vector<std::vector<uint8_t>> write_calls;
     // Extra far-end behaviour per write, after the call is recorded.
@@ -39,7 +39,7 @@ protected:
     void SetUp() override {
         dir.write("flash.mes", kTestCatalogue);
         catalogue.load_catalogue("flash.mes");
-        flash = std::make_unique<Cls_flash>(fp.platform, catalogue);
+        flash = std::make_unique<FlashRun>(fp.platform, catalogue);
         flash->report.set_trace(true);
         flash->report.set_mode(INTERACTIVE_MODE);
         std::strcpy(flash->config.port_name, "COM1");

@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "fake_platform.h"
 #include "image/image_check.h"
 #include "image_builder.h"
@@ -20,7 +20,7 @@ struct ImageFixture {
     TempDir dir;  // first: it outlives the context, whose trace file it holds
     FakePlatform fake;
     MessageCatalogue catalogue{fake.platform};
-    Cls_flash flash{fake.platform, catalogue};
+    FlashRun flash{fake.platform, catalogue};
 
     ImageFixture() { flash.report.set_trace(true); }
 
@@ -61,7 +61,7 @@ inline std::vector<uint8_t> make_image(int model, vximage::Kind kind,
 }
 
 // The traced check on the context, and what the check over bytes alone says about the image.
-inline int check_fw(Cls_flash& flash, int model, const std::vector<uint8_t>& bytes,
+inline int check_fw(FlashRun& flash, int model, const std::vector<uint8_t>& bytes,
                     CheckOutcome* outcome = nullptr) {
     flash.session.printer_model = model;
     if (outcome)
@@ -70,7 +70,7 @@ inline int check_fw(Cls_flash& flash, int model, const std::vector<uint8_t>& byt
                           flash.config.send_mode);
 }
 
-inline int check_boot(Cls_flash& flash, int model, const std::vector<uint8_t>& bytes,
+inline int check_boot(FlashRun& flash, int model, const std::vector<uint8_t>& bytes,
                       CheckOutcome* outcome = nullptr) {
     flash.session.printer_model = model;
     if (outcome)

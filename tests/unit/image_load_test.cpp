@@ -4,7 +4,7 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "fake_platform.h"
 
 namespace {
@@ -45,7 +45,7 @@ struct LoadFixture {
                       fake.platform.usb,
                       fake.platform.parallel};
     MessageCatalogue catalogue{platform};
-    Cls_flash flash{platform, catalogue};
+    FlashRun flash{platform, catalogue};
 };
 
 TEST(LoadFile2Send, EachFailingStageShowsItsText) {
@@ -134,7 +134,7 @@ TEST(LoadFile2Send, RealFileFromDisk) {
     test::TempDir dir;
     test::FakePlatform fake;
     MessageCatalogue catalogue{fake.platform};
-    Cls_flash flash{fake.platform, catalogue};
+    FlashRun flash{fake.platform, catalogue};
     dir.write("img.bin", std::string(20000, 'x'));
     std::vector<uint8_t> image;
     EXPECT_EQ(load_image_for_transfer(flash.session, flash.report, flash.platform.files, "img.bin",

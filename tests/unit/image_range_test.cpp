@@ -17,7 +17,7 @@ struct Sections {
     uint16_t start_fw = 20, end_fw = 30, start_FPGA = 31, end_FPGA = 40, start_cg = 41, end_cg = 60;
 };
 
-void load(Cls_flash& f, int model, const Sections& s = {}) {
+void load(FlashRun& f, int model, const Sections& s = {}) {
     f.session.printer_model = model;
     f.session.start_fw = s.start_fw;
     f.session.end_fw = s.end_fw;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "platform/pages.h"
 #include "platform/system_info.h"
 #include "recording_view.h"

@@ -5,7 +5,7 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app_fixture.h"
 #include "flash/main_page.h"
 #include "page_fakes.h"
@@ -18,7 +18,7 @@ struct Page {
     TempDir dir;  // first: it outlives the context, whose trace file it holds
     FakePlatform fake;
     MessageCatalogue catalogue{fake.platform};
-    Cls_flash flash{fake.platform, catalogue};
+    FlashRun flash{fake.platform, catalogue};
     FakePageWindow window;
     FakeProcedureThread thread;
     FakeSystemInfo system;

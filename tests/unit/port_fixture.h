@@ -9,7 +9,7 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/port_reports.h"
 #include "fake_platform.h"
 
@@ -19,7 +19,7 @@ struct PortFixture {
     TempDir dir;  // first: it outlives the context, whose trace file it holds
     FakePlatform fake;
     MessageCatalogue catalogue{fake.platform};
-    Cls_flash flash{fake.platform, catalogue};
+    FlashRun flash{fake.platform, catalogue};
 
     PortFixture() {
         dir.write("flash.mes",

@@ -6,7 +6,7 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/port_reports.h"
 #include "fake_ports.h"
 #include "port/parallel.h"
@@ -24,7 +24,7 @@ struct ParallelFixture {
         fake.ui,    fake.services, fake.printers,       fake.registry,         usb,
         ports};
     MessageCatalogue catalogue{platform};
-    Cls_flash flash{platform, catalogue};
+    FlashRun flash{platform, catalogue};
     ParallelPort lpt{PortSettings{"LPT1", PortKind::parallel, {}}, ports, fake.errors};
 
     ParallelFixture() {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "fake_platform.h"
 #include "port_fixture.h"
 #include "printer.h"
@@ -28,7 +28,7 @@ struct SimFixture {
         serial,        fake.ui,           fake.services,         fake.printers,
         fake.registry, fake.platform.usb, fake.platform.parallel};
     MessageCatalogue catalogue{platform};
-    Cls_flash flash{platform, catalogue};
+    FlashRun flash{platform, catalogue};
 
     explicit SimFixture(vxsim::Config cfg) : printer(std::move(cfg), 0) {
         dir.write("flash.mes", "2,M2\n4,M4\n19,M19\n38,M38\n");

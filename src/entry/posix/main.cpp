@@ -8,7 +8,7 @@
 
 #include "app/about.h"
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/preflight.h"
 #include "app/startup.h"
 #include "entry/posix/posix_entry.h"
@@ -137,7 +137,7 @@ int main(int argc, char** argv) {
     }
     vx::Platform& p = vx::native_platform();
     static vx::MessageCatalogue catalogue(p);
-    static vx::Cls_flash flash(p, catalogue);
+    static vx::FlashRun flash(p, catalogue);
     vx::end_runs_on_signals(flash);
     return vx::run_startup(flash, catalogue, line, nullptr, vx::console_property_sheet());
 }

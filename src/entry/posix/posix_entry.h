@@ -8,8 +8,8 @@ namespace vx {
 // the process exit code.
 int list_ports(Platform& platform);
 
-class Cls_flash;
+class FlashRun;
 // From now on SIGTERM, SIGHUP and SIGINT end the run through its failure ending.
-void end_runs_on_signals(Cls_flash& flash);
+void end_runs_on_signals(FlashRun& flash);
 
 }  // namespace vx

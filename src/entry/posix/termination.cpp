@@ -9,7 +9,7 @@
 #include <atomic>
 #include <cstdlib>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "entry/posix/posix_entry.h"
 
 namespace vx {
@@ -18,7 +18,7 @@ namespace {
 // Every wait of a run is shorter than this, so the procedure's own ending comes first.
 constexpr unsigned END_LIMIT_S = 10;
 
-std::atomic<Cls_flash*> watched{nullptr};
+std::atomic<FlashRun*> watched{nullptr};
 std::atomic<int> failure_code{1};
 
 void on_alarm(int) {
@@ -27,7 +27,7 @@ void on_alarm(int) {
 
 // Only lock-free atomics and async-signal-safe calls in here.
 void on_end_signal(int signal) {
-    Cls_flash* flash = watched.load();
+    FlashRun* flash = watched.load();
     if (flash == nullptr)
         _exit(failure_code.load());
     const bool first = flash->end_signal.exchange(signal) == 0;
@@ -41,8 +41,8 @@ void on_end_signal(int signal) {
 
 }  // namespace
 
-void end_runs_on_signals(Cls_flash& flash) {
-    static_assert(std::atomic<Cls_flash*>::is_always_lock_free &&
+void end_runs_on_signals(FlashRun& flash) {
+    static_assert(std::atomic<FlashRun*>::is_always_lock_free &&
                   std::atomic<int>::is_always_lock_free);
     watched = &flash;
     // Destruction of the context at exit must not race a late signal.

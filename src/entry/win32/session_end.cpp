@@ -7,14 +7,14 @@
 
 #include <windows.h>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/spooler.h"
 #include "platform/win32/win32_services.h"
 
 namespace vx {
 namespace {
 
-Cls_flash* watched = nullptr;
+FlashRun* watched = nullptr;
 
 BOOL WINAPI on_console_event(DWORD event) {
     if (watched != nullptr &&
@@ -25,7 +25,7 @@ BOOL WINAPI on_console_event(DWORD event) {
 
 }  // namespace
 
-void restart_spooler_at_session_end(Cls_flash& flash) {
+void restart_spooler_at_session_end(FlashRun& flash) {
     watched = &flash;
     SetConsoleCtrlHandler(on_console_event, TRUE);
 }

@@ -3,8 +3,8 @@
 
 namespace vx {
 
-class Cls_flash;
+class FlashRun;
 // A console's close, logoff or shutdown starts again a spooler this run stopped.
-void restart_spooler_at_session_end(Cls_flash& flash);
+void restart_spooler_at_session_end(FlashRun& flash);
 
 }  // namespace vx

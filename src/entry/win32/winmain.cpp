@@ -3,7 +3,7 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "app/preflight.h"
 #include "app/startup.h"
 #include "entry/win32/session_end.h"
@@ -59,7 +59,7 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     if (vx::has_option(GetCommandLineA(), "/check"))
         return check_folder(p);
     static vx::MessageCatalogue catalogue(p);
-    static vx::Cls_flash flash(p, catalogue);
+    static vx::FlashRun flash(p, catalogue);
     vx::restart_spooler_at_session_end(flash);
     return vx::run_startup(flash, catalogue, GetCommandLineA(), instance,
                            vx::win32_property_sheet());

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "flash/main_page.h"
 #include "frontend/console/console_view.h"
 #include "frontend/console/terminal_width.h"
@@ -161,10 +161,10 @@ bool ask_to_start() {
 }  // namespace
 
 int run_console_sheet(const SheetRequest& request, SystemInfo& system) {
-    Cls_flash* flash_ptr = request.flash;
+    FlashRun* flash_ptr = request.flash;
     if (flash_ptr == nullptr)
         return SHEET_FAILED;
-    Cls_flash& flash = *flash_ptr;
+    FlashRun& flash = *flash_ptr;
     const bool interactive = request.flash_mode == INTERACTIVE_MODE;
 
     SigintGuard sigint;

@@ -1,7 +1,7 @@
 // The flash procedure's thread. Waiting for it from the page's thread must keep answering
 // the window messages the procedure sends (it writes the page's controls synchronously), or
 // both threads would wait for each other.
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 #include "frontend/win32/win32_pages.h"
 
 namespace vx {

@@ -82,7 +82,7 @@ private:
 
 // The sheet runs once per process, on the UI thread; the page lives as long as the sheet.
 struct SetupDialog {
-    Cls_flash* flash = nullptr;
+    FlashRun* flash = nullptr;
     Win32SetupWindow window;
     std::optional<SetupPage> page;
 };
@@ -94,7 +94,7 @@ SetupDialog& setup_dialog() {
 
 }  // namespace
 
-void bind_setup_page(Cls_flash* flash) {
+void bind_setup_page(FlashRun* flash) {
     SetupDialog& d = setup_dialog();
     d.page.reset();
     d.flash = flash;

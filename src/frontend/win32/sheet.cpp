@@ -24,7 +24,7 @@ constexpr int INTERACTIVE = 0;  // flash_mode of interactive mode
 // parameter, so the pages find their objects here. Everything lives as long as the process:
 // a procedure thread may outlast the page window it writes to.
 struct SheetPages {
-    Cls_flash* flash = nullptr;
+    FlashRun* flash = nullptr;
     int flash_mode = INTERACTIVE;
     bool page_created = false;  // without it the sheet never reached the screen
     Win32MainPageWindow main_window;

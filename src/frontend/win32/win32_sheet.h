@@ -12,7 +12,7 @@ SheetRunner& win32_property_sheet();
 
 // The port setup page's dialog procedure (dialog 103), and the flash context it works on,
 // given before the sheet runs (setup_page_dialog.cpp).
-void bind_setup_page(Cls_flash* flash);
+void bind_setup_page(FlashRun* flash);
 INT_PTR CALLBACK setup_page_proc(HWND page, UINT message, WPARAM wparam, LPARAM lparam);
 
 }  // namespace vx

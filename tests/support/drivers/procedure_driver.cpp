@@ -15,7 +15,7 @@
 #include <string>
 
 #include "app/catalogue.h"
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 
 #ifdef _WIN32
 #include <windows.h>
@@ -67,7 +67,7 @@ int main(int argc, char** argv) {
     }
     vx::Platform& p = vx::native_platform();
     vx::MessageCatalogue catalogue(p);
-    vx::Cls_flash flash(p, catalogue);
+    vx::FlashRun flash(p, catalogue);
     const std::string dir = std::filesystem::current_path().string();
     const std::string ini = dir + "/flash.ini";
     if (!std::filesystem::exists(ini)) {

@@ -1,4 +1,4 @@
-#include "app/cls_flash.h"
+#include "app/flash_run.h"
 
 #include <new>
 
@@ -7,7 +7,7 @@
 
 namespace vx {
 
-Cls_flash::Cls_flash(Platform& p, MessageCatalogue& c) : platform(p), catalogue(c), report(p) {
+FlashRun::FlashRun(Platform& p, MessageCatalogue& c) : platform(p), catalogue(c), report(p) {
     try {
         sent_bank.assign(TX_BUFFER_SIZE, 0);
     } catch (const std::bad_alloc&) {
@@ -16,17 +16,17 @@ Cls_flash::Cls_flash(Platform& p, MessageCatalogue& c) : platform(p), catalogue(
     }
 }
 
-Cls_flash::~Cls_flash() = default;
+FlashRun::~FlashRun() = default;
 
-const char* Cls_flash::get_message(uint16_t id) const {
+const char* FlashRun::get_message(uint16_t id) const {
     return catalogue.get_message(id);
 }
 
-std::string Cls_flash::message_int(uint16_t id, long long value) const {
+std::string FlashRun::message_int(uint16_t id, long long value) const {
     return format_catalogue(get_message(id), {value});
 }
 
-std::string Cls_flash::message_str(uint16_t id, const char* value) const {
+std::string FlashRun::message_str(uint16_t id, const char* value) const {
     return format_catalogue(get_message(id), {value});
 }
 

@@ -24,20 +24,20 @@ namespace vx {
 
 class MessageCatalogue;
 class TransferReport;
-class Cls_flash;
+class FlashRun;
 
 // Start record of the flash procedure thread; without a view (silent mode) nothing is shown.
 struct send_thread_args {
     MainPageView* view = nullptr;
-    Cls_flash* flash = nullptr;
+    FlashRun* flash = nullptr;
 };
 
-class Cls_flash {
+class FlashRun {
 public:
-    Cls_flash(Platform& platform, MessageCatalogue& catalogue);
-    ~Cls_flash();
-    Cls_flash(const Cls_flash&) = delete;
-    Cls_flash& operator=(const Cls_flash&) = delete;
+    FlashRun(Platform& platform, MessageCatalogue& catalogue);
+    ~FlashRun();
+    FlashRun(const FlashRun&) = delete;
+    FlashRun& operator=(const FlashRun&) = delete;
 
     Platform& platform;
     MessageCatalogue& catalogue;
