@@ -1,5 +1,5 @@
 // The port kind picks the backend here and nowhere else.
-#include "port/parallel.h"
+#include "port/parallel_port.h"
 #include "port/serial_port.h"
 #include "port/usb_port.h"
 

@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <string>
 
-#include "port/parallel.h"
+#include "port/parallel_port.h"
 
 namespace vx {
 namespace {

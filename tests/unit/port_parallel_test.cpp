@@ -9,7 +9,7 @@
 #include "app/flash_run.h"
 #include "app/port_reports.h"
 #include "fake_ports.h"
-#include "port/parallel.h"
+#include "port/parallel_port.h"
 
 namespace vx::test {
 namespace {

@@ -1,4 +1,4 @@
-#include "port/parallel.h"
+#include "port/parallel_port.h"
 
 #include <cstdio>
 #include <cstring>
