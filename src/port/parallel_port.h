@@ -19,17 +19,11 @@ public:
     // Opens the port and sets the device time-outs.
     PortResult open() override;
     void close() override;
-    int write(const uint8_t* data, uint32_t length) override {
-        return write_read(data, length, nullptr, 0, 0);
-    }
     // A failed write or read returns 0 and leaves its ECP code in last_failure().
     int write_read(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity,
                    uint32_t limit_ms) override;
     // Bytes read (0 when nothing arrived); a non-zero limit becomes the read time-outs.
     int read(uint8_t* buffer, uint32_t capacity, uint32_t limit_ms) override;
-    int read_block(uint8_t* buffer, uint32_t count, uint32_t limit_ms) override {
-        return read(buffer, count, limit_ms);
-    }
     PurgeResult purge() override { return {true, false, 0}; }  // an ECP port keeps no queue
 
 private:

@@ -100,16 +100,22 @@ public:
         return {};
     }
     virtual void close() = 0;
-    // Bytes written; 0 when the write failed.
-    virtual int write(const uint8_t* data, uint32_t length) = 0;
+    // Bytes written; 0 when the write failed. Without a reply to wait for, a write is a
+    // write_read that asks for none.
+    virtual int write(const uint8_t* data, uint32_t length) {
+        return write_read(data, length, nullptr, 0, 0);
+    }
     // Writes, then collects up to `capacity` bytes of reply within `limit_ms`; without a
     // reply buffer, bytes written. 0 when the write failed.
     virtual int write_read(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity,
                            uint32_t limit_ms) = 0;
     // Up to capacity - 1 bytes plus a terminator where there is room.
     virtual int read(uint8_t* buffer, uint32_t capacity, uint32_t limit_ms) = 0;
-    // Exactly `count` bytes or what arrived within the limit.
-    virtual int read_block(uint8_t* buffer, uint32_t count, uint32_t limit_ms) = 0;
+    // Exactly `count` bytes or what arrived within the limit; ports that read whole
+    // transfers take it as a read.
+    virtual int read_block(uint8_t* buffer, uint32_t count, uint32_t limit_ms) {
+        return read(buffer, count, limit_ms);
+    }
     // Discards pending input; never bytes already written.
     virtual PurgeResult purge() = 0;
     // Sets the line as a whole. Ports without a line accept.

@@ -57,17 +57,11 @@ public:
     // system's USB access could not be started, printer_off for any other failure.
     PortResult open() override;
     void close() override;
-    int write(const uint8_t* data, uint32_t length) override {
-        return write_read(data, length, nullptr, 0, 0);
-    }
     // Bytes read when a reply is asked for, else bytes written; 0 on a write error.
     int write_read(const uint8_t* data, uint32_t length, uint8_t* reply, uint32_t capacity,
                    uint32_t limit_ms) override;
     // Bytes read (at most `capacity`), 0 on time-out or error.
     int read(uint8_t* buffer, uint32_t capacity, uint32_t limit_ms) override;
-    int read_block(uint8_t* buffer, uint32_t count, uint32_t limit_ms) override {
-        return read(buffer, count, limit_ms);
-    }
     PurgeResult purge() override;
 
     // 0, or the system's error code; `written` is what went out. A short write is an error.
