@@ -49,15 +49,15 @@ void FlashRun::read_config() {
     report.set_mode(static_cast<int>(ini.get_int(ini_path, GENERAL, "FLASHMODE", 0)));
     c.ibm_emulation = static_cast<int>(ini.get_int(ini_path, GENERAL, "IBM_EMULATION", 0));
     c.keep_settings = static_cast<int>(ini.get_int(ini_path, GENERAL, "KEEP_SETTINGS", 0));
-    config_baud = ini.get_int(ini_path, PORT_SETTING, "BAUD", 9800);
+    config.config_baud = ini.get_int(ini_path, PORT_SETTING, "BAUD", 9800);
 
     if (ini.get_string(ini_path, PORT_SETTING, "PORT", "", c.port_name, PATH_CHARS) == 0) {
         ini.write_string(ini_path, PORT_SETTING, "PORT", "USB01");
         ini.get_string(ini_path, PORT_SETTING, "PORT", "", c.port_name, PATH_CHARS);
     }
 
-    send_baud = ini.get_int(ini_path, PORT_SETTING, "BAUD_SEND", 115200);
-    parity = low8(ini.get_int(ini_path, PORT_SETTING, "PARITY", 0));
+    config.send_baud = ini.get_int(ini_path, PORT_SETTING, "BAUD_SEND", 115200);
+    config.line.parity = low8(ini.get_int(ini_path, PORT_SETTING, "PARITY", 0));
 
     if (session.end_page != 0) {
         // An explicit page range never runs silently or interactively.
@@ -99,10 +99,10 @@ int FlashRun::read_port_settings() {
     } else {
         config.port_type = COM_PORT;
     }
-    line_baud = ini.get_int(config.ini_path, PORT_SETTING, "BAUD", 9600);
-    data_bits = low8(ini.get_int(config.ini_path, PORT_SETTING, "SIZE", 8));
-    saved_parity = static_cast<int>(ini.get_int(config.ini_path, PORT_SETTING, "PARITY", 0));
-    stop_bits = low8(ini.get_int(config.ini_path, PORT_SETTING, "STOP", 1));
+    config.line.baud = ini.get_int(config.ini_path, PORT_SETTING, "BAUD", 9600);
+    config.line.data_bits = low8(ini.get_int(config.ini_path, PORT_SETTING, "SIZE", 8));
+    config.saved_parity = static_cast<int>(ini.get_int(config.ini_path, PORT_SETTING, "PARITY", 0));
+    config.line.stop_bits = low8(ini.get_int(config.ini_path, PORT_SETTING, "STOP", 1));
     return 1;
 }
 
@@ -111,10 +111,10 @@ void FlashRun::set_port_settings(const char* name, int baud, uint8_t bits, int p
     copy_text(config.port_name, name);
     if (config.port_type != COM_PORT)
         return;
-    line_baud = static_cast<uint32_t>(baud);
-    data_bits = bits;
-    saved_parity = parity_code;
-    stop_bits = stop;
+    config.line.baud = static_cast<uint32_t>(baud);
+    config.line.data_bits = bits;
+    config.saved_parity = parity_code;
+    config.line.stop_bits = stop;
     (void)extra;  // the toolkit's own field: kept in its registry, not in the run
 }
 
@@ -124,10 +124,10 @@ void FlashRun::write_port_settings() {
         report.flash_last_error_msg(config.ini_path);
     }
     ini.write_string(config.ini_path, PORT_SETTING, "BAUD",
-                     decimal(static_cast<int>(line_baud)).c_str());
-    ini.write_string(config.ini_path, PORT_SETTING, "SIZE", decimal(data_bits).c_str());
-    ini.write_string(config.ini_path, PORT_SETTING, "PARITY", decimal(saved_parity).c_str());
-    ini.write_string(config.ini_path, PORT_SETTING, "STOP", decimal(stop_bits).c_str());
+                     decimal(static_cast<int>(config.line.baud)).c_str());
+    ini.write_string(config.ini_path, PORT_SETTING, "SIZE", decimal(config.line.data_bits).c_str());
+    ini.write_string(config.ini_path, PORT_SETTING, "PARITY", decimal(config.saved_parity).c_str());
+    ini.write_string(config.ini_path, PORT_SETTING, "STOP", decimal(config.line.stop_bits).c_str());
 }
 
 void FlashRun::write_port_name(const char* name) {

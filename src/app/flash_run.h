@@ -46,10 +46,6 @@ public:
     DownloadSession session;
 
     // ---- configuration (app/config.cpp) ----
-    uint32_t line_baud = 0, config_baud = 0, send_baud = 0;
-    uint8_t data_bits = 0, parity = 0, stop_bits = 0;
-    int saved_parity = 0;
-
     void read_config();
     int read_port_settings();
     void set_port_settings(const char* name, int baud, uint8_t bits, int parity_code, uint8_t stop,

@@ -83,7 +83,7 @@ PortSettings configured_port(const FlashRun& f) {
     PortSettings s;
     s.name = f.config.port_name;
     s.kind = static_cast<PortKind>(f.config.port_type);
-    s.line = LineSettings{f.line_baud, f.data_bits, f.parity, f.stop_bits};
+    s.line = f.config.line;
     return s;
 }
 

@@ -328,28 +328,28 @@ void report_keys(Report& r, const RecordingProfile& profile, const std::vector<L
 // Values a run takes but that cannot work, or work otherwise than they seem to.
 void report_ranges(Report& r, const FlashRun& cfg, bool& speed_ok) {
     uint8_t code = 0;
-    speed_ok = speed_code(cfg.send_baud, code);
+    speed_ok = speed_code(cfg.config.send_baud, code);
     if (!speed_ok)
         r.problem(
             strf("[PORT SETTING] BAUD_SEND=%u has no speed code (9600, 19200, 38400, 57600 "
                  "or 115200): every run stops at the download header",
-                 static_cast<unsigned>(cfg.send_baud)));
+                 static_cast<unsigned>(cfg.config.send_baud)));
     if (cfg.config.port_type == COM_PORT) {
-        if (std::find(std::begin(LINE_SPEEDS), std::end(LINE_SPEEDS), cfg.line_baud) ==
+        if (std::find(std::begin(LINE_SPEEDS), std::end(LINE_SPEEDS), cfg.config.line.baud) ==
             std::end(LINE_SPEEDS))
             r.warning(strf("[PORT SETTING] BAUD=%u is not a speed the setup page offers",
-                           static_cast<unsigned>(cfg.line_baud)));
-        if (cfg.data_bits != 7 && cfg.data_bits != 8)
+                           static_cast<unsigned>(cfg.config.line.baud)));
+        if (cfg.config.line.data_bits != 7 && cfg.config.line.data_bits != 8)
             r.warning(strf("[PORT SETTING] SIZE gives %u data bits; 7 or 8 are valid",
-                           unsigned(cfg.data_bits)));
-        if (cfg.saved_parity < 0 || cfg.saved_parity > 2)
-            r.warning(
-                strf("[PORT SETTING] PARITY=%d; valid: 0 none, 1 odd, 2 even", cfg.saved_parity));
-        if (cfg.stop_bits > 2)
+                           unsigned(cfg.config.line.data_bits)));
+        if (cfg.config.saved_parity < 0 || cfg.config.saved_parity > 2)
+            r.warning(strf("[PORT SETTING] PARITY=%d; valid: 0 none, 1 odd, 2 even",
+                           cfg.config.saved_parity));
+        if (cfg.config.line.stop_bits > 2)
             r.warning(
                 strf("[PORT SETTING] STOP gives code %u; valid: 0 one, 1 one and a half, "
                      "2 two stop bits",
-                     unsigned(cfg.stop_bits)));
+                     unsigned(cfg.config.line.stop_bits)));
     }
     const std::string kind = upper(std::string(cfg.config.port_name).substr(0, 3));
     if ((kind == "USB" || kind == "LPT") &&
@@ -815,10 +815,10 @@ void report_estimate(Report& r, const FlashRun& cfg, const PortState& port, bool
             uint64_t bytes = 0;
             for (const StepPlan& s : p.steps)
                 bytes += uint64_t(s.pages) * PAGE_SIZE + 2ull * s.banks;
-            uint32_t speed = cfg.send_baud;
+            uint32_t speed = cfg.config.send_baud;
             if (!keeps_download_speed(port.max_baud_flag))
                 speed = 9600;
-            if (m == VX3E_MODE && speed == 115200 && cfg.config_baud == 4800)
+            if (m == VX3E_MODE && speed == 115200 && cfg.config.config_baud == 4800)
                 speed = 38400;
             std::string waits;
             uint64_t wait = 0;

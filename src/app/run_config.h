@@ -5,6 +5,7 @@
 #include <cstdint>
 
 #include "app/constants.h"
+#include "port/port_backend.h"
 
 namespace vx {
 
@@ -18,6 +19,12 @@ struct RunConfig {
     char port_name[PATH_CHARS] = {};
     uint16_t port_type = COM_PORT;
     bool virtual_com = false;
+    // The serial line: flash.ini's [PORT SETTING] until a header switches it to the download
+    // line for the rest of the run.
+    LineSettings line;
+    uint32_t config_baud = 0;  // BAUD as the header reads it (its own default)
+    uint32_t send_baud = 0;    // BAUD_SEND: the download speed the header asks for
+    int saved_parity = 0;      // PARITY as read and written back, unchecked
 };
 
 }  // namespace vx

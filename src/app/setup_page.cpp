@@ -146,16 +146,16 @@ void SetupPage::on_init() {
 
     for (const TableEntry& e : SPEEDS)
         add(SetupList::baud, e.text, e.value);
-    select_value(SetupList::baud, static_cast<int>(flash_.line_baud));
+    select_value(SetupList::baud, static_cast<int>(flash_.config.line.baud));
     for (const TableEntry& e : DATA_BITS)
         add(SetupList::data_bits, e.text, e.value);
-    select_value(SetupList::data_bits, flash_.data_bits);
+    select_value(SetupList::data_bits, flash_.config.line.data_bits);
     for (const TableEntry& e : PARITIES)
         add(SetupList::parity, e.text, e.value);
-    select_value(SetupList::parity, flash_.parity);
+    select_value(SetupList::parity, flash_.config.line.parity);
     for (const TableEntry& e : STOP_BITS)
         add(SetupList::stop_bits, e.text, e.value);
-    select_value(SetupList::stop_bits, flash_.stop_bits);
+    select_value(SetupList::stop_bits, flash_.config.line.stop_bits);
 }
 
 void SetupPage::on_box_clicked(PortKindBox box) {
@@ -208,11 +208,12 @@ void SetupPage::on_leave() {
         const Entry* parity = chosen(SetupList::parity);
         const Entry* stop = chosen(SetupList::stop_bits);
         // A value typed instead of chosen keeps the setting in force.
-        flash_.set_port_settings(port ? port->text.c_str() : "",
-                                 speed ? speed->value : static_cast<int>(flash_.line_baud),
-                                 static_cast<uint8_t>(bits ? bits->value : flash_.data_bits),
-                                 parity ? parity->value : flash_.saved_parity,
-                                 static_cast<uint8_t>(stop ? stop->value : flash_.stop_bits), 0);
+        flash_.set_port_settings(
+            port ? port->text.c_str() : "",
+            speed ? speed->value : static_cast<int>(flash_.config.line.baud),
+            static_cast<uint8_t>(bits ? bits->value : flash_.config.line.data_bits),
+            parity ? parity->value : flash_.config.saved_parity,
+            static_cast<uint8_t>(stop ? stop->value : flash_.config.line.stop_bits), 0);
         flash_.config.port_type = COM_PORT;
     }
     flash_.write_port_settings();

@@ -91,7 +91,7 @@ int FlashRun::DetectPrinterModel(PortBackend& port) {
         }
         if (caps.modem_lines) {
             port.set_rts();
-            set_port_line(*this, port, configured_port(*this).line);
+            set_port_line(*this, port, config.line);
         }
         return 1;
     }
@@ -110,7 +110,7 @@ int FlashRun::DetectPrinterModel(PortBackend& port) {
         if (!config.ibm_emulation) {
             port.set_rts();
         }
-        set_port_line(*this, port, configured_port(*this).line);
+        set_port_line(*this, port, config.line);
     }
 
     write_read_port(*this, port, DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);

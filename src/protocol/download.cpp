@@ -237,7 +237,7 @@ void begin_transfer(FlashRun& f, PortBackend& port, TransferReport& progress, co
     TransferStart start;
     start.first_page = f.session.begin_page;
     start.last_page = f.session.end_page;
-    start.baud = f.send_baud;
+    start.baud = f.config.send_baud;
     start.shows_line_speed = port.capabilities().shows_line_speed;
     start.file_name = f.config.fw_filename;
     start.model_label = model_label(f.session.printer_model);

@@ -29,10 +29,10 @@ int FlashRun::send_header(TransferReport& progress, PortBackend& port) {
         return 0;
     }
 
-    line_baud = config_baud;
+    config.line.baud = config.config_baud;
     const PortCapabilities caps = port.capabilities();
     // A port without a line speed shows a blank where the speed would be.
-    auto show_speed = [&] { progress.line_speed(caps.shows_line_speed, send_baud); };
+    auto show_speed = [&] { progress.line_speed(caps.shows_line_speed, config.send_baud); };
     if (!session.printer_announced) {
         uint32_t flag = 0;
         if (caps.max_baud_report && !port.max_baud(flag)) {
@@ -40,7 +40,7 @@ int FlashRun::send_header(TransferReport& progress, PortBackend& port) {
             return 0;
         }
         if (!keeps_download_speed(flag))
-            send_baud = 9600;
+            config.send_baud = 9600;
         show_speed();
         progress.step(TransferStep::ready);
     } else {
@@ -73,12 +73,12 @@ int FlashRun::send_header(TransferReport& progress, PortBackend& port) {
     }
 
     uint8_t code = 0;
-    if (session.printer_model == VX3E_MODE && send_baud == 115200 && !session.printer_announced &&
-        line_baud == 4800) {
+    if (session.printer_model == VX3E_MODE && config.send_baud == 115200 &&
+        !session.printer_announced && config.line.baud == 4800) {
         report.trace_line("[FLASH][send_header] Change Baud send to 38400 \n");
         code = 0x70;
-        send_baud = 38400;
-    } else if (!speed_code(send_baud, code)) {
+        config.send_baud = 38400;
+    } else if (!speed_code(config.send_baud, code)) {
         progress.link_refused(LinkRefusal::speed_unsupported);
         return 0;
     }
@@ -95,11 +95,10 @@ int FlashRun::send_header(TransferReport& progress, PortBackend& port) {
     show_speed();
     platform.clock.sleep_ms(wait_ms::SPEED_SWITCH);
 
-    line_baud = send_baud;
-    data_bits = 8;
-    parity = 0;
-    stop_bits = 0;
-    set_port_line(*this, port, configured_port(*this).line);
+    // The download line (8 data bits, no parity, one stop bit) is the run's line from here
+    // on: a later step's detection sets it again.
+    config.line = LineSettings{config.send_baud, 8, 0, 0};
+    set_port_line(*this, port, config.line);
 
     purge_port(*this, port);
     read_port(*this, port, reply, 1, 5000);

@@ -75,14 +75,14 @@ TEST(Config, NumbersAndDefaults) {
     EXPECT_EQ(app.flash.config.ibm_emulation, 1);
     EXPECT_TRUE(app.flash.config.conditional_table);
     EXPECT_TRUE(app.flash.config.virtual_com);
-    EXPECT_EQ(app.flash.config_baud, 9800u);  // not 9600
-    EXPECT_EQ(app.flash.send_baud, 115200u);
-    EXPECT_EQ(app.flash.parity, 2);  // low 8 bits of 258
+    EXPECT_EQ(app.flash.config.config_baud, 9800u);  // not 9600
+    EXPECT_EQ(app.flash.config.send_baud, 115200u);
+    EXPECT_EQ(app.flash.config.line.parity, 2);  // low 8 bits of 258
     EXPECT_EQ(app.flash.read_port_settings(), 1);
-    EXPECT_EQ(app.flash.line_baud, 9600u);
-    EXPECT_EQ(app.flash.data_bits, 8);  // 264 keeps its low 8 bits
-    EXPECT_EQ(app.flash.saved_parity, 258);
-    EXPECT_EQ(app.flash.stop_bits, 2);
+    EXPECT_EQ(app.flash.config.line.baud, 9600u);
+    EXPECT_EQ(app.flash.config.line.data_bits, 8);  // 264 keeps its low 8 bits
+    EXPECT_EQ(app.flash.config.saved_parity, 258);
+    EXPECT_EQ(app.flash.config.line.stop_bits, 2);
 }
 
 struct PortCase {
@@ -121,7 +121,7 @@ TEST(Config, MissingPortIsWrittenBack) {
         app.flash.read_port_settings();
         EXPECT_EQ(app.dir.read("flash.ini"),
                   "; settings\r\n[PORT SETTING]\r\nPORT=COM1\r\nBAUD=4800\r\n");
-        EXPECT_EQ(app.flash.line_baud, 4800u);
+        EXPECT_EQ(app.flash.config.line.baud, 4800u);
         EXPECT_EQ(app.flash.config.port_type, COM_PORT);
     }
 }
@@ -133,15 +133,15 @@ TEST(Config, SetPortSettingsAppliesSerialValuesOnlyOnCom) {
     app.flash.set_port_settings("COM3", 19200, 8, 2, 2, 9);
     EXPECT_STREQ(app.flash.config.port_name, "COM3");
     EXPECT_EQ(app.flash.config.port_type, USB_PORT);  // unchanged
-    EXPECT_EQ(app.flash.line_baud, 4800u);
+    EXPECT_EQ(app.flash.config.line.baud, 4800u);
     app.flash.write_port_settings();
     EXPECT_EQ(app.dir.read("flash.ini"),
               "[PORT SETTING]\r\nPORT=COM3\r\nBAUD=4800\r\nSIZE=7\r\nPARITY=1\r\nSTOP=0\r\n");
 
     app.flash.config.port_type = COM_PORT;
-    app.flash.parity = 0;
+    app.flash.config.line.parity = 0;
     app.flash.set_port_settings("COM4", 19200, 8, 2, 2, 9);
-    EXPECT_EQ(app.flash.parity, 0);  // the line keeps its parity until the next start
+    EXPECT_EQ(app.flash.config.line.parity, 0);  // the line keeps its parity until the next start
     app.flash.write_port_settings();
     EXPECT_EQ(app.dir.read("flash.ini"),
               "[PORT SETTING]\r\nPORT=COM4\r\nBAUD=19200\r\nSIZE=8\r\nPARITY=2\r\nSTOP=2\r\n");

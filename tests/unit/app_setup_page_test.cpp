@@ -198,7 +198,7 @@ TEST(SetupPageTest, SerialListsShowTheSettingsInForce) {
     for (const Case& c : cases) {
         SetupFixture s;
         s.ini(std::string("PORT=COM1\r\n") + c.ini);
-        s.flash.parity = c.line_parity;
+        s.flash.config.line.parity = c.line_parity;
         s.page.on_init();
         EXPECT_EQ(s.window.shown(SetupList::baud), c.baud) << c.name;
         EXPECT_EQ(s.window.shown(SetupList::data_bits), c.bits) << c.name;
@@ -297,7 +297,7 @@ TEST(SetupPageTest, LeavingWritesTheChoice) {
         EXPECT_EQ(s.ini_text(),
                   "[PORT SETTING]\r\nPORT=COM1\r\nBAUD=115200\r\nSTOP=0\r\nSIZE=8\r\n"
                   "PARITY=0\r\n");
-        EXPECT_EQ(s.flash.line_baud, 115200u);
+        EXPECT_EQ(s.flash.config.line.baud, 115200u);
         EXPECT_EQ(s.flash.config.port_type, COM_PORT);
     }
     {
@@ -312,11 +312,11 @@ TEST(SetupPageTest, LeavingWritesTheChoice) {
         s.page.on_leave();
         EXPECT_EQ(s.ini_text(), written("COM4", "19200", "7", "2", "2"));
         EXPECT_STREQ(s.flash.config.port_name, "COM4");
-        EXPECT_EQ(s.flash.line_baud, 19200u);
-        EXPECT_EQ(s.flash.data_bits, 7);
-        EXPECT_EQ(s.flash.stop_bits, 2);
-        EXPECT_EQ(s.flash.saved_parity, 2);
-        EXPECT_EQ(s.flash.parity, 0);
+        EXPECT_EQ(s.flash.config.line.baud, 19200u);
+        EXPECT_EQ(s.flash.config.line.data_bits, 7);
+        EXPECT_EQ(s.flash.config.line.stop_bits, 2);
+        EXPECT_EQ(s.flash.config.saved_parity, 2);
+        EXPECT_EQ(s.flash.config.line.parity, 0);
     }
     {
         SetupFixture s;  // no free COM port: an empty PORT

@@ -302,7 +302,7 @@ TEST(StartupTest, ToolkitPortsAreWrittenToTheIni) {
         EXPECT_EQ(s.dir.read("flash.ini"),
                   "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM2\r\nBAUD=19200\r\n"
                   "SIZE=7\r\nPARITY=2\r\nSTOP=2\r\n");
-        EXPECT_EQ(s.flash.line_baud, 19200u);
+        EXPECT_EQ(s.flash.config.line.baud, 19200u);
     }
     {
         Startup s;  // no port assigned: flash.ini is left alone
@@ -323,7 +323,7 @@ TEST(StartupTest, ToolkitPortsAreWrittenToTheIni) {
         EXPECT_EQ(s.run("vxflash /tb"), 1);
         EXPECT_EQ(s.dir.read("flash.ini"),
                   "[GENERAL]\r\nFILENAME=a\r\n[PORT SETTING]\r\nPORT=COM2\r\nBAUD=4800\r\n");
-        EXPECT_EQ(s.flash.line_baud, 4800u);
+        EXPECT_EQ(s.flash.config.line.baud, 4800u);
     }
     {
         Startup s;  // the toolkit names a parallel port: refused like one from flash.ini

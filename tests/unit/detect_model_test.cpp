@@ -53,7 +53,7 @@ class Detect : public ::testing::TestWithParam<ModelCase> {};
 TEST_P(Detect, NormalProcedureSendsTheCommand) {
     const ModelCase& c = GetParam();
     PortFixture f;
-    f.flash.line_baud = 19200;
+    f.flash.config.line.baud = 19200;
     FakeSerialDevice& dev = f.open();
     answers(dev, c.sync);
     EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 1);

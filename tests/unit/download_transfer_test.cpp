@@ -58,7 +58,7 @@ protected:
         printer = [this](FakeSerialDevice& d, const uint8_t* p, uint32_t n) { sim.take(d, p, n); };
         std::strcpy(flash->config.fw_filename, "image.bin");
         flash->session.printer_model = VX3PLUS_MODEL;
-        flash->send_baud = 115200;
+        flash->config.send_baud = 115200;
     }
 
     // Image page j is filled with the byte j + 1, so a page on the wire names its origin.

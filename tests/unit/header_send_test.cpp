@@ -18,8 +18,8 @@ protected:
         flash->session.begin_page = begin;
         flash->session.end_page = end;
         flash->session.max_page = 0xFFFF;
-        flash->send_baud = baud;
-        flash->config_baud = 9600;
+        flash->config.send_baud = baud;
+        flash->config.config_baud = 9600;
     }
 };
 
@@ -89,7 +89,7 @@ TEST_P(HeaderMaxBaud, PortMaximumDecidesTheSpeed) {
     ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
     ASSERT_FALSE(write_calls.empty());
     EXPECT_EQ(write_calls.back(), (Bytes{0x00, c.code}));
-    EXPECT_EQ(flash->send_baud, c.download_baud);
+    EXPECT_EQ(flash->config.send_baud, c.download_baud);
     EXPECT_EQ(dev.state.baud, c.download_baud);
 }
 
@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Flags, HeaderMaxBaud,
 TEST_F(HeaderTest, SwitchesTheLineAfterTheWaitAndReadsOneByte) {
     FakeSerialDevice& dev = open_serial();
     set_range(3, 0, 7, 57600);
-    flash->config_baud = 19200;
+    flash->config.config_baud = 19200;
     dev.state.parity = 2;
     dev.state.stop_bits = 2;
     dev.state.byte_size = 7;
@@ -117,7 +117,7 @@ TEST_F(HeaderTest, SwitchesTheLineAfterTheWaitAndReadsOneByte) {
     EXPECT_EQ(dev.state.byte_size, 8);
     EXPECT_EQ(dev.state.parity, 0);
     EXPECT_EQ(dev.state.stop_bits, 0);
-    EXPECT_EQ(flash->line_baud, 57600u);
+    EXPECT_EQ(flash->config.line.baud, 57600u);
     EXPECT_GE(fp.clock.slept, 2000u);
     ASSERT_FALSE(dev.timeout_log.empty());
     EXPECT_EQ(dev.timeout_log.back().constant, 5000u);
@@ -193,7 +193,7 @@ TEST_F(HeaderTest, NonSerialPortsDownloadAt9600) {
         flash->config.port_type = kind;
         set_range(3, 0, 7, 115200);
         EXPECT_EQ(flash->send_header(report_on(view), port()), 1) << kind;
-        EXPECT_EQ(flash->send_baud, 9600u) << kind;
+        EXPECT_EQ(flash->config.send_baud, 9600u) << kind;
         EXPECT_EQ(view.texts[Field::connection], " ") << kind;
     }
     EXPECT_EQ(trace_count("[FLASH][send_header] Send baud_rate=0x90\n"), 2u);
@@ -212,11 +212,11 @@ TEST_F(HeaderTest, ForcedSyncKeepsTheSpeedAndStartsFromTheBootLine) {
 TEST_F(HeaderTest, Model1At4800SwitchesTo38400) {
     FakeSerialDevice& dev = open_serial();
     set_range(1, 0, 31, 115200);
-    flash->config_baud = 4800;
+    flash->config.config_baud = 4800;
     dev.max_baud_flag = MAXBAUD_USER;
     ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
     EXPECT_EQ(write_calls.back(), (Bytes{0x70}));
-    EXPECT_EQ(flash->send_baud, 38400u);
+    EXPECT_EQ(flash->config.send_baud, 38400u);
     EXPECT_EQ(dev.state.baud, 38400u);
     EXPECT_TRUE(trace_has("[FLASH][send_header] Change Baud send to 38400 \n"));
 }

@@ -29,8 +29,8 @@ struct PortFixture {
         flash.report.set_trace(true);
         flash.report.set_mode(SILENT_MODE);
         set_port("COM1", COM_PORT);
-        flash.line_baud = flash.config_baud = flash.send_baud = 9600;
-        flash.data_bits = 8;
+        flash.config.line.baud = flash.config.config_baud = flash.config.send_baud = 9600;
+        flash.config.line.data_bits = 8;
     }
 
     void set_port(const char* name, uint16_t type) {

@@ -416,10 +416,10 @@ TEST(LineSettings, BootLineThenConfiguredLine) {
     EXPECT_FALSE(dev.state.dsr_sensitivity);
     EXPECT_EQ(dev.state.evt_char, 0x03);
 
-    f.flash.line_baud = 115200;
-    f.flash.data_bits = 7;
-    f.flash.parity = 1;
-    f.flash.stop_bits = 2;
+    f.flash.config.line.baud = 115200;
+    f.flash.config.line.data_bits = 7;
+    f.flash.config.line.parity = 1;
+    f.flash.config.line.stop_bits = 2;
     EXPECT_EQ(set_port_line(f.flash, f.port(), configured_port(f.flash).line), 1);
     EXPECT_EQ(dev.state.baud, 115200u);
     EXPECT_EQ(dev.state.byte_size, 7);

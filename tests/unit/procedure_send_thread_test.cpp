@@ -300,7 +300,7 @@ TEST_P(Rows, ChoosesTheSequence) {
     Procedure p;
     p.flash.report.set_mode(1);
     p.flash.config.send_mode = c.send_mode;
-    p.flash.send_baud = 12345;  // refused by the header, after the range is chosen
+    p.flash.config.send_baud = 12345;  // refused by the header, after the range is chosen
     p.printer(c.model);
     p.image(c.model, c.kind);
     if (c.send_mode & SEND_FREE) {
@@ -430,7 +430,7 @@ TEST(ProcedureBar, PagesBarRangeIsSixteenBits) {
     Procedure p;
     p.flash.report.set_mode(1);
     p.flash.config.send_mode = SEND_FW;
-    p.flash.send_baud = 12345;
+    p.flash.config.send_baud = 12345;
     p.printer(2);
     p.image(2, Kind::fw);
     EXPECT_EQ(p.run(), 0);

@@ -37,8 +37,8 @@ struct SimFixture {
         flash.report.set_mode(SILENT_MODE);
         std::snprintf(flash.config.port_name, sizeof flash.config.port_name, "COM1");
         flash.config.port_type = COM_PORT;
-        flash.line_baud = flash.config_baud = flash.send_baud = 9600;
-        flash.data_bits = 8;
+        flash.config.line.baud = flash.config.config_baud = flash.config.send_baud = 9600;
+        flash.config.line.data_bits = 8;
         std::snprintf(flash.config.ini_path, sizeof flash.config.ini_path, "%s",
                       dir.file("flash.ini").c_str());
     }
