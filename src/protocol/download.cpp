@@ -279,9 +279,9 @@ int check_reply(FlashRun& f, TransferReport& progress, const uint8_t* reply, uin
     static constexpr Class kOk{BankReply::accepted, BANK_OK_REPLY, "BANK_OK_REPLY"};
     static constexpr Class kRetry{BankReply::retry, RETRY_SEND_BANK_REPLY, "RETRY_SEND_BANK_REPLY"};
     static constexpr Class kFatal{BankReply::unrecoverable, UNRECOVERABLE_ERROR_REPLY,
-                                  "UNRECOVERABLE_ERROR_REPLY"};
+                                  "UNRECOVABLE_ERROR_REPLY"};
     static constexpr Class kOdd{BankReply::unrecoverable, UNRECOVERABLE_ERROR_REPLY,
-                                "UNRECOVERABLE_ERROR_REPLY !"};
+                                "UNRECOVABLE_ERROR_REPLY !"};
     const uint8_t value = reply ? reply[0] : 0x07;
     f.report.trace_line("%sPR_REPLY=%d\n", TAG, static_cast<int>(value));
     const Class* c = &kOdd;

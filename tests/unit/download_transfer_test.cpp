@@ -193,8 +193,8 @@ TEST_P(TransferReply, ClassifiesThePrinterReply) {
 }
 
 const std::string kOk = "[FLASH][check_reply] BANK_OK_REPLY\n";
-const std::string kFatal = "[FLASH][check_reply] UNRECOVERABLE_ERROR_REPLY\n";
-const std::string kOdd = "[FLASH][check_reply] UNRECOVERABLE_ERROR_REPLY !\n";
+const std::string kFatal = "[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY\n";
+const std::string kOdd = "[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY !\n";
 
 INSTANTIATE_TEST_SUITE_P(
     Classes, TransferReply,

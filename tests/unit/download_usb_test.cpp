@@ -259,7 +259,7 @@ TEST_F(UsbTransferTest, ReplyClassesAndReplyBytesInOneTransfer) {
     sim_cfg.faults = {{0, false, {{vxsim::ReplyStep::byte, 0x07}}}};
     start_printer();
     EXPECT_EQ(run_usb(), 0);
-    EXPECT_TRUE(trace_has("[FLASH][check_reply] UNRECOVERABLE_ERROR_REPLY\n"));
+    EXPECT_TRUE(trace_has("[FLASH][check_reply] UNRECOVABLE_ERROR_REPLY\n"));
     EXPECT_FALSE(port_open());
 }
 
