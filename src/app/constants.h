@@ -16,7 +16,7 @@ constexpr uint16_t SEND_FW_1STPAGE = 0x4000;
 constexpr uint16_t SEND_FREE = 0x8000;
 
 // printer_model
-constexpr int VX3E_MODE = 1;
+constexpr int VX3E_MODEL = 1;
 constexpr int VX3PLUS_MODEL = 2;
 constexpr int VX3PLUS_CR_MODEL = 3;
 constexpr int VX3PLUS_SC_MODEL = 4;

@@ -818,7 +818,7 @@ void report_estimate(Report& r, const FlashRun& cfg, const PortState& port, bool
             uint32_t speed = cfg.config.send_baud;
             if (!keeps_download_speed(port.max_baud_flag))
                 speed = 9600;
-            if (m == VX3E_MODE && speed == 115200 && cfg.config.config_baud == 4800)
+            if (m == VX3E_MODEL && speed == 115200 && cfg.config.config_baud == 4800)
                 speed = 38400;
             std::string waits;
             uint64_t wait = 0;

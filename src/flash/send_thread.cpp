@@ -205,7 +205,7 @@ int Procedure::fw_and_cg() {
     if (!download_cmd()) {
         return 0;
     }
-    if (f_.session.printer_model == VX3E_MODE && (step_flags_ & KEEP_SETTINGS)) {
+    if (f_.session.printer_model == VX3E_MODEL && (step_flags_ & KEEP_SETTINGS)) {
         return three_steps();
     }
     f_.report.trace_line("[FLASH][send_thread] SEND_FW + SEND_CG FULL MODE \n");
@@ -291,7 +291,7 @@ int Procedure::free_pages_run() {
 }
 
 void Procedure::read_check_boxes(int model) {
-    if (model != VX3E_MODE) {
+    if (model != VX3E_MODEL) {
         view_.disable(ImageBox::keep_settings);
     }
     if (view_.is_checked(ImageBox::boot)) {

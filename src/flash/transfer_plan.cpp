@@ -18,7 +18,7 @@ constexpr RefusedSelection kRefused[] = {
 };
 
 constexpr RefusedSelection kRefusedAfterBoxes[] = {
-    {[](int model, uint16_t flags) { return model == VX3E_MODE && flags == SEND_BOOT; },
+    {[](int model, uint16_t flags) { return model == VX3E_MODEL && flags == SEND_BOOT; },
      "[FLASH][send_thread] SEND_BOOT Invalid operation !\n"},
     {[](int model, uint16_t flags) {
          return model != KD5_ADF_L2_MODEL && (flags & SEND_FPGA) != 0;
@@ -59,7 +59,7 @@ std::vector<uint16_t> range_steps(int model, uint16_t flags) {
         return {};
     if (cg && !fw && !fpga)
         return {SEND_CG};
-    if (fw && cg && !fpga && model == VX3E_MODE && (flags & KEEP_SETTINGS))
+    if (fw && cg && !fpga && model == VX3E_MODEL && (flags & KEEP_SETTINGS))
         return {std::begin(THREE_STEP_FLAGS), std::end(THREE_STEP_FLAGS)};
     return {flags};
 }

@@ -109,7 +109,7 @@ FwLayout check_fw_image(const uint8_t* data, size_t size, int model) {
     r.max_page = r.pages;
 
     switch (model) {
-        case VX3E_MODE:
+        case VX3E_MODEL:
             if (!text_at(data, layout::FW1_TAG_OFFSET, layout::FW1_TAG, layout::FW1_TAG_SIZE))
                 return refuse(r, ImageFault::missing_tag);
             return r;

@@ -17,7 +17,7 @@ constexpr uint32_t SYNC_REPLY_TIMEOUT_MS = 10000;
 int model_of_sync_char(uint8_t c) {
     switch (c) {
         case 0x05:
-            return VX3E_MODE;
+            return VX3E_MODEL;
         case 0x16:
             return VX3PLUS_MODEL;
         case 0x17:
@@ -36,7 +36,7 @@ int model_of_sync_char(uint8_t c) {
 // The two procedures name the KD5 models differently in the trace.
 const char* model_line(int model, bool forced) {
     switch (model) {
-        case VX3E_MODE:
+        case VX3E_MODEL:
             return "[FLASH][DetectPrinterModel] $$$$ VX3E_MODE detected $$$$\n\n";
         case VX3PLUS_MODEL:
             return "[FLASH][DetectPrinterModel] $$$$ VX3PLUS_MODEL detected $$$$\n\n";

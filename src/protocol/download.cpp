@@ -21,7 +21,7 @@ constexpr uint32_t REPLY_CAPACITY = 2048;
 
 const char* model_label(int model) {
     switch (model) {
-        case VX3E_MODE:
+        case VX3E_MODEL:
             return "VX3E:";
         case VX3PLUS_MODEL:
             return "VX3Plus:";
@@ -246,7 +246,7 @@ void begin_transfer(FlashRun& f, PortBackend& port, TransferReport& progress, co
 
 void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, int model) {
     constexpr uint32_t TAG_OFFSET = 0x70;
-    if (tag_text == nullptr || model != VX3E_MODE || size <= TAG_OFFSET || image.size() < size)
+    if (tag_text == nullptr || model != VX3E_MODEL || size <= TAG_OFFSET || image.size() < size)
         return;
     const size_t room = size - TAG_OFFSET;
     const size_t want = std::strlen(tag_text) + 1;

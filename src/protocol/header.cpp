@@ -55,7 +55,7 @@ int FlashRun::send_header(TransferReport& progress, PortBackend& port) {
         const uint8_t item[2] = {hi, lo};
         write_read_port(*this, port, item, 2, nullptr, 0);
     };
-    if (session.printer_model == VX3E_MODE) {
+    if (session.printer_model == VX3E_MODEL) {
         const uint8_t begin = static_cast<uint8_t>(session.begin_page & 0xFF);
         const uint8_t end = static_cast<uint8_t>(session.end_page & 0xFF);
         write_read_port(*this, port, &begin, 1, nullptr, 0);
@@ -73,7 +73,7 @@ int FlashRun::send_header(TransferReport& progress, PortBackend& port) {
     }
 
     uint8_t code = 0;
-    if (session.printer_model == VX3E_MODE && config.send_baud == 115200 &&
+    if (session.printer_model == VX3E_MODEL && config.send_baud == 115200 &&
         !session.printer_announced && config.line.baud == 4800) {
         report.trace_line("[FLASH][send_header] Change Baud send to 38400 \n");
         code = 0x70;
@@ -85,7 +85,7 @@ int FlashRun::send_header(TransferReport& progress, PortBackend& port) {
 
     report.trace_line("[FLASH][send_header] Send baud_rate=0x%x\n", static_cast<unsigned>(code));
     uint8_t reply[1] = {};
-    if (session.printer_model == VX3E_MODE) {
+    if (session.printer_model == VX3E_MODEL) {
         write_read_port(*this, port, &code, 1, reply, 1);
     } else {
         const uint8_t item[2] = {0x00, code};

@@ -43,7 +43,7 @@ bool keeps_download_speed(uint32_t max_baud_flag) {
 
 bool header_can_say(int model, uint32_t begin, uint32_t end) {
     switch (model) {
-        case VX3E_MODE:
+        case VX3E_MODEL:
             return begin <= 0xFF && end <= 0xFF;
         case KD5_ADF_L2_MODEL:
             return begin <= 0xFFFF && end <= 0xFFFF;

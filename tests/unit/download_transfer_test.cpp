@@ -377,9 +377,9 @@ TEST_F(TransferTest, TagReplacesTheImageTagForModel1Only) {
         std::string want_at_0x70;
     };
     const std::string long_tag(20000, 'T');
-    for (const Case& c : {Case{VX3E_MODE, "NEWTAG", std::string("NEWTAG\0", 7)},
+    for (const Case& c : {Case{VX3E_MODEL, "NEWTAG", std::string("NEWTAG\0", 7)},
                           Case{VX3PLUS_MODEL, "NEWTAG", std::string(7, '\x01')},
-                          Case{VX3E_MODE, long_tag, std::string(PAGE_SIZE - 0x70, 'T')}}) {
+                          Case{VX3E_MODEL, long_tag, std::string(PAGE_SIZE - 0x70, 'T')}}) {
         sim = {};
         write_image(1);
         range(0, 0);
