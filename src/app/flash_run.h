@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "app/constants.h"
+#include "image/constants.h"
 #include "app/run_config.h"
 #include "platform/main_view.h"
 #include "platform/platform.h"

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "app/constants.h"
+#include "image/constants.h"
 #include "port/port_backend.h"
 
 namespace vx {

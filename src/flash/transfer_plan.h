@@ -5,7 +5,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "app/constants.h"
+#include "image/constants.h"
 
 namespace vx {
 

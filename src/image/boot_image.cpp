@@ -2,7 +2,7 @@
 // models 3 to 6, the range it is sent to.
 #include <cstring>
 
-#include "app/constants.h"
+#include "image/constants.h"
 #include "image/image_check.h"
 #include "image/image_format.h"
 

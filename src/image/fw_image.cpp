@@ -2,7 +2,7 @@
 // in flash.
 #include <cstring>
 
-#include "app/constants.h"
+#include "image/constants.h"
 #include "image/image_check.h"
 #include "image/image_format.h"
 

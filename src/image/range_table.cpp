@@ -1,6 +1,6 @@
 #include "image/range_table.h"
 
-#include "app/constants.h"
+#include "image/constants.h"
 #include "image/image_format.h"
 
 namespace vx {

@@ -1,6 +1,6 @@
 #include "protocol/run_timing.h"
 
-#include "app/constants.h"
+#include "image/constants.h"
 #include "platform/serial.h"
 
 namespace vx {

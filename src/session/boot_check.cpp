@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "app/constants.h"
+#include "image/constants.h"
 #include "image/image_check.h"
 #include "image/image_format.h"
 #include "session/traced_checks.h"

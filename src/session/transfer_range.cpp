@@ -3,7 +3,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/constants.h"
+#include "image/constants.h"
 #include "image/image_format.h"
 #include "image/range_table.h"
 #include "session/traced_checks.h"

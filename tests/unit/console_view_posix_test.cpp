@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <string>
 
-#include "app/constants.h"
+#include "image/constants.h"
 #include "fake_platform.h"
 #include "frontend/console/console_view.h"
 #include "frontend/console/progress_line.h"

@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "app/constants.h"
+#include "image/constants.h"
 #include "frontend/console/progress_line.h"
 
 namespace vx {

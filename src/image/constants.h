@@ -1,4 +1,5 @@
-// Values shared across the program: send-mode bits, printer models, port kinds.
+// Values shared from the image layer up: send-mode bits, printer models, page and buffer
+// sizes, port kinds.
 #pragma once
 #include <cstdint>
 
