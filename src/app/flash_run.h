@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "image/constants.h"
 #include "app/run_config.h"
+#include "image/constants.h"
 #include "platform/main_view.h"
 #include "platform/platform.h"
 #include "port/port_backend.h"

@@ -1,9 +1,9 @@
 // Serial (COM) port: presence tests, line settings, reads under the Windows read time-out
 // rule, and writes.
+#include "port/serial_port.h"
+
 #include <algorithm>
 #include <cstring>
-
-#include "port/serial_port.h"
 
 namespace vx {
 

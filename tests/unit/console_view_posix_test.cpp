@@ -8,11 +8,11 @@
 #include <cstdio>
 #include <string>
 
-#include "image/constants.h"
 #include "fake_platform.h"
 #include "frontend/console/console_view.h"
 #include "frontend/console/progress_line.h"
 #include "frontend/console/terminal_width.h"
+#include "image/constants.h"
 #include "platform/posix/posix_fd.h"
 
 namespace vx::test {

@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "image/constants.h"
 #include "frontend/console/progress_line.h"
+#include "image/constants.h"
 
 namespace vx {
 
