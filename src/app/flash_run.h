@@ -102,7 +102,4 @@ public:
     std::atomic<int> end_signal{0};
 };
 
-// The flash procedure; returns the thread's exit code (1 completed, 0 failed or refused).
-int send_thread(const send_thread_args& args);
-
 }  // namespace vx

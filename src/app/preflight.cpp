@@ -17,7 +17,6 @@
 #include "app/message_ids.h"
 #include "app/port_reports.h"
 #include "app/startup.h"
-#include "flash/transfer_plan.h"
 #include "image/image_check.h"
 #include "image/image_format.h"
 #include "image/image_refusal.h"
@@ -25,6 +24,7 @@
 #include "port/usb_port.h"
 #include "protocol/bank_transfer.h"
 #include "protocol/run_timing.h"
+#include "session/transfer_plan.h"
 
 namespace vx {
 namespace {

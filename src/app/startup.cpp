@@ -96,11 +96,6 @@ std::string build_path(Platform& platform, const std::string& dir, const char* f
 }
 
 int run_startup(FlashRun& flash, MessageCatalogue& catalogue, const std::string& command_line,
-                void* instance, SheetRunner& sheet) {
-    return run_startup(flash, catalogue, command_line, instance, sheet, send_thread);
-}
-
-int run_startup(FlashRun& flash, MessageCatalogue& catalogue, const std::string& command_line,
                 void* instance, SheetRunner& sheet, FlashWorker worker) {
     Platform& platform = flash.platform;
     platform.files.remove("KO.txt");

@@ -10,13 +10,11 @@ class SheetRunner;
 struct Platform;
 struct send_thread_args;
 
-// The flash procedure as silent mode runs it (send_thread; tests pass their own).
+// The flash procedure as silent mode runs it (the entry points pass send_thread, tests their own).
 using FlashWorker = int (*)(const send_thread_args&);
 
 // Runs start-up on the calling thread and returns the process exit code. `command_line` is
 // the whole command line, program path included. `sheet` is the front-end's property sheet.
-int run_startup(FlashRun& flash, MessageCatalogue& catalogue, const std::string& command_line,
-                void* instance, SheetRunner& sheet);
 int run_startup(FlashRun& flash, MessageCatalogue& catalogue, const std::string& command_line,
                 void* instance, SheetRunner& sheet, FlashWorker worker);
 

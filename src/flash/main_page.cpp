@@ -7,6 +7,7 @@
 #include "app/flash_run.h"
 #include "app/message_ids.h"
 #include "app/spooler.h"
+#include "flash/send_thread.h"
 #include "protocol/bank_transfer.h"
 
 namespace vx {

@@ -1,5 +1,7 @@
 // The flash procedure: open the port, identify the printer, choose the transfers from the
 // send mode and the model, run them, and end with a result.
+#include "flash/send_thread.h"
+
 #include <cstring>
 #include <exception>
 #include <string>
@@ -7,9 +9,9 @@
 #include "app/flash_run.h"
 #include "app/message_ids.h"
 #include "app/port_reports.h"
-#include "flash/transfer_plan.h"
 #include "flash/transfer_texts.h"
 #include "protocol/run_timing.h"
+#include "session/transfer_plan.h"
 
 namespace vx {
 

@@ -8,6 +8,7 @@
 #include "app/flash_run.h"
 #include "app_fixture.h"
 #include "flash/main_page.h"
+#include "flash/send_thread.h"
 #include "page_fakes.h"
 #include "protocol/bank_transfer.h"
 

@@ -6,6 +6,7 @@
 #include <functional>
 #include <vector>
 
+#include "flash/send_thread.h"
 #include "image_builder.h"
 #include "port_fixture.h"
 #include "recording_view.h"

@@ -12,6 +12,7 @@
 #include "app/preflight.h"
 #include "app/startup.h"
 #include "entry/posix/posix_entry.h"
+#include "flash/send_thread.h"
 #include "frontend/console/console_sheet.h"
 #include "platform/system_info.h"
 
@@ -139,5 +140,6 @@ int main(int argc, char** argv) {
     static vx::MessageCatalogue catalogue(p);
     static vx::FlashRun flash(p, catalogue);
     vx::end_runs_on_signals(flash);
-    return vx::run_startup(flash, catalogue, line, nullptr, vx::console_property_sheet());
+    return vx::run_startup(flash, catalogue, line, nullptr, vx::console_property_sheet(),
+                           vx::send_thread);
 }

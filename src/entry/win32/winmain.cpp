@@ -7,6 +7,7 @@
 #include "app/preflight.h"
 #include "app/startup.h"
 #include "entry/win32/session_end.h"
+#include "flash/send_thread.h"
 #include "frontend/win32/win32_sheet.h"
 #include "platform/win32/win32_handle.h"
 #include "platform/win32/win32_services.h"
@@ -62,5 +63,5 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int) {
     static vx::FlashRun flash(p, catalogue);
     vx::restart_spooler_at_session_end(flash);
     return vx::run_startup(flash, catalogue, GetCommandLineA(), instance,
-                           vx::win32_property_sheet());
+                           vx::win32_property_sheet(), vx::send_thread);
 }

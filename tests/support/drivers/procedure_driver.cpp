@@ -16,6 +16,7 @@
 
 #include "app/catalogue.h"
 #include "app/flash_run.h"
+#include "flash/send_thread.h"
 
 #ifdef _WIN32
 #include <windows.h>

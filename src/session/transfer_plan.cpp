@@ -1,4 +1,4 @@
-#include "flash/transfer_plan.h"
+#include "session/transfer_plan.h"
 
 namespace vx {
 
