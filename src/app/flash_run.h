@@ -1,6 +1,5 @@
-// The flash context: the program's one object of state. Each subsystem defines its own
-// operations in its own folder (config in app/, checks in image/, transfers in protocol/,
-// the port in port/, the procedure in flash/).
+// One run of the program: the configuration, the reporter and the download session it owns
+// for the process, and the state the procedure and its pages share.
 #pragma once
 
 #include <atomic>
@@ -12,18 +11,18 @@
 #include <string>
 #include <vector>
 
-#include "app/run_config.h"
 #include "image/constants.h"
 #include "platform/main_view.h"
 #include "platform/platform.h"
 #include "port/port_backend.h"
+#include "protocol/printer_protocol.h"
 #include "report/reporter.h"
 #include "session/download_session.h"
+#include "session/run_config.h"
 
 namespace vx {
 
 class MessageCatalogue;
-class TransferReport;
 class FlashRun;
 
 // Start record of the flash procedure thread; without a view (silent mode) nothing is shown.
@@ -66,22 +65,11 @@ public:
     std::string message_int(uint16_t id, long long value) const;
     std::string message_str(uint16_t id, const char* value) const;
 
-    // ---- download-mode entry (protocol/detect.cpp) ----
-    int DetectPrinterModel(PortBackend& port);
-    // Update decision from the printer's firmware release (CONDITIONAL_TABLE); sets fw_filename
-    // to the image the table names.
-    bool update_needed(PortBackend& port);
-    int send_download_cmd(TransferReport& progress, PortBackend& port);
-    int disable_4722_emulation(PortBackend& port);
+    // What the printer protocol's steps work on, for this run.
+    ProtocolRun protocol() {
+        return ProtocolRun{platform, report, config, session, sent_bank, stop_requested};
+    }
 
-    // ---- header and transfer (protocol/) ----
-    int send_header(TransferReport& progress, PortBackend& port);
-    // One bank transfer of the configured range; `progress` hears its steps.
-    int download_image(TransferReport& progress, PortBackend& port, const char* tag);
-    int download_com(TransferReport& progress, PortBackend& port, const char* tag);
-    int download_virtual_com(TransferReport& progress, PortBackend& port, const char* tag);
-    int download_usb(TransferReport& progress, PortBackend& port, const char* tag);
-    int download_usb_adf(TransferReport& progress, PortBackend& port, const char* tag);
     // The bank on its way to the printer, kept whole for a resend (TX_BUFFER_SIZE bytes).
     std::vector<uint8_t> sent_bank;
 

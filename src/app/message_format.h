@@ -34,9 +34,4 @@ bool format_accepts(const char* format, std::initializer_list<FormatArgKind> kin
 // and l to 32 bits (as on Windows), ll keeps 64 bits. A null string prints "(null)".
 std::string format_catalogue(const char* text, std::initializer_list<FormatArg> args);
 
-// Bytes from the printer made safe for a log line: control bytes (C0, DEL, C1) and the
-// backslash become "\xNN", so what a printer sends can neither end a line of ours nor start
-// one that looks like ours.
-std::string escape_control_bytes(std::string_view bytes);
-
 }  // namespace vx

@@ -1,7 +1,6 @@
 #include "app/port_reports.h"
 
 #include <cctype>
-#include <cstdio>
 
 #include "app/message_format.h"
 #include "app/message_ids.h"
@@ -13,7 +12,6 @@ namespace {
 // Trace tags of the port's own lines, kept whole so a search for a line finds its code.
 constexpr const char* OPEN_PORT_TAG = "[FLASH][open_port]";
 constexpr const char* OPEN_COM_TAG = "[FLASH][open_com]";
-constexpr const char* PURGE_TAG = "[FLASH][purge_port]";
 
 std::string upper(const std::string& s) {
     std::string out = s;
@@ -58,23 +56,6 @@ void report_open_failure(FlashRun& f, const PortBackend& port, const PortResult&
                                 r.text.c_str());
             break;
     }
-}
-
-// A failed parallel request: a box in interactive mode, traced otherwise, where nobody would
-// be there to close it and the run would wait for ever.
-int report_request(FlashRun& f, const PortBackend& port, int result) {
-    const PortResult& r = port.last_failure();
-    if (result != 0 || r.ok() || r.where[0] == 0)
-        return result;
-    char text[64];
-    std::snprintf(text, sizeof text, "** ECP %s Error %u **", r.where[0] == 'W' ? "Write" : "Read",
-                  static_cast<unsigned>(r.code));
-    if (f.report.mode() == INTERACTIVE_MODE) {
-        f.platform.ui.message_box(nullptr, r.where, text, BOX_OK);
-    } else {
-        f.report.trace_line("[Cls_parallel][%s] %s\n", r.where, text);
-    }
-    return result;
 }
 
 }  // namespace
@@ -143,51 +124,6 @@ int open_port(FlashRun& f, PortBackend& port, bool boot_line) {
             f.report.system_error_msg(("SetCommState : " + port.settings().name).c_str(), r.text);
             return 0;
     }
-}
-
-int set_port_line(FlashRun& f, PortBackend& port, const LineSettings& line) {
-    if (const PortResult r = port.set_line(line); !r) {
-        f.report.system_error_msg(("SetCommState : " + port.settings().name).c_str(), r.text);
-        return 0;
-    }
-    return 1;
-}
-
-int check_wire(FlashRun& f, PortBackend& port) {
-    if (const PortResult r = port.check_wire(); !r) {
-        f.report.system_error_msg("GetCommModemStatus", r.text);
-        return 0;
-    }
-    return 1;
-}
-
-int purge_port(FlashRun& f, PortBackend& port) {
-    const PurgeResult r = port.purge();
-    // A printer holding CTS low keeps our bytes queued: the wait is bounded, and said so.
-    if (r.drain_timed_out) {
-        f.report.trace_line("%s Output did not drain within %u ms: input discarded\n", PURGE_TAG,
-                            static_cast<unsigned>(r.waited_ms));
-    }
-    return r.ok ? 1 : 0;
-}
-
-int write_port(FlashRun& f, PortBackend& port, const uint8_t* data, uint32_t length) {
-    return report_request(f, port, port.write(data, length));
-}
-
-int write_read_port(FlashRun& f, PortBackend& port, const uint8_t* data, uint32_t length,
-                    uint8_t* reply, uint32_t capacity, uint32_t limit_ms) {
-    return report_request(f, port, port.write_read(data, length, reply, capacity, limit_ms));
-}
-
-int read_port(FlashRun& f, PortBackend& port, uint8_t* buffer, uint32_t capacity,
-              uint32_t limit_ms) {
-    return report_request(f, port, port.read(buffer, capacity, limit_ms));
-}
-
-int read_port_block(FlashRun& f, PortBackend& port, uint8_t* buffer, uint32_t count,
-                    uint32_t limit_ms) {
-    return report_request(f, port, port.read_block(buffer, count, limit_ms));
 }
 
 }  // namespace vx

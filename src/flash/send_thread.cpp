@@ -122,17 +122,18 @@ private:
         }
         view_.transfer_line(text);
         pages_bar_setup();
-        if (!f_.send_header(transfer_report_, *port_)) {
+        if (send_header(protocol_, transfer_report_, *port_) != HeaderOutcome::sent) {
             return end_run(0, header_error_10 ? KO_INIT : nullptr, Line::transfer,
                            msg::ERROR_CAPTION);
         }
-        if (!f_.download_image(transfer_report_, *port_, tag)) {
+        if (!download_image(protocol_, transfer_report_, *port_, tag).ok()) {
             return stop_asked() ? stopped() : download_failed();
         }
         return 1;
     }
     int download_cmd() {
-        if (f_.send_download_cmd(transfer_report_, *port_)) {
+        if (send_download_cmd(protocol_, transfer_report_, *port_) ==
+            EntryOutcome::in_download_mode) {
             return 1;
         }
         return download_failed();
@@ -171,6 +172,7 @@ private:
     NullMainView null_view_;
     MainPageView& view_;
     PageTransferReport transfer_report_{f_, view_};
+    ProtocolRun protocol_ = f_.protocol();
     uint16_t step_flags_ = 0;
 };
 
@@ -227,9 +229,9 @@ int Procedure::reopen() {
         f_.report.trace_line("[FLASH][send_thread] open_port Error !\n");
         return end_run(0, nullptr, Line::none, 0);
     }
-    purge_port(f_, *port_);
+    purge_port(f_.report, *port_);
     uint8_t receive[REPLY_BUFFER_SIZE] = {};
-    if (read_port_block(f_, *port_, receive, 1, wait_ms::RESYNC_PROBE) != 0) {
+    if (read_port_block(f_.report, *port_, receive, 1, wait_ms::RESYNC_PROBE) != 0) {
         f_.session.in_download_mode = true;
     }
     return 1;
@@ -280,10 +282,10 @@ int Procedure::free_pages_run() {
                              f_.config.send_mode)) {
         return image_check_failed(KO_FORMAT);
     }
-    if (!f_.send_header(transfer_report_, *port_)) {
+    if (send_header(protocol_, transfer_report_, *port_) != HeaderOutcome::sent) {
         return end_run(0, KO_INIT, Line::transfer, msg::ERROR_CAPTION);
     }
-    if (!f_.download_image(transfer_report_, *port_, nullptr)) {
+    if (!download_image(protocol_, transfer_report_, *port_, nullptr).ok()) {
         if (stop_asked()) {
             return stopped();
         }
@@ -326,7 +328,7 @@ int Procedure::run() {
 
     if (f_.report.mode() != INTERACTIVE_MODE && f_.config.conditional_table) {
         // The decision has reported its own reason; the process ends right after.
-        if (!f_.update_needed(*port_)) {
+        if (!update_needed(protocol_, *port_)) {
             return end_run(0, nullptr, Line::none, 0);
         }
     }
@@ -334,7 +336,7 @@ int Procedure::run() {
         return stopped();
     }
 
-    if (!f_.DetectPrinterModel(*port_)) {
+    if (!detect_printer_model(protocol_, *port_).ok()) {
         f_.report.trace_line("[FLASH][send_thread]CheckPrinterModel Error !\n");
         return end_run(0, nullptr, Line::connection, msg::MODEL_UNKNOWN);
     }

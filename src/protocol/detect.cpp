@@ -2,8 +2,8 @@
 // announces itself) with one sync character that names its model.
 #include <cstring>
 
-#include "app/flash_run.h"
-#include "app/port_reports.h"
+#include "protocol/port_exchange.h"
+#include "protocol/printer_protocol.h"
 #include "protocol/run_timing.h"
 #include "protocol/transfer_report.h"
 
@@ -55,120 +55,123 @@ const char* model_line(int model, bool forced) {
 
 }  // namespace
 
-int FlashRun::DetectPrinterModel(PortBackend& port) {
-    report.trace_line("\n[FLASH][DetectPrinterModel]\n");
-    session.in_download_mode = false;
+Detection detect_printer_model(ProtocolRun& run, PortBackend& port) {
+    auto ended = [&](DetectOutcome outcome, int model = 0) {
+        return Detection{outcome, model, run.session.printer_announced};
+    };
+    run.report.trace_line("\n[FLASH][DetectPrinterModel]\n");
+    run.session.in_download_mode = false;
     uint8_t reply[REPLY_BUFFER_SIZE] = {};
     const PortCapabilities caps = port.capabilities();
 
     int received = 0;
     if (caps.forced_sync_probe) {
-        purge_port(*this, port);
-        received = read_port_block(*this, port, reply, 1, wait_ms::FORCED_SYNC_PROBE);
-        report.trace_line("[FLASH][DetectPrinterModel] received %d bytes.\n", received);
+        purge_port(run.report, port);
+        received = read_port_block(run.report, port, reply, 1, wait_ms::FORCED_SYNC_PROBE);
+        run.report.trace_line("[FLASH][DetectPrinterModel] received %d bytes.\n", received);
     }
 
     if (received > 0) {
         // The printer announces itself: it is in download mode already.
-        session.printer_announced = true;
-        session.in_download_mode = true;
-        report.trace_line(
+        run.session.printer_announced = true;
+        run.session.in_download_mode = true;
+        run.report.trace_line(
             "[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR 0x16=Vx3plus "
             "0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner 0x1A=KD5-ADF-L1 0x20=KD5-ADF) \n");
-        report.trace_line(
+        run.report.trace_line(
             "[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR = 0x%x \n",
             static_cast<unsigned>(reply[0]));
         const int model = model_of_sync_char(reply[0]);
         if (model == 0) {
-            report.trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR !\n\n");
-            return 0;
+            run.report.trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR !\n\n");
+            return ended(DetectOutcome::wrong_sync_char);
         }
-        session.printer_model = model;
-        report.trace_line("%s", model_line(model, true));
-        if (!check_wire(*this, port)) {
-            report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
-            return 0;
+        run.session.printer_model = model;
+        run.report.trace_line("%s", model_line(model, true));
+        if (!check_wire(run.report, port)) {
+            run.report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
+            return ended(DetectOutcome::wire_lost);
         }
         if (caps.modem_lines) {
             port.set_rts();
-            set_port_line(*this, port, config.line);
+            set_port_line(run.report, port, run.config.line);
         }
-        return 1;
+        return ended(DetectOutcome::detected, model);
     }
 
-    report.trace_line("[FLASH][DetectPrinterModel] FLASH NOT FORCED_SYNC PROCEDURE.\n");
-    session.printer_announced = false;
-    if (config.ibm_emulation) {
-        report.trace_line("[FLASH][send_download_cmd] disable_4722_emulation !\n");
-        disable_4722_emulation(port);
+    run.report.trace_line("[FLASH][DetectPrinterModel] FLASH NOT FORCED_SYNC PROCEDURE.\n");
+    run.session.printer_announced = false;
+    if (run.config.ibm_emulation) {
+        run.report.trace_line("[FLASH][send_download_cmd] disable_4722_emulation !\n");
+        disable_4722_emulation(run.report, port);
     }
     if (caps.modem_lines) {
-        if (!check_wire(*this, port)) {
-            report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
-            return 0;
+        if (!check_wire(run.report, port)) {
+            run.report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
+            return ended(DetectOutcome::wire_lost);
         }
-        if (!config.ibm_emulation) {
+        if (!run.config.ibm_emulation) {
             port.set_rts();
         }
-        set_port_line(*this, port, config.line);
+        set_port_line(run.report, port, run.config.line);
     }
 
-    write_read_port(*this, port, DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
-    report.trace_line("[Cls_flash][DetectPrinterModel] Cmd ESC {} sent \n");
+    write_read_port(run.report, port, DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
+    run.report.trace_line("[Cls_flash][DetectPrinterModel] Cmd ESC {} sent \n");
     std::memset(reply, 0, sizeof reply);
-    received = read_port(*this, port, reply, 1, SYNC_REPLY_TIMEOUT_MS);
-    report.trace_line("[Cls_flash][DetectPrinterModel] received %d bytes.\n", received);
+    received = read_port(run.report, port, reply, 1, SYNC_REPLY_TIMEOUT_MS);
+    run.report.trace_line("[Cls_flash][DetectPrinterModel] received %d bytes.\n", received);
     if (received != 1) {
-        report.trace_line("[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n");
-        report.ko_report("[Error 9] Printer not answering.\n");
-        return 0;
+        run.report.trace_line("[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n");
+        run.report.ko_report("[Error 9] Printer not answering.\n");
+        return ended(DetectOutcome::no_answer);
     }
-    session.in_download_mode = true;
-    report.trace_line(
+    run.session.in_download_mode = true;
+    run.report.trace_line(
         "[Cls_flash][DetectPrinterModel] RECEIVED SYNC_REPLY_CODE = 0x%x - 0x16=Vx3plus "
         "0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner)) \n",
         static_cast<unsigned>(reply[0]));
     const int model = model_of_sync_char(reply[0]);
     if (model == 0) {
-        report.trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR ! !\n\n");
-        return 0;
+        run.report.trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR ! !\n\n");
+        return ended(DetectOutcome::wrong_sync_char);
     }
-    session.printer_model = model;
-    report.trace_line("%s", model_line(model, false));
-    return 1;
+    run.session.printer_model = model;
+    run.report.trace_line("%s", model_line(model, false));
+    return ended(DetectOutcome::detected, model);
 }
 
-int FlashRun::send_download_cmd(TransferReport& progress, PortBackend& port) {
+EntryOutcome send_download_cmd(ProtocolRun& run, TransferReport& progress, PortBackend& port) {
     uint8_t reply[REPLY_BUFFER_SIZE] = {};
     progress.link_ready();
-    report.trace_line("[FLASH][send_download_cmd] send_download_cmd\n");
-    if (session.in_download_mode) {
-        return 1;  // the printer is in download mode already
+    run.report.trace_line("[FLASH][send_download_cmd] send_download_cmd\n");
+    if (run.session.in_download_mode) {
+        return EntryOutcome::in_download_mode;  // already
     }
 
-    write_read_port(*this, port, DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
-    report.trace_line("[Cls_flash][send_download_cmd] Cmd ESC {} sent \n");
-    const int received = read_port(*this, port, reply, 1, SYNC_REPLY_TIMEOUT_MS);
-    report.trace_line("[Cls_flash][send_download_cmd] received %d bytes.\n", received);
+    write_read_port(run.report, port, DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
+    run.report.trace_line("[Cls_flash][send_download_cmd] Cmd ESC {} sent \n");
+    const int received = read_port(run.report, port, reply, 1, SYNC_REPLY_TIMEOUT_MS);
+    run.report.trace_line("[Cls_flash][send_download_cmd] received %d bytes.\n", received);
     if (received == 1) {
-        report.trace_line(
+        run.report.trace_line(
             "[Cls_flash][send_download_cmd] SYNC_CHAR 0x16=Vx3plus 0x05=Vx3E 0x17=Vx3plusNE "
             "0x18=Vx3plusNE Scanner 0x1A=KD5-ADF-L1 0x20=KD5-ADF) \n");
-        report.trace_line("[Cls_flash][send_download_cmd] SYNC_CHAR = 0x%x \n",
-                          static_cast<unsigned>(reply[0]));
-        session.in_download_mode = true;
+        run.report.trace_line("[Cls_flash][send_download_cmd] SYNC_CHAR = 0x%x \n",
+                              static_cast<unsigned>(reply[0]));
+        run.session.in_download_mode = true;
         const int model = model_of_sync_char(reply[0]);
         if (model != 0) {
-            session.printer_model = model;
-            return 1;
+            run.session.printer_model = model;
+            return EntryOutcome::in_download_mode;
         }
-        report.trace_line(
+        run.report.trace_line(
             "[Cls_flash][send_download_cmd] STX_REPLY_CODE not received. ( 0x16 or 0x05 or "
             "0x17 )\n");
     }
     progress.link_refused(LinkRefusal::no_answer);
     port.close();
-    return 0;
+    return EntryOutcome::no_answer;
 }
 
 }  // namespace vx

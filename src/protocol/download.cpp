@@ -4,10 +4,10 @@
 #include <cstring>
 #include <vector>
 
-#include "app/flash_run.h"
-#include "app/port_reports.h"
 #include "platform/main_view.h"
 #include "protocol/bank_transfer.h"
+#include "protocol/port_exchange.h"
+#include "protocol/printer_protocol.h"
 #include "protocol/run_timing.h"
 #include "protocol/transfer_report.h"
 
@@ -53,8 +53,8 @@ constexpr WireKind kUsbAdfKind{"[Cls_flash][download_usb_adf] ", false, true, tr
 
 class BankWire {
 public:
-    BankWire(FlashRun& f, PortBackend& port, TransferReport& progress, const WireKind& kind)
-        : kind(kind), f_(f), port_(port), progress_(progress), tag_(kind.tag) {}
+    BankWire(ProtocolRun& run, PortBackend& port, TransferReport& progress, const WireKind& kind)
+        : kind(kind), run_(run), port_(port), progress_(progress), tag_(kind.tag) {}
     virtual ~BankWire() = default;
 
     // Trace lines of a bank before its label is shown, and the steps after it.
@@ -73,9 +73,9 @@ public:
     virtual bool times_silence() const = 0;
 
     bool stop_asked() {
-        if (!f_.stop_requested.load(std::memory_order_relaxed))
+        if (!run_.stop_requested.load(std::memory_order_relaxed))
             return false;
-        f_.report.trace_line("%sStopped by the user\n", tag_);
+        run_.report.trace_line("%sStopped by the user\n", tag_);
         return true;
     }
 
@@ -83,7 +83,7 @@ public:
     const WireKind& kind;
 
 protected:
-    FlashRun& f_;
+    ProtocolRun& run_;
     PortBackend& port_;
     TransferReport& progress_;
     const char* tag_;
@@ -95,16 +95,17 @@ public:
     using BankWire::BankWire;
 
     void announce_bank(uint32_t current, uint32_t bank_pages) override {
-        f_.report.trace_line("\n");
-        f_.report.trace_line("%sCurrent block=%d \n", tag_, static_cast<int>(current));
-        f_.report.trace_line("%sPageByteOffset=%d\n", tag_, static_cast<int>(current * PAGE_SIZE));
-        f_.report.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
+        run_.report.trace_line("\n");
+        run_.report.trace_line("%sCurrent block=%d \n", tag_, static_cast<int>(current));
+        run_.report.trace_line("%sPageByteOffset=%d\n", tag_,
+                               static_cast<int>(current * PAGE_SIZE));
+        run_.report.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
     }
-    void open_bank(uint32_t) override { purge_port(f_, port_); }
+    void open_bank(uint32_t) override { purge_port(run_.report, port_); }
 
     bool put_page(const uint8_t* src, uint8_t* dst, uint32_t k) override {
-        f_.report.trace_line("\n");
-        f_.report.trace_line("%sCurrent block inside=%d \n", tag_, static_cast<int>(k));
+        run_.report.trace_line("\n");
+        run_.report.trace_line("%sCurrent block inside=%d \n", tag_, static_cast<int>(k));
         for (uint32_t i = 0; i < PAGE_SIZE; ++i) {
             dst[i] = src[i];
             if (i % BAR_STEP_BYTES == 0) {
@@ -121,22 +122,22 @@ public:
     bool put_check(const uint8_t* check) override {
         if (!sent(check))
             return false;
-        purge_port(f_, port_);
+        purge_port(run_.report, port_);
         if (!sent(check + 1))
             return false;
-        f_.report.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
-                             static_cast<unsigned>(check[0]), static_cast<unsigned>(check[1]));
+        run_.report.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
+                               static_cast<unsigned>(check[0]), static_cast<unsigned>(check[1]));
         return true;
     }
 
     int read_reply(uint8_t* reply) override {
-        f_.report.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, 1);
-        return read_port_block(f_, port_, reply, 1, REPLY_WAIT_MS);
+        run_.report.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, 1);
+        return read_port_block(run_.report, port_, reply, 1, REPLY_WAIT_MS);
     }
 
     bool resend(const uint8_t* bank, uint32_t length) override {
-        purge_port(f_, port_);
-        return write_read_port(f_, port_, bank, length, nullptr, 0) > 0 || write_failed();
+        purge_port(run_.report, port_);
+        return write_read_port(run_.report, port_, bank, length, nullptr, 0) > 0 || write_failed();
     }
 
     bool times_silence() const override { return true; }
@@ -146,9 +147,11 @@ private:
     static constexpr uint32_t REPLY_WAIT_MS = 2000;
 
     // A byte the line did not take within its limit ends the transfer: the printer stopped.
-    bool sent(const uint8_t* byte) { return write_port(f_, port_, byte, 1) == 1 || write_failed(); }
+    bool sent(const uint8_t* byte) {
+        return write_port(run_.report, port_, byte, 1) == 1 || write_failed();
+    }
     bool write_failed() {
-        f_.report.trace_line("%sWRITE FAILED: the printer takes no more data\n", tag_);
+        run_.report.trace_line("%sWRITE FAILED: the printer takes no more data\n", tag_);
         return false;
     }
 };
@@ -161,16 +164,16 @@ public:
 
     void announce_bank(uint32_t, uint32_t) override {}
     void open_bank(uint32_t current) override {
-        f_.report.trace_line("%sCurrent Block=%d\n", tag_, static_cast<int>(current));
-        f_.report.trace_line("%sCurrent PageByte=%d\n", tag_,
-                             static_cast<int>(current * PAGE_SIZE));
+        run_.report.trace_line("%sCurrent Block=%d\n", tag_, static_cast<int>(current));
+        run_.report.trace_line("%sCurrent PageByte=%d\n", tag_,
+                               static_cast<int>(current * PAGE_SIZE));
     }
 
     bool put_page(const uint8_t* src, uint8_t* dst, uint32_t) override {
         std::memcpy(dst, src, PAGE_SIZE);
         progress_.bank_bar().step();
         for (uint32_t at = 0; at < PAGE_SIZE; at += WRITE_UNIT) {
-            if (write_port(f_, port_, dst + at, WRITE_UNIT) == 0)
+            if (write_port(run_.report, port_, dst + at, WRITE_UNIT) == 0)
                 return false;
         }
         return !stop_asked();
@@ -179,28 +182,29 @@ public:
     // A check byte the pipe did not take ends the transfer: no reply can come.
     bool put_check(const uint8_t* check) override {
         flush_input();
-        if (write_port(f_, port_, check, 1) == 0 || write_port(f_, port_, check + 1, 1) == 0)
+        if (write_port(run_.report, port_, check, 1) == 0 ||
+            write_port(run_.report, port_, check + 1, 1) == 0)
             return false;
-        f_.report.trace_line("%s##### CRC1 CRC2 sended ######\n", tag_);
+        run_.report.trace_line("%s##### CRC1 CRC2 sended ######\n", tag_);
         return true;
     }
 
     // One wait of up to a minute, read in slices so that a stop is seen within one of them.
     int read_reply(uint8_t* reply) override {
-        Clock& clock = f_.platform.clock;
+        Clock& clock = run_.platform.clock;
         const uint64_t until = clock.now_ms() + REPLY_WAIT_MS;
         for (;;) {
             const uint64_t now = clock.now_ms();
             const uint32_t slice = static_cast<uint32_t>(
                 std::min<uint64_t>(REPLY_SLICE_MS, until > now ? until - now : 1));
-            const int got = read_port_block(f_, port_, reply, 1, slice);
-            if (got > 0 || clock.now_ms() >= until || f_.stop_requested.load())
+            const int got = read_port_block(run_.report, port_, reply, 1, slice);
+            if (got > 0 || clock.now_ms() >= until || run_.stop_requested.load())
                 return got;
         }
     }
 
     bool resend(const uint8_t* bank, uint32_t length) override {
-        return write_read_port(f_, port_, bank, length, nullptr, 0) != 0;
+        return write_read_port(run_.report, port_, bank, length, nullptr, 0) != 0;
     }
 
     // Silence is bounded by the empty-wait count alone.
@@ -216,31 +220,33 @@ private:
     // Whatever the printer sent during the bank is not its reply: drop it before the check
     // bytes go out, but never wait for more than twenty reads.
     void flush_input() {
-        f_.report.trace_line("%sFLUSHING...\n", tag_);
+        run_.report.trace_line("%sFLUSHING...\n", tag_);
         for (uint32_t i = 0; i < FLUSH_READS; ++i) {
             // Whole requests: all a packet brought goes at once, however many bytes it held.
-            const int got = read_port_block(f_, port_, drain_, sizeof drain_, FLUSH_WAIT_MS);
+            const int got =
+                read_port_block(run_.report, port_, drain_, sizeof drain_, FLUSH_WAIT_MS);
             if (got <= 0)
                 break;
-            f_.report.trace_line("%s******* FLUSHED %d byte **********\n", tag_, got);
+            run_.report.trace_line("%s******* FLUSHED %d byte **********\n", tag_, got);
         }
     }
 
     uint8_t drain_[REPLY_CAPACITY] = {};
 };
 
-void begin_transfer(FlashRun& f, PortBackend& port, TransferReport& progress, const char* tag) {
-    if (f.sent_bank.size() < TX_BUFFER_SIZE)
-        f.sent_bank.resize(TX_BUFFER_SIZE);
-    std::fill(f.sent_bank.begin(), f.sent_bank.end(), uint8_t{0});
-    f.report.trace_line("%s##### START FW DOWNLOAD ######\n", tag);
+void begin_transfer(ProtocolRun& run, PortBackend& port, TransferReport& progress,
+                    const char* tag) {
+    if (run.sent_bank.size() < TX_BUFFER_SIZE)
+        run.sent_bank.resize(TX_BUFFER_SIZE);
+    std::fill(run.sent_bank.begin(), run.sent_bank.end(), uint8_t{0});
+    run.report.trace_line("%s##### START FW DOWNLOAD ######\n", tag);
     TransferStart start;
-    start.first_page = f.session.begin_page;
-    start.last_page = f.session.end_page;
-    start.baud = f.config.send_baud;
+    start.first_page = run.session.begin_page;
+    start.last_page = run.session.end_page;
+    start.baud = run.config.send_baud;
     start.shows_line_speed = port.capabilities().shows_line_speed;
-    start.file_name = f.config.fw_filename;
-    start.model_label = model_label(f.session.printer_model);
+    start.file_name = run.config.fw_filename;
+    start.model_label = model_label(run.session.printer_model);
     progress.started(start);
 }
 
@@ -253,20 +259,21 @@ void put_tag(std::vector<uint8_t>& image, uint32_t size, const char* tag_text, i
     std::memcpy(image.data() + TAG_OFFSET, tag_text, want < room ? want : room);
 }
 
-bool range_in_image(FlashRun& f, TransferReport& progress, const char* tag, uint32_t size,
+bool range_in_image(ProtocolRun& run, TransferReport& progress, const char* tag, uint32_t size,
                     uint64_t& pages) {
     const uint64_t file_pages = size / PAGE_SIZE;
-    const bool reversed = f.session.end_page < f.session.begin_page;
-    pages = reversed ? 0 : uint64_t(f.session.end_page) - f.session.begin_page + 1;
-    if (!reversed && uint64_t(f.session.offset_page) + pages <= file_pages)
+    const bool reversed = run.session.end_page < run.session.begin_page;
+    pages = reversed ? 0 : uint64_t(run.session.end_page) - run.session.begin_page + 1;
+    if (!reversed && uint64_t(run.session.offset_page) + pages <= file_pages)
         return true;
-    f.report.trace_line("%sNum Page Error !\n", tag);
+    run.report.trace_line("%sNum Page Error !\n", tag);
     progress.too_few_pages();
     return false;
 }
 
 // The printer's answer byte to a bank. The report hears it before the trace says it.
-int check_reply(FlashRun& f, TransferReport& progress, const uint8_t* reply, uint32_t counter) {
+int check_reply(ProtocolRun& run, TransferReport& progress, const uint8_t* reply,
+                uint32_t counter) {
     constexpr const char* TAG = "[FLASH][check_reply] ";
     struct Class {
         BankReply reply;
@@ -283,7 +290,7 @@ int check_reply(FlashRun& f, TransferReport& progress, const uint8_t* reply, uin
     static constexpr Class kOdd{BankReply::unrecoverable, UNRECOVERABLE_ERROR_REPLY,
                                 "UNRECOVABLE_ERROR_REPLY !"};
     const uint8_t value = reply ? reply[0] : 0x07;
-    f.report.trace_line("%sPR_REPLY=%d\n", TAG, static_cast<int>(value));
+    run.report.trace_line("%sPR_REPLY=%d\n", TAG, static_cast<int>(value));
     const Class* c = &kOdd;
     switch (value) {
         case 0x00:
@@ -310,7 +317,7 @@ int check_reply(FlashRun& f, TransferReport& progress, const uint8_t* reply, uin
             break;
     }
     progress.reply(c->reply, counter);
-    f.report.trace_line("%s%s\n", TAG, c->name);
+    run.report.trace_line("%s%s\n", TAG, c->name);
     return c->result;
 }
 
@@ -318,77 +325,86 @@ int check_reply(FlashRun& f, TransferReport& progress, const uint8_t* reply, uin
 // closed by a check value and acknowledged by the printer before the next one starts.
 class BankTransfer {
 public:
-    BankTransfer(FlashRun& f, TransferReport& progress, BankWire& wire)
-        : f_(f), progress_(progress), wire_(wire), kind_(wire.kind), tag_(kind_.tag) {}
+    BankTransfer(ProtocolRun& run, TransferReport& progress, BankWire& wire)
+        : run_(run), progress_(progress), wire_(wire), kind_(wire.kind), tag_(kind_.tag) {}
 
-    int run(const char* tag_text);
+    TransferResult send(const char* tag_text);
 
 private:
-    enum class Outcome { acknowledged, failed };
-
     bool send_bank(const uint8_t* data, const BankWalk& walk);
-    Outcome await_reply(uint32_t bank_counter, uint32_t bank_bytes);
-    int fail() {
+    // `completed` once the printer acknowledged the bank.
+    TransferOutcome await_reply(uint32_t bank_counter, uint32_t bank_bytes);
+    TransferResult ended(TransferOutcome outcome) const { return {outcome, banks_sent_, banks_}; }
+    TransferResult fail(TransferOutcome outcome) {
         wire_.port().close();
-        return 0;
+        return ended(outcome);
     }
     void trace_plan(const BankPlan& plan);
     void trace_end() {
         if (kind_.blank_before_end)
-            f_.report.trace_line("%s\n", tag_);
-        f_.report.trace_line("%sEND\n", tag_);
+            run_.report.trace_line("%s\n", tag_);
+        run_.report.trace_line("%sEND\n", tag_);
     }
 
-    FlashRun& f_;
+    ProtocolRun& run_;
     TransferReport& progress_;
     BankWire& wire_;
     const WireKind& kind_;
     const char* tag_;
     uint32_t empty_waits_ = 0;
+    uint32_t banks_sent_ = 0;
+    uint32_t banks_ = 0;
     uint8_t reply_[REPLY_CAPACITY] = {};
 };
 
-int BankTransfer::run(const char* tag_text) {
-    begin_transfer(f_, wire_.port(), progress_, tag_);
+TransferResult BankTransfer::send(const char* tag_text) {
+    begin_transfer(run_, wire_.port(), progress_, tag_);
 
     std::vector<uint8_t> image;
-    const uint32_t size = load_image_for_transfer(f_.session, f_.report, f_.platform.files,
-                                                  f_.config.fw_filename, image);
+    const uint32_t size = load_image_for_transfer(run_.session, run_.report, run_.platform.files,
+                                                  run_.config.fw_filename, image);
     if (size == 0 || image.size() < size) {
         if (kind_.line_steps)
-            f_.report.trace_line("%sError on load file !\n", tag_);
-        return 0;  // the port stays open
+            run_.report.trace_line("%sError on load file !\n", tag_);
+        return ended(TransferOutcome::image_unreadable);  // the port stays open
     }
 
-    put_tag(image, size, tag_text, f_.session.printer_model);
-    if (kind_.reports_skip && f_.session.offset_page != 0) {
-        f_.report.trace_line("%sskip first %d bytes in the bin file !\n", tag_,
-                             static_cast<int>(f_.session.offset_page * PAGE_SIZE));
+    put_tag(image, size, tag_text, run_.session.printer_model);
+    if (kind_.reports_skip && run_.session.offset_page != 0) {
+        run_.report.trace_line("%sskip first %d bytes in the bin file !\n", tag_,
+                               static_cast<int>(run_.session.offset_page * PAGE_SIZE));
     }
     progress_.step(TransferStep::ready);
     if (!kind_.line_steps) {
-        f_.report.trace_line("%sBegin_Page=%d End_Page=%d !\n", tag_,
-                             static_cast<int>(f_.session.begin_page),
-                             static_cast<int>(f_.session.end_page));
+        run_.report.trace_line("%sBegin_Page=%d End_Page=%d !\n", tag_,
+                               static_cast<int>(run_.session.begin_page),
+                               static_cast<int>(run_.session.end_page));
     }
 
     // A range outside the image is refused before anything is read; only the serial lines
     // close their port then.
     uint64_t pages = 0;
-    if (!range_in_image(f_, progress_, tag_, size, pages))
-        return kind_.line_steps ? fail() : 0;
-    const uint8_t* data = image.data() + uint64_t(f_.session.offset_page) * PAGE_SIZE;
+    if (!range_in_image(run_, progress_, tag_, size, pages))
+        return kind_.line_steps ? fail(TransferOutcome::range_outside_image)
+                                : ended(TransferOutcome::range_outside_image);
+    const uint8_t* data = image.data() + uint64_t(run_.session.offset_page) * PAGE_SIZE;
 
-    const BankPlan plan = plan_banks(static_cast<uint32_t>(pages), f_.session.begin_page);
+    const BankPlan plan = plan_banks(static_cast<uint32_t>(pages), run_.session.begin_page);
     trace_plan(plan);
+    banks_ = plan.banks;
 
     for (BankWalk walk(plan); !walk.done();) {
-        if (wire_.stop_asked() || !send_bank(data, walk))
-            return fail();
-        if (await_reply(walk.counter(), walk.block_in_pages() * PAGE_SIZE) !=
-            Outcome::acknowledged) {
-            return fail();
-        }
+        if (wire_.stop_asked())
+            return fail(TransferOutcome::stopped);
+        // A page cut short is a stop when one was asked, else the line took no more.
+        if (!send_bank(data, walk))
+            return fail(run_.stop_requested.load() ? TransferOutcome::stopped
+                                                   : TransferOutcome::write_failed);
+        const TransferOutcome reply =
+            await_reply(walk.counter(), walk.block_in_pages() * PAGE_SIZE);
+        if (reply != TransferOutcome::completed)
+            return fail(reply);
+        ++banks_sent_;
         progress_.pages_bar().step();
         const uint32_t step = walk.advance();
         if (step != 0)
@@ -396,7 +412,7 @@ int BankTransfer::run(const char* tag_text) {
         progress_.reply_cleared();
     }
 
-    f_.platform.clock.sleep_ms(wait_ms::AFTER_LAST_BANK);
+    run_.platform.clock.sleep_ms(wait_ms::AFTER_LAST_BANK);
     progress_.step(TransferStep::ready);
     wire_.port().close();
     image.clear();
@@ -408,28 +424,29 @@ int BankTransfer::run(const char* tag_text) {
     progress_.ended(wire_.port().capabilities().shows_line_speed);
     if (kind_.line_steps)
         trace_end();
-    return 1;
+    return ended(TransferOutcome::completed);
 }
 
 void BankTransfer::trace_plan(const BankPlan& plan) {
     const bool partial =
         plan.bank_case == BankCase::partial_last || plan.bank_case == BankCase::partial_first;
     if (kind_.line_steps && partial)
-        f_.report.trace_line("%sNumber blocks not multiple of 4 !\n", tag_);
+        run_.report.trace_line("%sNumber blocks not multiple of 4 !\n", tag_);
     if (plan.bank_case == BankCase::partial_first)
         progress_.pages_bar().set_step(static_cast<int>(plan.remainder));
     if (!kind_.line_steps)
         return;
-    f_.report.trace_line("\n");
-    f_.report.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.first_page));
-    f_.report.trace_line("%sdw_n_block_of_64k=%d\n", tag_, static_cast<int>(plan.banks));
-    f_.report.trace_line("%sdw_block_in_pages=%d\n", tag_, static_cast<int>(plan.first_bank_pages));
+    run_.report.trace_line("\n");
+    run_.report.trace_line("%sdw_start_block=%d \n", tag_, static_cast<int>(plan.first_page));
+    run_.report.trace_line("%sdw_n_block_of_64k=%d\n", tag_, static_cast<int>(plan.banks));
+    run_.report.trace_line("%sdw_block_in_pages=%d\n", tag_,
+                           static_cast<int>(plan.first_bank_pages));
 }
 
 // The bank stays whole in sent_bank (page k at k * PAGE_SIZE, the check bytes behind it), so
 // that a resend request is answered with exactly what went out.
 bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
-    uint8_t* tx = f_.sent_bank.data();
+    uint8_t* tx = run_.sent_bank.data();
     const uint32_t current = walk.current_page();
     const uint32_t bank_pages = walk.block_in_pages();
 
@@ -455,27 +472,27 @@ bool BankTransfer::send_bank(const uint8_t* data, const BankWalk& walk) {
     return true;
 }
 
-BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t bank_bytes) {
+TransferOutcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t bank_bytes) {
     std::memset(reply_, 0, sizeof reply_);
     uint32_t resends = 0;
-    uint64_t deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
+    uint64_t deadline = run_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
     for (;;) {
         const int got = wire_.read_reply(reply_);
         if (got <= 0) {
             if (empty_waits_ >= MAX_RETRY) {
-                f_.report.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);
-                return Outcome::failed;
+                run_.report.trace_line("%sFAILED FOR MAX_RETRY\n", tag_);
+                return TransferOutcome::no_reply;
             }
             ++empty_waits_;
-            f_.report.trace_line("%sWAIT DATA retry number %d \n", tag_,
-                                 static_cast<int>(empty_waits_));
+            run_.report.trace_line("%sWAIT DATA retry number %d \n", tag_,
+                                   static_cast<int>(empty_waits_));
         } else {
-            f_.report.trace_line("%sread(n=%d) SUCCESS (%d)\n", tag_, got,
-                                 static_cast<int>(reply_[0]));
+            run_.report.trace_line("%sread(n=%d) SUCCESS (%d)\n", tag_, got,
+                                   static_cast<int>(reply_[0]));
             empty_waits_ = 0;
-            switch (check_reply(f_, progress_, reply_, bank_counter)) {
+            switch (check_reply(run_, progress_, reply_, bank_counter)) {
                 case BANK_OK_REPLY:
-                    return Outcome::acknowledged;
+                    return TransferOutcome::completed;
                 case STILL_WAITING_REPLY:
                     break;
                 case BANK_PROGRAMMING_REPLY:
@@ -483,64 +500,51 @@ BankTransfer::Outcome BankTransfer::await_reply(uint32_t bank_counter, uint32_t 
                     break;
                 case RETRY_SEND_BANK_REPLY:
                     if (resends >= MAX_RETRY) {
-                        f_.report.trace_line("%sFAILED FOR MAX_RETRY (resend)\n", tag_);
-                        return Outcome::failed;
+                        run_.report.trace_line("%sFAILED FOR MAX_RETRY (resend)\n", tag_);
+                        return TransferOutcome::resends_exhausted;
                     }
                     ++resends;
-                    f_.report.trace_line("%sRESEND BANK (%d bytes)\n", tag_,
-                                         static_cast<int>(bank_bytes + 2));
-                    if (!wire_.resend(f_.sent_bank.data(), bank_bytes + 2))
-                        return Outcome::failed;
-                    deadline = f_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
+                    run_.report.trace_line("%sRESEND BANK (%d bytes)\n", tag_,
+                                           static_cast<int>(bank_bytes + 2));
+                    if (!wire_.resend(run_.sent_bank.data(), bank_bytes + 2))
+                        return TransferOutcome::write_failed;
+                    deadline = run_.platform.clock.now_ms() + BANK_REPLY_LIMIT_MS;
                     break;
                 default:
-                    return Outcome::failed;
+                    return TransferOutcome::refused;
             }
         }
         if (wire_.stop_asked())
-            return Outcome::failed;
+            return TransferOutcome::stopped;
         // A printer that keeps answering without ever acknowledging must not hold the line
         // for ever.
-        if ((got > 0 || wire_.times_silence()) && f_.platform.clock.now_ms() > deadline) {
-            f_.report.trace_line("%sNO BANK ACKNOWLEDGE WITHIN %d s\n", tag_,
-                                 static_cast<int>(BANK_REPLY_LIMIT_MS / 1000));
-            return Outcome::failed;
+        if ((got > 0 || wire_.times_silence()) && run_.platform.clock.now_ms() > deadline) {
+            run_.report.trace_line("%sNO BANK ACKNOWLEDGE WITHIN %d s\n", tag_,
+                                   static_cast<int>(BANK_REPLY_LIMIT_MS / 1000));
+            return TransferOutcome::no_acknowledge;
         }
     }
 }
 
 template <typename Wire>
-int transfer(FlashRun& f, PortBackend& port, TransferReport& progress, const WireKind& kind,
-             const char* tag_text) {
-    Wire wire(f, port, progress, kind);
-    return BankTransfer(f, progress, wire).run(tag_text);
+TransferResult transfer(ProtocolRun& run, PortBackend& port, TransferReport& progress,
+                        const WireKind& kind, const char* tag_text) {
+    Wire wire(run, port, progress, kind);
+    return BankTransfer(run, progress, wire).send(tag_text);
 }
 
 }  // namespace
 
-int FlashRun::download_image(TransferReport& progress, PortBackend& port, const char* tag) {
+TransferResult download_image(ProtocolRun& run, TransferReport& progress, PortBackend& port,
+                              const char* tag) {
     if (port.capabilities().transfer == TransferKind::usb_pages) {
-        return session.printer_model == KD5_ADF_L2_MODEL ? download_usb_adf(progress, port, tag)
-                                                         : download_usb(progress, port, tag);
+        return run.session.printer_model == KD5_ADF_L2_MODEL
+                   ? transfer<UsbPageWire>(run, port, progress, kUsbAdfKind, tag)
+                   : transfer<UsbPageWire>(run, port, progress, kUsbKind, tag);
     }
-    return config.virtual_com ? download_virtual_com(progress, port, tag)
-                              : download_com(progress, port, tag);
-}
-
-int FlashRun::download_com(TransferReport& progress, PortBackend& port, const char* tag) {
-    return transfer<BytewiseWire>(*this, port, progress, kComKind, tag);
-}
-
-int FlashRun::download_virtual_com(TransferReport& progress, PortBackend& port, const char* tag) {
-    return transfer<BytewiseWire>(*this, port, progress, kVirtualComKind, tag);
-}
-
-int FlashRun::download_usb(TransferReport& progress, PortBackend& port, const char* tag) {
-    return transfer<UsbPageWire>(*this, port, progress, kUsbKind, tag);
-}
-
-int FlashRun::download_usb_adf(TransferReport& progress, PortBackend& port, const char* tag) {
-    return transfer<UsbPageWire>(*this, port, progress, kUsbAdfKind, tag);
+    return run.config.virtual_com
+               ? transfer<BytewiseWire>(run, port, progress, kVirtualComKind, tag)
+               : transfer<BytewiseWire>(run, port, progress, kComKind, tag);
 }
 
 }  // namespace vx

@@ -9,7 +9,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/flash_run.h"
+#include "protocol/printer_protocol.h"
 
 namespace vx {
 
@@ -102,7 +102,7 @@ int hex_exchange(PortBackend& port, const std::string& text, uint8_t* reply, uin
     return static_cast<int>(collected);
 }
 
-int FlashRun::disable_4722_emulation(PortBackend& line) {
+bool disable_4722_emulation(Reporter& report, PortBackend& line) {
     // Each exchange stores its reply from the start of this buffer; the setting byte of the
     // latest stored reply is the one the next command carries.
     std::array<uint8_t, EMULATION_REPLY_BYTES> reply{};
@@ -112,11 +112,11 @@ int FlashRun::disable_4722_emulation(PortBackend& line) {
 
     if (!line.set_modem_line(ModemLine::rts, false)) {
         report.trace_line("%s", CLRRTS_ERROR);
-        return 0;
+        return false;
     }
     if (!line.set_modem_line(ModemLine::dtr, true)) {
         report.trace_line("[FLASH][disable_4722_emulation] EscapeCommFunction SETDTR Error!\n");
-        return 0;
+        return false;
     }
     exchange(EMULATION_OPENING);  // its reply says nothing we use
 
@@ -126,42 +126,42 @@ int FlashRun::disable_4722_emulation(PortBackend& line) {
     for (int attempt = 0; attempt < EMULATION_POLL_ATTEMPTS && !active; ++attempt) {
         if (!line.set_modem_line(ModemLine::rts, true)) {
             report.trace_line("%s", SETRTS_ERROR);
-            return 1;
+            return true;
         }
         const int got = exchange(EMULATION_STATE_QUERY);
         if (!line.set_modem_line(ModemLine::rts, false)) {
             report.trace_line("%s", CLRRTS_ERROR);
-            return 1;
+            return true;
         }
         if (got == 0) {
-            return 1;  // no emulation answers
+            return true;  // no emulation answers
         }
         active = emulation_active(reply[EMULATION_STATE_BYTE]);
     }
     if (!active) {
-        return 1;
+        return true;
     }
 
     // The setting command twice, each from the latest reply, then the final command.
     for (int round = 0; round < 2; ++round) {
         if (!line.set_modem_line(ModemLine::rts, true)) {
             report.trace_line("%s", SETRTS_ERROR);
-            return 1;
+            return true;
         }
         reply[EMULATION_SETTING_BYTE] |= SETTING_ON;
         exchange(emulation_command(EMULATION_STATE_QUERY, reply[EMULATION_SETTING_BYTE]));
         if (!line.set_modem_line(ModemLine::rts, false)) {
             report.trace_line("%s", CLRRTS_ERROR);
-            return 1;
+            return true;
         }
     }
     reply[EMULATION_SETTING_BYTE] ^= SETTING_FLIP;
     exchange(emulation_command(EMULATION_FINAL, reply[EMULATION_SETTING_BYTE]));
     if (!line.set_modem_line(ModemLine::rts, false)) {
         report.trace_line("%s", CLRRTS_ERROR);
-        return 1;
+        return true;
     }
-    return 1;
+    return true;
 }
 
 }  // namespace vx

@@ -6,9 +6,8 @@
 #include <algorithm>
 #include <cstring>
 
-#include "app/flash_run.h"
-#include "app/message_format.h"
-#include "app/port_reports.h"
+#include "protocol/port_exchange.h"
+#include "protocol/printer_protocol.h"
 
 namespace vx {
 
@@ -56,54 +55,55 @@ std::string release_key(std::string_view text) {
     return key;
 }
 
-bool FlashRun::update_needed(PortBackend& port) {
-    report.trace_line("\n[FLASH][UpdateMustBeDone]\n");
-    session.in_download_mode = false;
+bool update_needed(ProtocolRun& run, PortBackend& port) {
+    run.report.trace_line("\n[FLASH][UpdateMustBeDone]\n");
+    run.session.in_download_mode = false;
 
-    purge_port(*this, port);
-    write_read_port(*this, port, RELEASE_REQUEST, sizeof RELEASE_REQUEST, nullptr, 0);
+    purge_port(run.report, port);
+    write_read_port(run.report, port, RELEASE_REQUEST, sizeof RELEASE_REQUEST, nullptr, 0);
     uint8_t answer[RELEASE_ANSWER_MAX] = {};
     const int received =
-        read_port_block(*this, port, answer, RELEASE_ANSWER_MAX, RELEASE_TIMEOUT_MS);
+        read_port_block(run.report, port, answer, RELEASE_ANSWER_MAX, RELEASE_TIMEOUT_MS);
 
     // An answer too short to frame a text counts as no answer.
     std::string release;
     if (received <= 0 || !release_text(answer, static_cast<size_t>(received), release)) {
-        report.ko_report("[Error 12] FW Release request failure ! \n");
-        report.trace_line("[FLASH][UpdateMustBeDone] FW Release request failure.\n");
-        write_read_port(*this, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
+        run.report.ko_report("[Error 12] FW Release request failure ! \n");
+        run.report.trace_line("[FLASH][UpdateMustBeDone] FW Release request failure.\n");
+        write_read_port(run.report, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
         return false;
     }
     // The release and its key are the printer's bytes: logged escaped, looked up as they are.
-    report.trace_line("[FLASH][UpdateMustBeDone] Found Printer with  release fw %s.\n",
-                      escape_control_bytes(release).c_str());
+    run.report.trace_line("[FLASH][UpdateMustBeDone] Found Printer with  release fw %s.\n",
+                          escape_control_bytes(release).c_str());
 
     const std::string key = release_key(release);
     const std::string shown_key = escape_control_bytes(key);
-    std::memset(config.fw_filename, 0, sizeof config.fw_filename);
-    ProfileFile& ini = platform.profile;
+    std::memset(run.config.fw_filename, 0, sizeof run.config.fw_filename);
+    ProfileFile& ini = run.platform.profile;
     // Without the section every printer would be told "no firmware found": say what is wrong.
     const uint32_t length =
-        ini.has_section(config.ini_path, CONDITIONAL_TABLE)
-            ? ini.get_string(config.ini_path, CONDITIONAL_TABLE, key.c_str(), NOT_FOUND,
-                             config.fw_filename, sizeof config.fw_filename)
+        ini.has_section(run.config.ini_path, CONDITIONAL_TABLE)
+            ? ini.get_string(run.config.ini_path, CONDITIONAL_TABLE, key.c_str(), NOT_FOUND,
+                             run.config.fw_filename, sizeof run.config.fw_filename)
             : 0;
     if (length == 0) {
-        config.fw_filename[0] = '\0';
-        report.ko_report("[Error 13] INI Section %s not present !\n", CONDITIONAL_TABLE);
+        run.config.fw_filename[0] = '\0';
+        run.report.ko_report("[Error 13] INI Section %s not present !\n", CONDITIONAL_TABLE);
         return false;
     }
-    if (std::strcmp(config.fw_filename, NOT_FOUND) == 0) {
-        report.trace_line(
+    if (std::strcmp(run.config.fw_filename, NOT_FOUND) == 0) {
+        run.report.trace_line(
             "[FLASH][UpdateMustBeDone] The printer with fw %s should not be updated .\n",
             shown_key.c_str());
-        report.ko_report("[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
-                         shown_key.c_str());
-        write_read_port(*this, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
+        run.report.ko_report(
+            "[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
+            shown_key.c_str());
+        write_read_port(run.report, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
         return false;
     }
-    report.trace_line("[FLASH][UpdateMustBeDone] The printer must be updated with fw %s \n",
-                      config.fw_filename);
+    run.report.trace_line("[FLASH][UpdateMustBeDone] The printer must be updated with fw %s \n",
+                          run.config.fw_filename);
     return true;
 }
 

@@ -162,4 +162,21 @@ int system_error_box(Platform& platform, const char* name) {
     return 1;
 }
 
+std::string escape_control_bytes(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    for (const char ch : bytes) {
+        const auto b = static_cast<unsigned char>(ch);
+        if (b < 0x20 || (b >= 0x7F && b < 0xA0) || b == '\\') {
+            static constexpr char HEX[] = "0123456789abcdef";
+            out += "\\x";
+            out += HEX[b >> 4];
+            out += HEX[b & 0xF];
+        } else {
+            out += ch;
+        }
+    }
+    return out;
+}
+
 }  // namespace vx

@@ -10,6 +10,7 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <string_view>
 
 #include "platform/platform.h"
 #include "report/run_mode.h"
@@ -62,6 +63,11 @@ private:
     std::mutex mutex_;
     std::unique_ptr<std::FILE, FileCloser> trace_file_;
 };
+
+// Bytes from the printer made safe for a log line: control bytes (C0, DEL, C1) and the
+// backslash become "\xNN", so what a printer sends can neither end a line of ours nor start
+// one that looks like ours.
+std::string escape_control_bytes(std::string_view bytes);
 
 // The error box of flash_last_error_msg, shown in every run mode and never traced; for
 // callers without a reporter at hand. Returns 1.

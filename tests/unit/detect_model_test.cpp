@@ -56,7 +56,7 @@ TEST_P(Detect, NormalProcedureSendsTheCommand) {
     f.flash.config.line.baud = 19200;
     FakeSerialDevice& dev = f.open();
     answers(dev, c.sync);
-    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 1);
+    EXPECT_TRUE(detect_printer_model(f.protocol, f.port()).ok());
     EXPECT_EQ(f.flash.session.printer_model, c.model);
     EXPECT_TRUE(f.flash.session.in_download_mode);
     EXPECT_EQ(f.flash.session.printer_announced, 0);
@@ -83,7 +83,7 @@ TEST_P(Detect, ForcedSyncSendsNothing) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
     announces(dev, c.sync);
-    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 1);
+    EXPECT_TRUE(detect_printer_model(f.protocol, f.port()).ok());
     EXPECT_EQ(f.flash.session.printer_model, c.model);
     EXPECT_TRUE(f.flash.session.in_download_mode);
     EXPECT_EQ(f.flash.session.printer_announced, 1);
@@ -107,7 +107,7 @@ TEST(DetectFailures, WrongSyncCharacterNormalAndForced) {
     {
         PortFixture f;
         answers(f.open(), 0x06);
-        EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 0);
+        EXPECT_FALSE(detect_printer_model(f.protocol, f.port()).ok());
         EXPECT_EQ(f.flash.session.printer_model, 0);
         EXPECT_TRUE(
             in_order(f.trace(), {"[FLASH][DetectPrinterModel] Incorrect SYNC CHAR ! !\n\n"}));
@@ -116,7 +116,7 @@ TEST(DetectFailures, WrongSyncCharacterNormalAndForced) {
     {
         PortFixture f;
         announces(f.open(), 0x06);
-        EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 0);
+        EXPECT_FALSE(detect_printer_model(f.protocol, f.port()).ok());
         const std::string trace = f.trace();
         EXPECT_TRUE(in_order(trace, {"[FLASH][DetectPrinterModel] Incorrect SYNC CHAR !\n\n"}));
         EXPECT_EQ(trace.find("! !"), std::string::npos);
@@ -127,7 +127,7 @@ TEST(DetectFailures, SilentPrinterIsNotAnswering) {
     PortFixture f;
     f.open();
     const uint64_t before = f.fake.clock.now;
-    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 0);
+    EXPECT_FALSE(detect_printer_model(f.protocol, f.port()).ok());
     EXPECT_TRUE(in_order(f.trace(), {"[Cls_flash][DetectPrinterModel] received 0 bytes.\n",
                                      "[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n"}));
     EXPECT_EQ(f.ko(), "[Error 9] Printer not answering.\n");
@@ -140,7 +140,7 @@ TEST(DetectFailures, UnreadableModemStatusFailsTheWireCheck) {
     FakeSerialDevice& dev = f.open();
     answers(dev, 0x16);
     dev.modem_fails = true;
-    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 0);
+    EXPECT_FALSE(detect_printer_model(f.protocol, f.port()).ok());
     EXPECT_TRUE(dev.written.empty());
     EXPECT_TRUE(in_order(f.trace(), {"Function GetCommModemStatus Error",
                                      "[FLASH][DetectPrinterModel] check_wire Error !\n\n"}));
@@ -151,7 +151,7 @@ TEST(DetectEmulation, SwitchOffRunsFirstAndRtsIsLeftAlone) {
     f.flash.config.ibm_emulation = 1;
     FakeSerialDevice& dev = f.open();
     answers(dev, 0x16);
-    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 1);
+    EXPECT_TRUE(detect_printer_model(f.protocol, f.port()).ok());
     // Raised for the one state query only (no emulation answered it), low afterwards.
     EXPECT_EQ(dev.rts_raised, 1);
     EXPECT_FALSE(dev.rts);
@@ -167,7 +167,7 @@ TEST(DetectEmulation, SwitchOffRunsFirstAndRtsIsLeftAlone) {
 TEST(DetectUsb, NeverProbedForForcedSync) {
     PortFixture f;
     f.set_port("USB01", USB_PORT);
-    EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), 0);  // no USB access in this build
+    EXPECT_FALSE(detect_printer_model(f.protocol, f.port()).ok());  // no USB access in this build
     const std::string trace = f.trace();
     EXPECT_EQ(trace.find("[FLASH][DetectPrinterModel] received"), std::string::npos);
     EXPECT_TRUE(in_order(trace, {"FLASH NOT FORCED_SYNC PROCEDURE", "Cmd ESC {} sent"}));
@@ -181,7 +181,7 @@ TEST(SendDownloadCmd, InDownloadModeAlreadySendsNothing) {
     f.flash.session.in_download_mode = true;
     RecordingMainView view;
     PageTransferReport texts(f.flash, view);
-    EXPECT_EQ(f.flash.send_download_cmd(texts, f.port()), 1);
+    EXPECT_EQ(send_download_cmd(f.protocol, texts, f.port()), EntryOutcome::in_download_mode);
     EXPECT_TRUE(dev.written.empty());
     EXPECT_EQ(view.texts[Field::printer_status], "M19");
     EXPECT_EQ(view.texts[Field::pc_status], "M19");
@@ -216,7 +216,8 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
     f.flash.session.in_download_mode = false;
     NullMainView silent;
     PageTransferReport texts(f.flash, silent);
-    EXPECT_EQ(f.flash.send_download_cmd(texts, f.port()), c.result);
+    EXPECT_EQ(send_download_cmd(f.protocol, texts, f.port()) == EntryOutcome::in_download_mode,
+              c.result == 1);
     EXPECT_EQ(sent, DOWNLOAD_CMD);
     EXPECT_EQ(f.flash.session.printer_model, c.model);
     const std::string trace = f.trace();

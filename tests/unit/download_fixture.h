@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <cstring>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -105,6 +106,12 @@ protected:
         return n;
     }
 
+    ProtocolRun& protocol() {
+        if (!protocol_)
+            protocol_.emplace(flash->protocol());
+        return *protocol_;
+    }
+
     std::vector<std::string> texts_of(Field f) const { return view.texts_of(f); }
 
     // The procedure's texts of a transfer, shown on `v`.
@@ -115,6 +122,7 @@ protected:
 
 private:
     std::unique_ptr<PageTransferReport> report_;
+    std::optional<ProtocolRun> protocol_;
 };
 
 }  // namespace vx::test

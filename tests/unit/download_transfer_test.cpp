@@ -78,7 +78,7 @@ protected:
 
     int run() {
         open_serial();
-        return flash->download_com(report_on(view), port(), nullptr);
+        return download_image(protocol(), report_on(view), port(), nullptr).ok() ? 1 : 0;
     }
 
     std::vector<std::string> page_steps() const {
@@ -281,7 +281,10 @@ TEST_F(TransferTest, SilentPrinterFailsAfterTwelveEmptyWaits) {
     int reads = 0;
     FakeSerialDevice& dev = open_serial();
     dev.on_read = [&](FakeSerialDevice&, uint32_t) { ++reads; };
-    EXPECT_EQ(flash->download_com(report_on(view), port(), nullptr), 0);
+    const TransferResult result = download_image(protocol(), report_on(view), port(), nullptr);
+    EXPECT_EQ(result.outcome, TransferOutcome::no_reply);
+    EXPECT_EQ(result.banks_sent, 0u);
+    EXPECT_EQ(result.banks, 1u);
     EXPECT_EQ(reads, 12);
     EXPECT_EQ(trace_count("[Cls_flash][download_com] READ BANK REPLY - byte to read=1\n"), 12u);
     EXPECT_TRUE(trace_has("[Cls_flash][download_com] WAIT DATA retry number 11 \n"));
@@ -305,7 +308,7 @@ TEST_F(TransferTest, ElevenEmptyWaitsThenAReplyIsFineAndTheCountStartsAgain) {
             empty = 0;
         }
     };
-    EXPECT_EQ(flash->download_com(report_on(view), port(), nullptr), 1);
+    EXPECT_TRUE(download_image(protocol(), report_on(view), port(), nullptr).ok());
     EXPECT_EQ(trace_count("[Cls_flash][download_com] WAIT DATA retry number 11 \n"), 2u);
     EXPECT_FALSE(trace_has("[Cls_flash][download_com] FAILED FOR MAX_RETRY\n"));
 }
@@ -323,7 +326,7 @@ TEST_F(TransferTest, EndlessStatusRepliesHaveATimeLimit) {
         fp.clock.now += 1000;
         d.incoming.push_back(0x00);
     };
-    EXPECT_EQ(flash->download_com(report_on(view), port(), nullptr), 0);
+    EXPECT_FALSE(download_image(protocol(), report_on(view), port(), nullptr).ok());
     EXPECT_LE(reads, int(BANK_REPLY_LIMIT_MS / 1000) + 2);
 }
 
@@ -386,7 +389,7 @@ TEST_F(TransferTest, TagReplacesTheImageTagForModel1Only) {
         flash->session.printer_model = c.model;
         sim.steps = {{bank_bytes(1), {0x05}}};
         open_serial();
-        ASSERT_EQ(flash->download_com(report_on(view), port(), c.tag.c_str()), 1);
+        ASSERT_TRUE(download_image(protocol(), report_on(view), port(), c.tag.c_str()).ok());
         const Bytes& got = sim.received.at(0);
         EXPECT_EQ(std::string(got.begin() + 0x70, got.begin() + 0x70 + c.want_at_0x70.size()),
                   c.want_at_0x70);
@@ -442,7 +445,7 @@ TEST_F(TransferTest, VirtualComDiffersOnlyInTheTrace) {
     flash->config.virtual_com = true;
     sim.steps = {{bank_bytes(1), {0x05}}};
     open_serial();
-    ASSERT_EQ(flash->download_image(report_on(view), port(), nullptr), 1);
+    ASSERT_TRUE(download_image(protocol(), report_on(view), port(), nullptr).ok());
     const auto lines = trace();
     ASSERT_FALSE(lines.empty());
     EXPECT_EQ(lines.back(), "[Cls_flash][download_virtual_com] END\n");
@@ -457,7 +460,7 @@ TEST_F(TransferTest, VirtualComDiffersOnlyInTheTrace) {
 TEST_F(TransferTest, MissingImageLeavesThePortOpen) {
     range(0, 0);
     FakeSerialDevice& dev = open_serial();
-    EXPECT_EQ(flash->download_com(report_on(view), port(), nullptr), 0);
+    EXPECT_FALSE(download_image(protocol(), report_on(view), port(), nullptr).ok());
     EXPECT_TRUE(trace_has("[Cls_flash][download_com] Error on load file !\n"));
     EXPECT_EQ(fp.serial.last, &dev);
     EXPECT_TRUE(port_open());
@@ -474,13 +477,15 @@ TEST_F(TransferTest, StopRequestOrStalledLineEndsTheTransfer) {
         size_t max_bytes_sent;
         bool stall;  // the line takes no more bytes instead of the stop request
         const char* trace;
+        TransferOutcome outcome;
     };
     const char* stopped = "[Cls_flash][download_com] Stopped by the user\n";
     const Case cases[] = {
-        {"inside_first_bank", 5000, 5000 + 2048, false, stopped},
-        {"between_banks", 0, bank_bytes(4), false, stopped},
+        {"inside_first_bank", 5000, 5000 + 2048, false, stopped, TransferOutcome::stopped},
+        {"between_banks", 0, bank_bytes(4), false, stopped, TransferOutcome::stopped},
         {"line_stalls", 6500, 6500, true,
-         "[Cls_flash][download_com] WRITE FAILED: the printer takes no more data\n"},
+         "[Cls_flash][download_com] WRITE FAILED: the printer takes no more data\n",
+         TransferOutcome::write_failed},
     };
     for (const Case& c : cases) {
         sim = {};
@@ -502,7 +507,8 @@ TEST_F(TransferTest, StopRequestOrStalledLineEndsTheTransfer) {
         } else {
             dev.on_read = [&](FakeSerialDevice&, uint32_t) { flash->stop_requested = true; };
         }
-        EXPECT_EQ(flash->download_com(report_on(view), port(), nullptr), 0) << c.name;
+        EXPECT_EQ(download_image(protocol(), report_on(view), port(), nullptr).outcome, c.outcome)
+            << c.name;
         size_t sent = 0;
         for (const Bytes& w : write_calls)
             sent += w.size();

@@ -93,7 +93,7 @@ protected:
 
     int run_usb() {
         end_view.trace_ended = [this] { return trace_has(USB_TAG + "END\n"); };
-        return flash->download_image(report_on(end_view), port(), nullptr);
+        return download_image(protocol(), report_on(end_view), port(), nullptr).ok() ? 1 : 0;
     }
 
     // Flash page p holds image page p - shift.
@@ -275,7 +275,7 @@ TEST_F(UsbTransferTest, AdfVariantSaysWhatItSkips) {
         range(2, 5, offset);
         start_printer();
         end_view.trace_ended = [&] { return trace_has(adf + "END\n"); };
-        ASSERT_EQ(flash->download_image(report_on(end_view), port(), nullptr), 1);
+        ASSERT_TRUE(download_image(protocol(), report_on(end_view), port(), nullptr).ok());
         expect_pages(2, 5, 2 - offset);
         EXPECT_EQ(trace_has(adf + "skip first 16384 bytes in the bin file !\n"), offset == 1);
         EXPECT_EQ(trace_starting(adf + "skip first"), offset == 1 ? 1u : 0u);

@@ -107,7 +107,7 @@ TEST_P(Dialogue, Table) {
     const DialogueCase& c = GetParam();
     SimFixture f(c.cfg);
     f.open();
-    EXPECT_EQ(f.flash.disable_4722_emulation(f.port()), 1);
+    EXPECT_TRUE(disable_4722_emulation(f.flash.report, f.port()));
     EXPECT_EQ(f.received(), c.wire);
     std::vector<std::string> events;
     for (const std::string& e : f.events()) {
@@ -159,7 +159,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DialogueInactive, PollsOneHundredTimes) {
     SimFixture f(with_emulation(0x08, 0xA2));
     f.open();
-    EXPECT_EQ(f.flash.disable_4722_emulation(f.port()), 1);
+    EXPECT_TRUE(disable_4722_emulation(f.flash.report, f.port()));
     Bytes wire = OPENING;
     for (int i = 0; i < EMULATION_POLL_ATTEMPTS; ++i)
         wire.insert(wire.end(), QUERY.begin(), QUERY.end());
@@ -173,7 +173,8 @@ TEST(DialogueDetect, DownloadModeOnlyAfterTheSwitchOff) {
         SimFixture f(with_emulation(0x0B, 0xA2));
         f.flash.config.ibm_emulation = ibm_emulation;
         f.open();
-        EXPECT_EQ(f.flash.DetectPrinterModel(f.port()), ibm_emulation) << ibm_emulation;
+        EXPECT_EQ(detect_printer_model(f.protocol, f.port()).ok(), ibm_emulation == 1)
+            << ibm_emulation;
         EXPECT_EQ(f.ko(), ibm_emulation ? "" : "[Error 9] Printer not answering.\n");
     }
 }
@@ -194,7 +195,7 @@ TEST(DialogueScripted, SettingComesFromTheLatestReply) {
         const Bytes& r = replies.at(exchange++);
         d.incoming.insert(d.incoming.end(), r.begin(), r.end());
     };
-    EXPECT_EQ(f.flash.disable_4722_emulation(f.port()), 1);
+    EXPECT_TRUE(disable_4722_emulation(f.flash.report, f.port()));
     // 0x31 | 0x40 = 0x71; the silent second setting leaves 0x71; 0x71 ^ 0x20 = 0x51.
     EXPECT_EQ(dev.written,
               concat({OPENING, QUERY, setting(0xE5), setting(0x75), final_command(0x56)}));
@@ -210,7 +211,7 @@ TEST(DialogueScripted, ShortReplyIsNoReply) {
         for (uint8_t b : {0x1B, 0x5B, 0x63, 0x0B, 0x00})
             d.incoming.push_back(b);
     };
-    EXPECT_EQ(f.flash.disable_4722_emulation(f.port()), 1);
+    EXPECT_TRUE(disable_4722_emulation(f.flash.report, f.port()));
     EXPECT_EQ(dev.written, concat({OPENING, QUERY}));
 }
 
@@ -233,7 +234,7 @@ TEST_P(DialogueLines, Table) {
         const Bytes r = reply(0x0B, 0xA2);
         d.incoming.insert(d.incoming.end(), r.begin(), r.end());
     };
-    EXPECT_EQ(f.flash.disable_4722_emulation(f.port()), c.result);
+    EXPECT_EQ(disable_4722_emulation(f.flash.report, f.port()), c.result == 1);
     EXPECT_EQ(f.trace(), OPEN_LINE + c.trace);
     EXPECT_EQ(dev.written, c.written);
 }
@@ -264,7 +265,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DialogueUsb, NoModemLinesNoDialogue) {
     PortFixture f;
     f.set_port("USB01", USB_PORT);
-    EXPECT_EQ(f.flash.disable_4722_emulation(f.port()), 0);
+    EXPECT_FALSE(disable_4722_emulation(f.flash.report, f.port()));
     EXPECT_TRUE(in_order(f.trace(), {CLRRTS}));
 }
 

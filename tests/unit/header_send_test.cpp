@@ -46,7 +46,7 @@ TEST_P(HeaderItems, EachItemIsOneWrite) {
     flash->session.end_cg = 0x02FF;
     dev.max_baud_flag = MAXBAUD_USER;
 
-    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
+    ASSERT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent);
     EXPECT_EQ(write_calls, c.expected);
 }
 
@@ -86,7 +86,7 @@ TEST_P(HeaderMaxBaud, PortMaximumDecidesTheSpeed) {
     set_range(3, 0, 7, 115200);
     dev.max_baud_flag = c.flag;
 
-    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
+    ASSERT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent);
     ASSERT_FALSE(write_calls.empty());
     EXPECT_EQ(write_calls.back(), (Bytes{0x00, c.code}));
     EXPECT_EQ(flash->config.send_baud, c.download_baud);
@@ -112,7 +112,7 @@ TEST_F(HeaderTest, SwitchesTheLineAfterTheWaitAndReadsOneByte) {
     dev.state.stop_bits = 2;
     dev.state.byte_size = 7;
 
-    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
+    ASSERT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent);
     EXPECT_EQ(dev.state.baud, 57600u);
     EXPECT_EQ(dev.state.byte_size, 8);
     EXPECT_EQ(dev.state.parity, 0);
@@ -129,7 +129,7 @@ TEST_F(HeaderTest, TraceLines) {
     FakeSerialDevice& dev = open_serial();
     set_range(4, 200, 400, 115200);
     dev.max_baud_flag = MAXBAUD_USER;
-    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
+    ASSERT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent);
     std::vector<std::string> mine;
     for (const auto& l : trace()) {
         if (l.rfind("[FLASH][send_header]", 0) == 0)
@@ -145,15 +145,16 @@ TEST_F(HeaderTest, TraceLines) {
 TEST_F(HeaderTest, EndPageAboveMaximumIsRefusedBeforeAnythingIsSent) {
     struct Case {
         uint32_t end;
-        int result;
+        HeaderOutcome result;
     };
-    for (const Case& c : {Case{64, 1}, Case{65, 0}}) {
+    for (const Case& c :
+         {Case{64, HeaderOutcome::sent}, Case{65, HeaderOutcome::range_beyond_flash}}) {
         write_calls.clear();
         open_serial();
         set_range(3, 40, c.end, 115200);
         flash->session.max_page = 64;
-        EXPECT_EQ(flash->send_header(report_on(view), port()), c.result) << c.end;
-        EXPECT_EQ(write_calls.empty(), c.result == 0) << c.end;
+        EXPECT_EQ(send_header(protocol(), report_on(view), port()), c.result) << c.end;
+        EXPECT_EQ(write_calls.empty(), c.result != HeaderOutcome::sent) << c.end;
         port().close();
     }
     EXPECT_TRUE(trace_has("[FLASH][send_header] Invalid endpage=65  number ( Max 64 ) !\n"));
@@ -165,11 +166,12 @@ TEST_F(HeaderTest, RangeTheHeaderCannotSayIsRefusedBeforeAnythingIsSent) {
     const struct {
         int model;
         uint32_t begin, end;
-        int result;
+        bool sayable;
     } cases[] = {
-        {1, 255, 255, 1},         {1, 256, 300, 0},   {1, 0, 256, 0},     {2, 255, 300, 1},
-        {2, 260, 263, 0},         {5, 4, 0xFFFF, 1},  {5, 4, 0x10000, 0}, {6, 300, 0xFFFF, 1},
-        {6, 0x10000, 0x10003, 0}, {6, 4, 0x10000, 0},
+        {1, 255, 255, true},    {1, 256, 300, false},   {1, 0, 256, false},
+        {2, 255, 300, true},    {2, 260, 263, false},   {5, 4, 0xFFFF, true},
+        {5, 4, 0x10000, false}, {6, 300, 0xFFFF, true}, {6, 0x10000, 0x10003, false},
+        {6, 4, 0x10000, false},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(std::to_string(c.model) + ": " + std::to_string(c.begin) + "-" +
@@ -179,8 +181,9 @@ TEST_F(HeaderTest, RangeTheHeaderCannotSayIsRefusedBeforeAnythingIsSent) {
         dev.max_baud_flag = MAXBAUD_USER;
         set_range(c.model, c.begin, c.end, 115200);
         flash->session.max_page = 0x20000;
-        EXPECT_EQ(flash->send_header(report_on(view), port()), c.result);
-        EXPECT_EQ(write_calls.empty(), c.result == 0);
+        EXPECT_EQ(send_header(protocol(), report_on(view), port()),
+                  c.sayable ? HeaderOutcome::sent : HeaderOutcome::range_unaddressable);
+        EXPECT_EQ(write_calls.empty(), !c.sayable);
         port().close();
     }
     EXPECT_TRUE(
@@ -192,7 +195,7 @@ TEST_F(HeaderTest, NonSerialPortsDownloadAt9600) {
     for (uint16_t kind : {LPT_PORT, USB_PORT}) {
         flash->config.port_type = kind;
         set_range(3, 0, 7, 115200);
-        EXPECT_EQ(flash->send_header(report_on(view), port()), 1) << kind;
+        EXPECT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent) << kind;
         EXPECT_EQ(flash->config.send_baud, 9600u) << kind;
         EXPECT_EQ(view.texts[Field::connection], " ") << kind;
     }
@@ -204,7 +207,7 @@ TEST_F(HeaderTest, ForcedSyncKeepsTheSpeedAndStartsFromTheBootLine) {
     set_range(3, 0, 7, 115200);
     flash->session.printer_announced = true;
     dev.max_baud_flag = MAXBAUD_115200;  // ignored under forced sync
-    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
+    ASSERT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent);
     EXPECT_EQ(write_calls.back(), (Bytes{0x00, 0x56}));
     EXPECT_EQ(dev.state.baud, 115200u);
 }
@@ -214,7 +217,7 @@ TEST_F(HeaderTest, Model1At4800SwitchesTo38400) {
     set_range(1, 0, 31, 115200);
     flash->config.config_baud = 4800;
     dev.max_baud_flag = MAXBAUD_USER;
-    ASSERT_EQ(flash->send_header(report_on(view), port()), 1);
+    ASSERT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent);
     EXPECT_EQ(write_calls.back(), (Bytes{0x70}));
     EXPECT_EQ(flash->config.send_baud, 38400u);
     EXPECT_EQ(dev.state.baud, 38400u);
@@ -224,7 +227,7 @@ TEST_F(HeaderTest, Model1At4800SwitchesTo38400) {
 TEST_F(HeaderTest, UnknownSpeedIsRefusedAfterThePageItems) {
     open_serial();
     set_range(3, 0, 7, 14400);
-    EXPECT_EQ(flash->send_header(report_on(view), port()), 0);
+    EXPECT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::speed_unsupported);
     EXPECT_EQ(write_calls.size(), 2u);
     ASSERT_EQ(fp.ui.boxes.size(), 1u);
     EXPECT_EQ(fp.ui.boxes[0].caption, "Warning");
@@ -235,7 +238,7 @@ TEST_F(HeaderTest, UnknownSpeedIsRefusedAfterThePageItems) {
 TEST_F(HeaderTest, UnreadablePortPropertiesAreRefused) {
     // A serial port that is not open has no properties to read.
     set_range(3, 0, 7, 115200);
-    EXPECT_EQ(flash->send_header(report_on(view), port()), 0);
+    EXPECT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::speed_unreadable);
     ASSERT_EQ(fp.ui.boxes.size(), 1u);
     EXPECT_EQ(fp.ui.boxes[0].caption, "Warning");
     EXPECT_EQ(fp.ui.boxes[0].text, "Warning");

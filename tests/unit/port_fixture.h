@@ -20,6 +20,7 @@ struct PortFixture {
     FakePlatform fake;
     MessageCatalogue catalogue{fake.platform};
     FlashRun flash{fake.platform, catalogue};
+    ProtocolRun protocol = flash.protocol();
 
     PortFixture() {
         dir.write("flash.mes",

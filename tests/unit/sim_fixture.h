@@ -29,6 +29,7 @@ struct SimFixture {
         fake.registry, fake.platform.usb, fake.platform.parallel};
     MessageCatalogue catalogue{platform};
     FlashRun flash{platform, catalogue};
+    ProtocolRun protocol = flash.protocol();
 
     explicit SimFixture(vxsim::Config cfg) : printer(std::move(cfg), 0) {
         dir.write("flash.mes", "2,M2\n4,M4\n19,M19\n38,M38\n");

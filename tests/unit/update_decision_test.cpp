@@ -143,7 +143,7 @@ TEST_P(Decision, Table) {
     f.open();
     f.flash.session.in_download_mode = true;
 
-    EXPECT_EQ(f.flash.update_needed(f.port()), c.result);
+    EXPECT_EQ(update_needed(f.protocol, f.port()), c.result == 1);
     EXPECT_FALSE(f.flash.session.in_download_mode);
     EXPECT_EQ(std::string(f.flash.config.fw_filename), c.fw_filename);
     EXPECT_EQ(f.ko(), c.ko);
@@ -210,7 +210,7 @@ TEST(DecisionAnswer, LongAnswerIsCutAtOneHundredBytes) {
     SimFixture f(cfg);
     f.ini(TABLE_INI);
     f.open();
-    EXPECT_EQ(f.flash.update_needed(f.port()), 0);
+    EXPECT_FALSE(update_needed(f.protocol, f.port()));
     const std::string shown = "%s%n;" + std::string(RELEASE_ANSWER_MAX - 4 - 5, 'x');
     EXPECT_TRUE(in_order(f.trace(), {"release fw " + shown + ".\n"}));
     EXPECT_EQ(f.ko(),
@@ -224,7 +224,7 @@ TEST(DecisionAnswer, LongFileNameIsBounded) {
     SimFixture f(cfg);
     f.ini("[CONDITIONAL_TABLE]\nRel105VerA01=" + std::string(400, 'n') + "\n");
     f.open();
-    EXPECT_EQ(f.flash.update_needed(f.port()), 1);
+    EXPECT_TRUE(update_needed(f.protocol, f.port()));
     EXPECT_EQ(std::string(f.flash.config.fw_filename), std::string(PATH_CHARS - 1, 'n'));
 }
 
