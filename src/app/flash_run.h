@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/port_troubles.h"
 #include "image/constants.h"
 #include "platform/main_view.h"
 #include "platform/platform.h"
@@ -41,6 +42,7 @@ public:
     Platform& platform;
     MessageCatalogue& catalogue;
     Reporter report;
+    PortTroubleReport port_troubles{report};
     RunConfig config;
     DownloadSession session;
 
@@ -67,7 +69,8 @@ public:
 
     // What the printer protocol's steps work on, for this run.
     ProtocolRun protocol() {
-        return ProtocolRun{platform, report, config, session, sent_bank, stop_requested};
+        return ProtocolRun{platform, report,    port_troubles, config,
+                           session,  sent_bank, stop_requested};
     }
 
     // The bank on its way to the printer, kept whole for a resend (TX_BUFFER_SIZE bytes).

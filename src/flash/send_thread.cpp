@@ -229,9 +229,9 @@ int Procedure::reopen() {
         f_.report.trace_line("[FLASH][send_thread] open_port Error !\n");
         return end_run(0, nullptr, Line::none, 0);
     }
-    purge_port(f_.report, *port_);
+    purge_port(f_.port_troubles, *port_);
     uint8_t receive[REPLY_BUFFER_SIZE] = {};
-    if (read_port_block(f_.report, *port_, receive, 1, wait_ms::RESYNC_PROBE) != 0) {
+    if (read_port_block(f_.port_troubles, *port_, receive, 1, wait_ms::RESYNC_PROBE) != 0) {
         f_.session.in_download_mode = true;
     }
     return 1;

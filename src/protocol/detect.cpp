@@ -66,8 +66,8 @@ Detection detect_printer_model(ProtocolRun& run, PortBackend& port) {
 
     int received = 0;
     if (caps.forced_sync_probe) {
-        purge_port(run.report, port);
-        received = read_port_block(run.report, port, reply, 1, wait_ms::FORCED_SYNC_PROBE);
+        purge_port(run.troubles, port);
+        received = read_port_block(run.troubles, port, reply, 1, wait_ms::FORCED_SYNC_PROBE);
         run.report.trace_line("[FLASH][DetectPrinterModel] received %d bytes.\n", received);
     }
 
@@ -88,13 +88,13 @@ Detection detect_printer_model(ProtocolRun& run, PortBackend& port) {
         }
         run.session.printer_model = model;
         run.report.trace_line("%s", model_line(model, true));
-        if (!check_wire(run.report, port)) {
+        if (!check_wire(run.troubles, port)) {
             run.report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
             return ended(DetectOutcome::wire_lost);
         }
         if (caps.modem_lines) {
             port.set_rts();
-            set_port_line(run.report, port, run.config.line);
+            set_port_line(run.troubles, port, run.config.line);
         }
         return ended(DetectOutcome::detected, model);
     }
@@ -106,20 +106,20 @@ Detection detect_printer_model(ProtocolRun& run, PortBackend& port) {
         disable_4722_emulation(run.report, port);
     }
     if (caps.modem_lines) {
-        if (!check_wire(run.report, port)) {
+        if (!check_wire(run.troubles, port)) {
             run.report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
             return ended(DetectOutcome::wire_lost);
         }
         if (!run.config.ibm_emulation) {
             port.set_rts();
         }
-        set_port_line(run.report, port, run.config.line);
+        set_port_line(run.troubles, port, run.config.line);
     }
 
-    write_read_port(run.report, port, DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
+    write_read_port(run.troubles, port, DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
     run.report.trace_line("[Cls_flash][DetectPrinterModel] Cmd ESC {} sent \n");
     std::memset(reply, 0, sizeof reply);
-    received = read_port(run.report, port, reply, 1, SYNC_REPLY_TIMEOUT_MS);
+    received = read_port(run.troubles, port, reply, 1, SYNC_REPLY_TIMEOUT_MS);
     run.report.trace_line("[Cls_flash][DetectPrinterModel] received %d bytes.\n", received);
     if (received != 1) {
         run.report.trace_line("[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n");
@@ -149,9 +149,9 @@ EntryOutcome send_download_cmd(ProtocolRun& run, TransferReport& progress, PortB
         return EntryOutcome::in_download_mode;  // already
     }
 
-    write_read_port(run.report, port, DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
+    write_read_port(run.troubles, port, DOWNLOAD_CMD, sizeof DOWNLOAD_CMD, nullptr, 0);
     run.report.trace_line("[Cls_flash][send_download_cmd] Cmd ESC {} sent \n");
-    const int received = read_port(run.report, port, reply, 1, SYNC_REPLY_TIMEOUT_MS);
+    const int received = read_port(run.troubles, port, reply, 1, SYNC_REPLY_TIMEOUT_MS);
     run.report.trace_line("[Cls_flash][send_download_cmd] received %d bytes.\n", received);
     if (received == 1) {
         run.report.trace_line(

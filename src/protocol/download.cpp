@@ -101,7 +101,7 @@ public:
                                static_cast<int>(current * PAGE_SIZE));
         run_.report.trace_line("%sBlock in pages=%d\n", tag_, static_cast<int>(bank_pages));
     }
-    void open_bank(uint32_t) override { purge_port(run_.report, port_); }
+    void open_bank(uint32_t) override { purge_port(run_.troubles, port_); }
 
     bool put_page(const uint8_t* src, uint8_t* dst, uint32_t k) override {
         run_.report.trace_line("\n");
@@ -122,7 +122,7 @@ public:
     bool put_check(const uint8_t* check) override {
         if (!sent(check))
             return false;
-        purge_port(run_.report, port_);
+        purge_port(run_.troubles, port_);
         if (!sent(check + 1))
             return false;
         run_.report.trace_line("%s##### CRC1=%x CRC2=%x sended ######\n", tag_,
@@ -132,12 +132,13 @@ public:
 
     int read_reply(uint8_t* reply) override {
         run_.report.trace_line("%sREAD BANK REPLY - byte to read=%d\n", tag_, 1);
-        return read_port_block(run_.report, port_, reply, 1, REPLY_WAIT_MS);
+        return read_port_block(run_.troubles, port_, reply, 1, REPLY_WAIT_MS);
     }
 
     bool resend(const uint8_t* bank, uint32_t length) override {
-        purge_port(run_.report, port_);
-        return write_read_port(run_.report, port_, bank, length, nullptr, 0) > 0 || write_failed();
+        purge_port(run_.troubles, port_);
+        return write_read_port(run_.troubles, port_, bank, length, nullptr, 0) > 0 ||
+               write_failed();
     }
 
     bool times_silence() const override { return true; }
@@ -148,7 +149,7 @@ private:
 
     // A byte the line did not take within its limit ends the transfer: the printer stopped.
     bool sent(const uint8_t* byte) {
-        return write_port(run_.report, port_, byte, 1) == 1 || write_failed();
+        return write_port(run_.troubles, port_, byte, 1) == 1 || write_failed();
     }
     bool write_failed() {
         run_.report.trace_line("%sWRITE FAILED: the printer takes no more data\n", tag_);
@@ -173,7 +174,7 @@ public:
         std::memcpy(dst, src, PAGE_SIZE);
         progress_.bank_bar().step();
         for (uint32_t at = 0; at < PAGE_SIZE; at += WRITE_UNIT) {
-            if (write_port(run_.report, port_, dst + at, WRITE_UNIT) == 0)
+            if (write_port(run_.troubles, port_, dst + at, WRITE_UNIT) == 0)
                 return false;
         }
         return !stop_asked();
@@ -182,8 +183,8 @@ public:
     // A check byte the pipe did not take ends the transfer: no reply can come.
     bool put_check(const uint8_t* check) override {
         flush_input();
-        if (write_port(run_.report, port_, check, 1) == 0 ||
-            write_port(run_.report, port_, check + 1, 1) == 0)
+        if (write_port(run_.troubles, port_, check, 1) == 0 ||
+            write_port(run_.troubles, port_, check + 1, 1) == 0)
             return false;
         run_.report.trace_line("%s##### CRC1 CRC2 sended ######\n", tag_);
         return true;
@@ -197,14 +198,14 @@ public:
             const uint64_t now = clock.now_ms();
             const uint32_t slice = static_cast<uint32_t>(
                 std::min<uint64_t>(REPLY_SLICE_MS, until > now ? until - now : 1));
-            const int got = read_port_block(run_.report, port_, reply, 1, slice);
+            const int got = read_port_block(run_.troubles, port_, reply, 1, slice);
             if (got > 0 || clock.now_ms() >= until || run_.stop_requested.load())
                 return got;
         }
     }
 
     bool resend(const uint8_t* bank, uint32_t length) override {
-        return write_read_port(run_.report, port_, bank, length, nullptr, 0) != 0;
+        return write_read_port(run_.troubles, port_, bank, length, nullptr, 0) != 0;
     }
 
     // Silence is bounded by the empty-wait count alone.
@@ -224,7 +225,7 @@ private:
         for (uint32_t i = 0; i < FLUSH_READS; ++i) {
             // Whole requests: all a packet brought goes at once, however many bytes it held.
             const int got =
-                read_port_block(run_.report, port_, drain_, sizeof drain_, FLUSH_WAIT_MS);
+                read_port_block(run_.troubles, port_, drain_, sizeof drain_, FLUSH_WAIT_MS);
             if (got <= 0)
                 break;
             run_.report.trace_line("%s******* FLUSHED %d byte **********\n", tag_, got);

@@ -45,7 +45,7 @@ HeaderOutcome send_header(ProtocolRun& run, TransferReport& progress, PortBacken
         show_speed();
         progress.step(TransferStep::ready);
     } else {
-        set_port_line(run.report, port, BOOT_LINE);
+        set_port_line(run.troubles, port, BOOT_LINE);
         show_speed();
     }
 
@@ -55,13 +55,13 @@ HeaderOutcome send_header(ProtocolRun& run, TransferReport& progress, PortBacken
 
     auto send_item = [&](uint8_t hi, uint8_t lo) {
         const uint8_t item[2] = {hi, lo};
-        write_read_port(run.report, port, item, 2, nullptr, 0);
+        write_read_port(run.troubles, port, item, 2, nullptr, 0);
     };
     if (run.session.printer_model == VX3E_MODEL) {
         const uint8_t begin = static_cast<uint8_t>(run.session.begin_page & 0xFF);
         const uint8_t end = static_cast<uint8_t>(run.session.end_page & 0xFF);
-        write_read_port(run.report, port, &begin, 1, nullptr, 0);
-        write_read_port(run.report, port, &end, 1, nullptr, 0);
+        write_read_port(run.troubles, port, &begin, 1, nullptr, 0);
+        write_read_port(run.troubles, port, &end, 1, nullptr, 0);
     } else if (run.session.printer_model == KD5_ADF_L2_MODEL) {
         for (uint16_t v : {run.session.start_fw, run.session.end_fw, run.session.start_FPGA,
                            run.session.end_FPGA, run.session.start_cg, run.session.end_cg}) {
@@ -89,10 +89,10 @@ HeaderOutcome send_header(ProtocolRun& run, TransferReport& progress, PortBacken
                           static_cast<unsigned>(code));
     uint8_t reply[1] = {};
     if (run.session.printer_model == VX3E_MODEL) {
-        write_read_port(run.report, port, &code, 1, reply, 1);
+        write_read_port(run.troubles, port, &code, 1, reply, 1);
     } else {
         const uint8_t item[2] = {0x00, code};
-        write_read_port(run.report, port, item, 2, reply, 1);
+        write_read_port(run.troubles, port, item, 2, reply, 1);
     }
 
     show_speed();
@@ -101,10 +101,10 @@ HeaderOutcome send_header(ProtocolRun& run, TransferReport& progress, PortBacken
     // The download line (8 data bits, no parity, one stop bit) is the run's line from here
     // on: a later step's detection sets it again.
     run.config.line = LineSettings{run.config.send_baud, 8, 0, 0};
-    set_port_line(run.report, port, run.config.line);
+    set_port_line(run.troubles, port, run.config.line);
 
-    purge_port(run.report, port);
-    read_port(run.report, port, reply, 1, 5000);
+    purge_port(run.troubles, port);
+    read_port(run.troubles, port, reply, 1, 5000);
     return HeaderOutcome::sent;
 }
 

@@ -9,6 +9,7 @@
 
 #include "platform/platform.h"
 #include "port/port_backend.h"
+#include "protocol/port_exchange.h"
 #include "report/reporter.h"
 #include "session/download_session.h"
 #include "session/run_config.h"
@@ -21,6 +22,8 @@ class TransferReport;
 struct ProtocolRun {
     Platform& platform;
     Reporter& report;
+    // Hears the port calls that failed.
+    PortTroubles& troubles;
     RunConfig& config;
     DownloadSession& session;
     // The bank on its way to the printer, kept whole for a resend (TX_BUFFER_SIZE bytes).

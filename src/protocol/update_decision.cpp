@@ -59,18 +59,18 @@ bool update_needed(ProtocolRun& run, PortBackend& port) {
     run.report.trace_line("\n[FLASH][UpdateMustBeDone]\n");
     run.session.in_download_mode = false;
 
-    purge_port(run.report, port);
-    write_read_port(run.report, port, RELEASE_REQUEST, sizeof RELEASE_REQUEST, nullptr, 0);
+    purge_port(run.troubles, port);
+    write_read_port(run.troubles, port, RELEASE_REQUEST, sizeof RELEASE_REQUEST, nullptr, 0);
     uint8_t answer[RELEASE_ANSWER_MAX] = {};
     const int received =
-        read_port_block(run.report, port, answer, RELEASE_ANSWER_MAX, RELEASE_TIMEOUT_MS);
+        read_port_block(run.troubles, port, answer, RELEASE_ANSWER_MAX, RELEASE_TIMEOUT_MS);
 
     // An answer too short to frame a text counts as no answer.
     std::string release;
     if (received <= 0 || !release_text(answer, static_cast<size_t>(received), release)) {
         run.report.ko_report("[Error 12] FW Release request failure ! \n");
         run.report.trace_line("[FLASH][UpdateMustBeDone] FW Release request failure.\n");
-        write_read_port(run.report, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
+        write_read_port(run.troubles, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
         return false;
     }
     // The release and its key are the printer's bytes: logged escaped, looked up as they are.
@@ -99,7 +99,7 @@ bool update_needed(ProtocolRun& run, PortBackend& port) {
         run.report.ko_report(
             "[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
             shown_key.c_str());
-        write_read_port(run.report, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
+        write_read_port(run.troubles, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
         return false;
     }
     run.report.trace_line("[FLASH][UpdateMustBeDone] The printer must be updated with fw %s \n",

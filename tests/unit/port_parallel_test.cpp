@@ -141,7 +141,8 @@ TEST(ParallelTest, ReadOutcomes) {
         s.ports.reads.push_back(c.outcome);
         uint8_t buffer[8];
         std::memset(buffer, 0xEE, sizeof buffer);
-        EXPECT_EQ(read_port(s.flash.report, s.lpt, buffer, sizeof buffer, 0), c.result) << c.name;
+        EXPECT_EQ(read_port(s.flash.port_troubles, s.lpt, buffer, sizeof buffer, 0), c.result)
+            << c.name;
         // The buffer is cleared before the request.
         std::vector<uint8_t> want(sizeof buffer, 0);
         std::copy(c.outcome.bytes.begin(), c.outcome.bytes.end(), want.begin());
@@ -190,7 +191,7 @@ TEST(ParallelTest, WriteOutcomes) {
         s.ports.writes.push_back({c.write_code, {}});
         s.ports.reads.push_back({PARALLEL_DONE, {'o', 'k'}});
         uint8_t reply[8] = {};
-        EXPECT_EQ(write_read_port(s.flash.report, s.lpt, data, sizeof data,
+        EXPECT_EQ(write_read_port(s.flash.port_troubles, s.lpt, data, sizeof data,
                                   c.with_reply ? reply : nullptr, sizeof reply, 2000),
                   c.result)
             << c.name;
@@ -210,8 +211,8 @@ TEST(ParallelTest, ClosedPortAnswersWithTheSystemCodes) {
     const uint8_t data[] = {1, 2, 3, 4};
     uint8_t buffer[4];
     s.flash.report.set_mode(SILENT_MODE);
-    EXPECT_EQ(write_port(s.flash.report, s.lpt, data, sizeof data), 0);
-    EXPECT_EQ(read_port(s.flash.report, s.lpt, buffer, sizeof buffer, 0), 0);
+    EXPECT_EQ(write_port(s.flash.port_troubles, s.lpt, data, sizeof data), 0);
+    EXPECT_EQ(read_port(s.flash.port_troubles, s.lpt, buffer, sizeof buffer, 0), 0);
     EXPECT_EQ(s.ports.debug, (std::vector<std::string>{"::Write - INVALID_HANDLE_VALUE",
                                                        "read_timeout - INIZIO LETTURA",
                                                        "::Read - INVALID_HANDLE_VALUE"}));

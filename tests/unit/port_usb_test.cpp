@@ -192,22 +192,22 @@ TEST(UsbRead, RequestsAreWholeAndSurplusWaitsForTheNextRead) {
     // The caller's buffer holds 2 bytes; the request brought 5. Nothing lands past the end.
     uint8_t buf[8];
     std::memset(buf, 0xEE, sizeof buf);
-    EXPECT_EQ(read_port_block(f.flash.report, f.port(), buf, 2, 60000), 2);
+    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 2, 60000), 2);
     EXPECT_EQ(Bytes(buf, buf + 3), (Bytes{0x00, 0x16, 0xEE}));
     EXPECT_EQ(f.port().surplus(), 3u);
 
-    EXPECT_EQ(read_port_block(f.flash.report, f.port(), buf, 1, 60000), 1);
+    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 1, 60000), 1);
     EXPECT_EQ(buf[0], 0x41);
-    EXPECT_EQ(read_port(f.flash.report, f.port(), buf, 8, 60000), 2);
+    EXPECT_EQ(read_port(f.flash.port_troubles, f.port(), buf, 8, 60000), 2);
     EXPECT_EQ(Bytes(buf, buf + 2), (Bytes{0x42, 0x43}));
     ASSERT_EQ(dev.requests.size(), 1u);  // the surplus needed no request
     EXPECT_EQ(dev.requests[0], USB_READ_REQUEST);
 
     // A purge drops what is waiting, and what one more request brings.
     dev.incoming.push_back({1, 2, 3});
-    EXPECT_EQ(read_port_block(f.flash.report, f.port(), buf, 1, 10), 1);
+    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 1, 10), 1);
     dev.incoming.push_back({4});
-    EXPECT_EQ(purge_port(f.flash.report, f.port()), 1);
+    EXPECT_EQ(purge_port(f.flash.port_troubles, f.port()), 1);
     EXPECT_EQ(f.port().surplus(), 0u);
     EXPECT_TRUE(dev.incoming.empty());
     EXPECT_EQ(dev.timeouts.back(), 1000u);
@@ -221,14 +221,14 @@ TEST(UsbRead, SilentPrinterCostsTheTimeOutAndLeavesNothingOutstanding) {
     FakeUsbDevice& dev = *f.fake.usb.last;
     const uint64_t before = f.fake.clock.now;
     uint8_t buf[4] = {9, 9, 9, 9};
-    EXPECT_EQ(read_port_block(f.flash.report, f.port(), buf, 1, 60000), 0);
+    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 1, 60000), 0);
     EXPECT_EQ(f.fake.clock.now - before, 60000u);
     EXPECT_EQ(dev.outstanding, 0);
     EXPECT_EQ(buf[0], 0);
 
     dev.read_error = 31;
     dev.incoming.push_back({5});
-    EXPECT_EQ(read_port_block(f.flash.report, f.port(), buf, 1, 10), 0);
+    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 1, 10), 0);
     EXPECT_EQ(dev.outstanding, 0);
 }
 
@@ -248,8 +248,9 @@ TEST(UsbWrite, ShortFailedOrStalledWriteIsAFailure) {
         dev.write_stalls = kind == 3;
         const Bytes page(4096, 0x5A);
         const uint64_t before = f.fake.clock.now;
-        EXPECT_EQ(write_port(f.flash.report, f.port(), page.data(), 4096), kind == 0 ? 4096 : 0);
-        EXPECT_EQ(write_read_port(f.flash.report, f.port(), page.data(), 4096, nullptr, 0),
+        EXPECT_EQ(write_port(f.flash.port_troubles, f.port(), page.data(), 4096),
+                  kind == 0 ? 4096 : 0);
+        EXPECT_EQ(write_read_port(f.flash.port_troubles, f.port(), page.data(), 4096, nullptr, 0),
                   kind == 0 ? 4096 : 0);
         EXPECT_EQ(dev.write_timeouts.back(), usb_write_limit_ms(4096));
         EXPECT_LE(f.fake.clock.now - before, 2u * usb_write_limit_ms(4096));
@@ -274,9 +275,9 @@ TEST(UsbWrite, ShortFailedOrStalledWriteIsAFailure) {
     // A closed port writes nothing.
     UsbFixture f;
     const uint8_t b = 1;
-    EXPECT_EQ(write_port(f.flash.report, f.port(), &b, 1), 0);
+    EXPECT_EQ(write_port(f.flash.port_troubles, f.port(), &b, 1), 0);
     uint8_t buf[2];
-    EXPECT_EQ(read_port(f.flash.report, f.port(), buf, 2, 10), 0);
+    EXPECT_EQ(read_port(f.flash.port_troubles, f.port(), buf, 2, 10), 0);
 }
 
 TEST(UsbListing, ForTheSetupPage) {
