@@ -35,7 +35,7 @@ struct ProtocolRun {
 enum class DetectOutcome {
     detected,
     wrong_sync_char,  // the printer answered with a character that names no model
-    wire_lost,        // the printer's line dropped
+    wire_lost,        // the printer's modem lines could not be read
     no_answer,        // the download command got no sync character
 };
 
