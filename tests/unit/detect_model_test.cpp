@@ -50,73 +50,68 @@ const ModelCase MODELS[] = {
 
 class Detect : public ::testing::TestWithParam<ModelCase> {};
 
-TEST_P(Detect, NormalProcedureSendsTheCommand) {
+// The printer answers the download command, or announces itself before any command (forced
+// sync): either way the configured line follows RTS.
+TEST_P(Detect, AnsweredOrAnnounced) {
     const ModelCase& c = GetParam();
-    PortFixture f;
-    f.flash.config.line.baud = 19200;
-    FakeSerialDevice& dev = f.open();
-    answers(dev, c.sync);
-    EXPECT_TRUE(detect_printer_model(f.protocol, f.port()).ok());
-    EXPECT_EQ(f.flash.session.printer_model, c.model);
-    EXPECT_TRUE(f.flash.session.in_download_mode);
-    EXPECT_EQ(f.flash.session.printer_announced, 0);
-    EXPECT_EQ(dev.written, DOWNLOAD_CMD);
-    EXPECT_EQ(dev.rts_raised, 1);
-    EXPECT_EQ(dev.state.baud, 19200u);  // the configured line after RTS
-    char received[160];
-    std::snprintf(received, sizeof received,
-                  "[Cls_flash][DetectPrinterModel] RECEIVED SYNC_REPLY_CODE = 0x%x - "
-                  "0x16=Vx3plus 0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner)) \n",
-                  c.sync);
-    EXPECT_TRUE(in_order(
-        f.trace(),
-        {"\n[FLASH][DetectPrinterModel]\n", "[FLASH][DetectPrinterModel] received 0 bytes.\n",
-         "[FLASH][DetectPrinterModel] FLASH NOT FORCED_SYNC "
-         "PROCEDURE.\n",
-         "[Cls_flash][DetectPrinterModel] Cmd ESC {} sent \n",
-         "[Cls_flash][DetectPrinterModel] received 1 bytes.\n", received, c.normal_line}));
-    EXPECT_EQ(f.ko(), "");
-}
-
-TEST_P(Detect, ForcedSyncSendsNothing) {
-    const ModelCase& c = GetParam();
-    PortFixture f;
-    FakeSerialDevice& dev = f.open();
-    announces(dev, c.sync);
-    EXPECT_TRUE(detect_printer_model(f.protocol, f.port()).ok());
-    EXPECT_EQ(f.flash.session.printer_model, c.model);
-    EXPECT_TRUE(f.flash.session.in_download_mode);
-    EXPECT_EQ(f.flash.session.printer_announced, 1);
-    EXPECT_TRUE(dev.written.empty());
-    EXPECT_EQ(dev.rts_raised, 1);
-    char sync_line[120];
-    std::snprintf(sync_line, sizeof sync_line,
-                  "[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR = 0x%x \n",
-                  c.sync);
-    EXPECT_TRUE(in_order(
-        f.trace(), {"[FLASH][DetectPrinterModel] received 1 bytes.\n",
-                    "[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR "
-                    "0x16=Vx3plus 0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner 0x1A=KD5-ADF-L1 "
-                    "0x20=KD5-ADF) \n",
-                    sync_line, c.forced_line}));
+    for (bool forced : {false, true}) {
+        SCOPED_TRACE(forced ? "announced" : "answered");
+        PortSession f;
+        f.config.line.baud = 19200;
+        FakeSerialDevice& dev = f.open();
+        forced ? announces(dev, c.sync) : answers(dev, c.sync);
+        EXPECT_TRUE(detect_printer_model(f.run, f.port()).ok());
+        EXPECT_EQ(f.session.printer_model, c.model);
+        EXPECT_TRUE(f.session.in_download_mode);
+        EXPECT_EQ(f.session.printer_announced, forced);
+        EXPECT_EQ(dev.written, forced ? std::vector<uint8_t>{} : DOWNLOAD_CMD);
+        EXPECT_EQ(dev.rts_raised, 1);
+        EXPECT_EQ(dev.state.baud, 19200u);
+        EXPECT_EQ(f.ko(), "");
+        char sync_line[160];
+        if (forced) {
+            std::snprintf(
+                sync_line, sizeof sync_line,
+                "[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR = 0x%x \n",
+                c.sync);
+            EXPECT_TRUE(in_order(
+                f.trace(),
+                {"[FLASH][DetectPrinterModel] received 1 bytes.\n",
+                 "[FLASH][DetectPrinterModel] FLASH FORCED_SYNC PROCEDURE - SYNC_CHAR "
+                 "0x16=Vx3plus 0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner 0x1A=KD5-ADF-L1 "
+                 "0x20=KD5-ADF) \n",
+                 sync_line, c.forced_line}));
+            continue;
+        }
+        std::snprintf(sync_line, sizeof sync_line,
+                      "[Cls_flash][DetectPrinterModel] RECEIVED SYNC_REPLY_CODE = 0x%x - "
+                      "0x16=Vx3plus 0x05=Vx3E 0x17=Vx3plusNE 0x18=Vx3plusNE Scanner)) \n",
+                      c.sync);
+        EXPECT_TRUE(in_order(
+            f.trace(),
+            {"\n[FLASH][DetectPrinterModel]\n", "[FLASH][DetectPrinterModel] received 0 bytes.\n",
+             "[FLASH][DetectPrinterModel] FLASH NOT FORCED_SYNC PROCEDURE.\n",
+             "[Cls_flash][DetectPrinterModel] Cmd ESC {} sent \n",
+             "[Cls_flash][DetectPrinterModel] received 1 bytes.\n", sync_line, c.normal_line}));
+    }
 }
 
 INSTANTIATE_TEST_SUITE_P(AllModels, Detect, ::testing::ValuesIn(MODELS));
 
 TEST(DetectFailures, WrongSyncCharacterNormalAndForced) {
     {
-        PortFixture f;
+        PortSession f;
         answers(f.open(), 0x06);
-        EXPECT_FALSE(detect_printer_model(f.protocol, f.port()).ok());
-        EXPECT_EQ(f.flash.session.printer_model, 0);
+        EXPECT_FALSE(detect_printer_model(f.run, f.port()).ok());
+        EXPECT_EQ(f.session.printer_model, 0);
         EXPECT_TRUE(
             in_order(f.trace(), {"[FLASH][DetectPrinterModel] Incorrect SYNC CHAR ! !\n\n"}));
         EXPECT_EQ(f.ko(), "");
     }
     {
-        PortFixture f;
+        PortSession f;
         announces(f.open(), 0x06);
-        EXPECT_FALSE(detect_printer_model(f.protocol, f.port()).ok());
+        EXPECT_FALSE(detect_printer_model(f.run, f.port()).ok());
         const std::string trace = f.trace();
         EXPECT_TRUE(in_order(trace, {"[FLASH][DetectPrinterModel] Incorrect SYNC CHAR !\n\n"}));
         EXPECT_EQ(trace.find("! !"), std::string::npos);
@@ -124,10 +119,10 @@ TEST(DetectFailures, WrongSyncCharacterNormalAndForced) {
 }
 
 TEST(DetectFailures, SilentPrinterIsNotAnswering) {
-    PortFixture f;
+    PortSession f;
     f.open();
     const uint64_t before = f.fake.clock.now;
-    EXPECT_FALSE(detect_printer_model(f.protocol, f.port()).ok());
+    EXPECT_FALSE(detect_printer_model(f.run, f.port()).ok());
     EXPECT_TRUE(in_order(f.trace(), {"[Cls_flash][DetectPrinterModel] received 0 bytes.\n",
                                      "[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n"}));
     EXPECT_EQ(f.ko(), "[Error 9] Printer not answering.\n");
@@ -136,22 +131,22 @@ TEST(DetectFailures, SilentPrinterIsNotAnswering) {
 }
 
 TEST(DetectFailures, UnreadableModemStatusFailsTheWireCheck) {
-    PortFixture f;
+    PortSession f;
     FakeSerialDevice& dev = f.open();
     answers(dev, 0x16);
     dev.modem_fails = true;
-    EXPECT_FALSE(detect_printer_model(f.protocol, f.port()).ok());
+    EXPECT_FALSE(detect_printer_model(f.run, f.port()).ok());
     EXPECT_TRUE(dev.written.empty());
     EXPECT_TRUE(in_order(f.trace(), {"Function GetCommModemStatus Error",
                                      "[FLASH][DetectPrinterModel] check_wire Error !\n\n"}));
 }
 
 TEST(DetectEmulation, SwitchOffRunsFirstAndRtsIsLeftAlone) {
-    PortFixture f;
-    f.flash.config.ibm_emulation = 1;
+    PortSession f;
+    f.config.ibm_emulation = 1;
     FakeSerialDevice& dev = f.open();
     answers(dev, 0x16);
-    EXPECT_TRUE(detect_printer_model(f.protocol, f.port()).ok());
+    EXPECT_TRUE(detect_printer_model(f.run, f.port()).ok());
     // Raised for the one state query only (no emulation answered it), low afterwards.
     EXPECT_EQ(dev.rts_raised, 1);
     EXPECT_FALSE(dev.rts);
@@ -165,9 +160,9 @@ TEST(DetectEmulation, SwitchOffRunsFirstAndRtsIsLeftAlone) {
 }
 
 TEST(DetectUsb, NeverProbedForForcedSync) {
-    PortFixture f;
-    f.set_port("USB01", USB_PORT);
-    EXPECT_FALSE(detect_printer_model(f.protocol, f.port()).ok());  // no USB access in this build
+    PortSession f;
+    f.port_settings = {"USB01", PortKind::usb, {}};
+    EXPECT_FALSE(detect_printer_model(f.run, f.port()).ok());  // no USB access in this build
     const std::string trace = f.trace();
     EXPECT_EQ(trace.find("[FLASH][DetectPrinterModel] received"), std::string::npos);
     EXPECT_TRUE(in_order(trace, {"FLASH NOT FORCED_SYNC PROCEDURE", "Cmd ESC {} sent"}));
@@ -181,7 +176,8 @@ TEST(SendDownloadCmd, InDownloadModeAlreadySendsNothing) {
     f.flash.session.in_download_mode = true;
     RecordingMainView view;
     PageTransferReport texts(f.flash, view);
-    EXPECT_EQ(send_download_cmd(f.protocol, texts, f.port()), EntryOutcome::in_download_mode);
+    ProtocolRun run = f.flash.protocol();
+    EXPECT_EQ(send_download_cmd(run, texts, f.port()), EntryOutcome::in_download_mode);
     EXPECT_TRUE(dev.written.empty());
     EXPECT_EQ(view.texts[Field::printer_status], "M19");
     EXPECT_EQ(view.texts[Field::pc_status], "M19");
@@ -216,7 +212,8 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
     f.flash.session.in_download_mode = false;
     NullMainView silent;
     PageTransferReport texts(f.flash, silent);
-    EXPECT_EQ(send_download_cmd(f.protocol, texts, f.port()) == EntryOutcome::in_download_mode,
+    ProtocolRun run = f.flash.protocol();
+    EXPECT_EQ(send_download_cmd(run, texts, f.port()) == EntryOutcome::in_download_mode,
               c.result == 1);
     EXPECT_EQ(sent, DOWNLOAD_CMD);
     EXPECT_EQ(f.flash.session.printer_model, c.model);

@@ -7,15 +7,13 @@
 #include <string>
 #include <vector>
 
-#include "port_fixture.h"
+#include "session_fixture.h"
 #include "sim_fixture.h"
 
 namespace vx::test {
 namespace {
 
 using Bytes = std::vector<uint8_t>;
-
-const std::string OPEN_LINE = "[FLASH][open_port] Port COM1\n";
 
 Bytes command(uint8_t length, const Bytes& payload) {
     Bytes b = {0x1B, 0x5B, 0x63, length, 0x00};
@@ -107,7 +105,7 @@ TEST_P(Dialogue, Table) {
     const DialogueCase& c = GetParam();
     SimFixture f(c.cfg);
     f.open();
-    EXPECT_TRUE(disable_4722_emulation(f.flash.report, f.port()));
+    EXPECT_TRUE(disable_4722_emulation(f.report, f.port()));
     EXPECT_EQ(f.received(), c.wire);
     std::vector<std::string> events;
     for (const std::string& e : f.events()) {
@@ -116,7 +114,7 @@ TEST_P(Dialogue, Table) {
     }
     EXPECT_EQ(events, c.events);
     EXPECT_EQ(f.printer.emulation().state, c.state_after);
-    EXPECT_EQ(f.trace(), OPEN_LINE);  // no failure, nothing to say
+    EXPECT_EQ(f.trace(), "");  // no failure, nothing to say
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -159,7 +157,7 @@ INSTANTIATE_TEST_SUITE_P(
 TEST(DialogueInactive, PollsOneHundredTimes) {
     SimFixture f(with_emulation(0x08, 0xA2));
     f.open();
-    EXPECT_TRUE(disable_4722_emulation(f.flash.report, f.port()));
+    EXPECT_TRUE(disable_4722_emulation(f.report, f.port()));
     Bytes wire = OPENING;
     for (int i = 0; i < EMULATION_POLL_ATTEMPTS; ++i)
         wire.insert(wire.end(), QUERY.begin(), QUERY.end());
@@ -171,10 +169,9 @@ TEST(DialogueInactive, PollsOneHundredTimes) {
 TEST(DialogueDetect, DownloadModeOnlyAfterTheSwitchOff) {
     for (int ibm_emulation : {0, 1}) {
         SimFixture f(with_emulation(0x0B, 0xA2));
-        f.flash.config.ibm_emulation = ibm_emulation;
+        f.config.ibm_emulation = ibm_emulation;
         f.open();
-        EXPECT_EQ(detect_printer_model(f.protocol, f.port()).ok(), ibm_emulation == 1)
-            << ibm_emulation;
+        EXPECT_EQ(detect_printer_model(f.run, f.port()).ok(), ibm_emulation == 1) << ibm_emulation;
         EXPECT_EQ(f.ko(), ibm_emulation ? "" : "[Error 9] Printer not answering.\n");
     }
 }
@@ -187,7 +184,7 @@ Bytes reply(uint8_t state, uint8_t setting_byte) {
 
 // The next command is built from the latest stored reply; a silent exchange keeps the last.
 TEST(DialogueScripted, SettingComesFromTheLatestReply) {
-    PortFixture f;
+    PortSession f(false);
     FakeSerialDevice& dev = f.open();
     std::vector<Bytes> replies = {{}, reply(0x09, 0xA2), reply(0x09, 0x31), {}, {}};
     size_t exchange = 0;
@@ -195,7 +192,7 @@ TEST(DialogueScripted, SettingComesFromTheLatestReply) {
         const Bytes& r = replies.at(exchange++);
         d.incoming.insert(d.incoming.end(), r.begin(), r.end());
     };
-    EXPECT_TRUE(disable_4722_emulation(f.flash.report, f.port()));
+    EXPECT_TRUE(disable_4722_emulation(f.report, f.port()));
     // 0x31 | 0x40 = 0x71; the silent second setting leaves 0x71; 0x71 ^ 0x20 = 0x51.
     EXPECT_EQ(dev.written,
               concat({OPENING, QUERY, setting(0xE5), setting(0x75), final_command(0x56)}));
@@ -205,13 +202,13 @@ TEST(DialogueScripted, SettingComesFromTheLatestReply) {
 
 // A first chunk of fewer than 8 bytes is no reply: the emulation counts as absent.
 TEST(DialogueScripted, ShortReplyIsNoReply) {
-    PortFixture f;
+    PortSession f(false);
     FakeSerialDevice& dev = f.open();
     dev.on_write = [](FakeSerialDevice& d, const uint8_t*, uint32_t) {
         for (uint8_t b : {0x1B, 0x5B, 0x63, 0x0B, 0x00})
             d.incoming.push_back(b);
     };
-    EXPECT_TRUE(disable_4722_emulation(f.flash.report, f.port()));
+    EXPECT_TRUE(disable_4722_emulation(f.report, f.port()));
     EXPECT_EQ(dev.written, concat({OPENING, QUERY}));
 }
 
@@ -227,15 +224,15 @@ class DialogueLines : public ::testing::TestWithParam<LineFailure> {};
 
 TEST_P(DialogueLines, Table) {
     const LineFailure& c = GetParam();
-    PortFixture f;
+    PortSession f;
     FakeSerialDevice& dev = f.open();
     dev.line_call_fails = {c.failing_call};
     dev.on_write = [](FakeSerialDevice& d, const uint8_t*, uint32_t) {
         const Bytes r = reply(0x0B, 0xA2);
         d.incoming.insert(d.incoming.end(), r.begin(), r.end());
     };
-    EXPECT_EQ(disable_4722_emulation(f.flash.report, f.port()), c.result == 1);
-    EXPECT_EQ(f.trace(), OPEN_LINE + c.trace);
+    EXPECT_EQ(disable_4722_emulation(f.report, f.port()), c.result == 1);
+    EXPECT_EQ(f.trace(), c.trace);
     EXPECT_EQ(dev.written, c.written);
 }
 
@@ -263,9 +260,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 // Not a serial line: nothing to drive, nothing sent.
 TEST(DialogueUsb, NoModemLinesNoDialogue) {
-    PortFixture f;
-    f.set_port("USB01", USB_PORT);
-    EXPECT_FALSE(disable_4722_emulation(f.flash.report, f.port()));
+    PortSession f;
+    f.port_settings = {"USB01", PortKind::usb, {}};
+    EXPECT_FALSE(disable_4722_emulation(f.report, f.port()));
     EXPECT_TRUE(in_order(f.trace(), {CLRRTS}));
 }
 

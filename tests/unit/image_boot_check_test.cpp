@@ -25,7 +25,7 @@ TEST(CheckBoot, ImagesPassExactlyTheirModels) {
         const auto image = make_image(made, Kind::boot);
         for (int model = 1; model <= 6; ++model) {
             ImageFixture f;
-            EXPECT_EQ(check_boot(f.flash, model, image), accepted_by[made].count(model) ? 1 : 0)
+            EXPECT_EQ(check_boot(f, model, image), accepted_by[made].count(model) ? 1 : 0)
                 << "boot image for " << made << " checked as " << model;
         }
     }
@@ -65,7 +65,7 @@ TEST(CheckBoot, EachBrokenImageFailsForItsReason) {
         // An exactly sized copy: a read past its end shows up under the sanitizers.
         const auto built = make_image(c.model, Kind::boot, c.breakage);
         const std::vector<uint8_t> image(built.begin(), built.end());
-        EXPECT_EQ(check_boot(f.flash, c.model, image, &outcome), 0);
+        EXPECT_EQ(check_boot(f, c.model, image, &outcome), 0);
         EXPECT_EQ(outcome.fault, c.fault);
         if (*c.line) {
             EXPECT_NE(f.trace().find(c.line), std::string::npos) << f.trace();
@@ -77,10 +77,10 @@ TEST(CheckBoot, EachBrokenImageFailsForItsReason) {
 
 TEST(CheckBoot, Model1HasNoBootImage) {
     ImageFixture f;
-    std::strcpy(f.flash.session.boot_text_a, "old");
-    EXPECT_EQ(check_boot(f.flash, 1, make_image(3, Kind::boot)), 0);
+    std::strcpy(f.session.boot_text_a, "old");
+    EXPECT_EQ(check_boot(f, 1, make_image(3, Kind::boot)), 0);
     EXPECT_EQ(f.trace(), "[FLASH][CheckBootFile] UNKNOWN Printer model \n");
-    EXPECT_STREQ(f.flash.session.boot_text_a, "");  // cleared at the dispatch
+    EXPECT_STREQ(f.session.boot_text_a, "");  // cleared at the dispatch
 }
 
 TEST(CheckBoot, RangesByModel) {
@@ -109,14 +109,14 @@ TEST(CheckBoot, RangesByModel) {
         recipe.pages = c.pages;
         recipe.boot_start = c.start;
         recipe.boot_end = c.end;
-        ASSERT_EQ(check_boot(f.flash, c.model, make_image(recipe)), 1);
-        EXPECT_EQ(f.flash.session.begin_page, c.begin_page);
-        EXPECT_EQ(f.flash.session.offset_page, c.begin_page);
-        EXPECT_EQ(f.flash.session.end_page, c.end_page);
-        EXPECT_EQ(f.flash.session.max_page, c.max_page);
+        ASSERT_EQ(check_boot(f, c.model, make_image(recipe)), 1);
+        EXPECT_EQ(f.session.begin_page, c.begin_page);
+        EXPECT_EQ(f.session.offset_page, c.begin_page);
+        EXPECT_EQ(f.session.end_page, c.end_page);
+        EXPECT_EQ(f.session.max_page, c.max_page);
         if (c.model == 6) {
-            EXPECT_EQ(f.flash.session.start_fw, c.begin_page);
-            EXPECT_EQ(f.flash.session.end_fw, c.end_page);
+            EXPECT_EQ(f.session.start_fw, c.begin_page);
+            EXPECT_EQ(f.session.end_fw, c.end_page);
         }
         EXPECT_NE(f.trace().find(c.line), std::string::npos) << f.trace();
     }
@@ -131,7 +131,7 @@ TEST(CheckBoot, Model5ChecksumCoversOnlyTheFirst64K) {
     auto image = make_image(recipe);
     for (size_t i = 0xFFD0; i < image.size(); i += 1000)
         image[i] ^= 0xFF;
-    EXPECT_EQ(check_boot(f.flash, 5, image), 1);
+    EXPECT_EQ(check_boot(f, 5, image), 1);
 }
 
 TEST(CheckBoot, IdentificationTexts) {
@@ -153,10 +153,10 @@ TEST(CheckBoot, IdentificationTexts) {
         recipe.kind = Kind::boot;
         recipe.text_a = c.text;
         recipe.text_b = "B";
-        ASSERT_EQ(check_boot(f.flash, c.model, make_image(recipe)), 1);
-        EXPECT_STREQ(f.flash.session.boot_text_a, c.shown);
-        EXPECT_STREQ(f.flash.session.boot_text_b, "B");
-        EXPECT_EQ(f.flash.session.boot_text_a[8], 0);
+        ASSERT_EQ(check_boot(f, c.model, make_image(recipe)), 1);
+        EXPECT_STREQ(f.session.boot_text_a, c.shown);
+        EXPECT_STREQ(f.session.boot_text_b, "B");
+        EXPECT_EQ(f.session.boot_text_a[8], 0);
     }
 }
 
@@ -166,10 +166,10 @@ TEST(CheckBoot, HeaderSizedFilesAreEnoughAndOneByteLessIsNot) {
         ImageFixture f;
         vx::CheckOutcome outcome;
         const std::vector<uint8_t> short_file(need - 1, 0x20);
-        EXPECT_EQ(check_boot(f.flash, model, short_file, &outcome), 0);
+        EXPECT_EQ(check_boot(f, model, short_file, &outcome), 0);
         EXPECT_EQ(outcome.fault, ImageFault::too_short) << model;
         const std::vector<uint8_t> exact(need, 0x20);
-        check_boot(f.flash, model, exact, &outcome);
+        check_boot(f, model, exact, &outcome);
         EXPECT_NE(outcome.fault, ImageFault::too_short) << model;
     }
     // A model-2 boot image cut right after its texts still passes.
@@ -177,7 +177,7 @@ TEST(CheckBoot, HeaderSizedFilesAreEnoughAndOneByteLessIsNot) {
     auto image = make_image(2, Kind::boot);
     image.resize(vx::layout::BOOT2_MIN_SIZE);
     image.shrink_to_fit();
-    EXPECT_EQ(check_boot(f.flash, 2, image), 1);
+    EXPECT_EQ(check_boot(f, 2, image), 1);
 }
 
 // A boot image may end inside a page. That page counts and is sent filled up with erased
@@ -214,50 +214,44 @@ TEST(CheckBootFile, PartialLastPageIsInTheRangeAndSent) {
             image[at + 6] = uint8_t(sum >> 8);
             image[at + 7] = uint8_t(sum);
         }
-        f.dir.write("boot.bin", std::string(image.begin(), image.end()));
-        std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "boot.bin");
-        f.flash.session.printer_model = c.model;
+        f.dir->write("boot.bin", std::string(image.begin(), image.end()));
+        std::snprintf(f.config.fw_filename, sizeof f.config.fw_filename, "boot.bin");
+        f.session.printer_model = c.model;
 
-        ASSERT_EQ(check_boot_file(f.flash.session, f.flash.report, f.flash.platform.files,
-                                  f.flash.config.fw_filename),
+        ASSERT_EQ(check_boot_file(f.session, f.report, f.fake.platform.files, f.config.fw_filename),
                   1);
-        EXPECT_EQ(f.flash.session.max_page, c.max_page);
+        EXPECT_EQ(f.session.max_page, c.max_page);
         if (*c.line) {
             EXPECT_NE(f.trace().find(c.line), std::string::npos) << f.trace();
         }
-        ASSERT_EQ(set_transfer_range(f.flash.session, f.flash.report, vx::SEND_BOOT), 1);
-        EXPECT_EQ(f.flash.session.end_page, c.end_page);
-        EXPECT_LE(f.flash.session.end_page, f.flash.session.max_page);  // what the header accepts
+        ASSERT_EQ(set_transfer_range(f.session, f.report, vx::SEND_BOOT), 1);
+        EXPECT_EQ(f.session.end_page, c.end_page);
+        EXPECT_LE(f.session.end_page, f.session.max_page);  // what the header accepts
 
         std::vector<uint8_t> loaded;
-        const uint32_t size =
-            load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
-                                    f.flash.config.fw_filename, loaded);
+        const uint32_t size = load_image_for_transfer(f.session, f.report, f.fake.platform.files,
+                                                      f.config.fw_filename, loaded);
         // What the transfer takes: whole pages, the range inside them, the last byte sent.
         const uint64_t file_pages = size / vx::PAGE_SIZE;
-        const uint64_t sent_pages = f.flash.session.end_page - f.flash.session.begin_page + 1;
-        EXPECT_LE(f.flash.session.offset_page + sent_pages, file_pages);
-        EXPECT_LE((c.size - 1) / vx::PAGE_SIZE, f.flash.session.offset_page + sent_pages - 1);
+        const uint64_t sent_pages = f.session.end_page - f.session.begin_page + 1;
+        EXPECT_LE(f.session.offset_page + sent_pages, file_pages);
+        EXPECT_LE((c.size - 1) / vx::PAGE_SIZE, f.session.offset_page + sent_pages - 1);
         EXPECT_TRUE(std::equal(image.begin(), image.end(), loaded.begin()));
     }
 }
 
 TEST(CheckBootFile, MissingFileLeavesOnlyATrace) {
     ImageFixture f;
-    std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "boot.bin");
-    f.flash.session.printer_model = 3;
-    EXPECT_EQ(check_boot_file(f.flash.session, f.flash.report, f.flash.platform.files,
-                              f.flash.config.fw_filename),
-              0);
-    EXPECT_FALSE(f.dir.exists("KO.txt"));
+    std::snprintf(f.config.fw_filename, sizeof f.config.fw_filename, "boot.bin");
+    f.session.printer_model = 3;
+    EXPECT_EQ(check_boot_file(f.session, f.report, f.fake.platform.files, f.config.fw_filename), 0);
+    EXPECT_FALSE(f.dir->exists("KO.txt"));
     EXPECT_EQ(f.trace(),
               "[FLASH][CheckBootFile] Boot FileName = boot.bin\n"
               "[FLASH][CheckBootFile] Cannot open file = boot.bin\n");
     const auto image = make_image(3, Kind::boot);
-    f.dir.write("boot.bin", std::string(image.begin(), image.end()));
-    EXPECT_EQ(check_boot_file(f.flash.session, f.flash.report, f.flash.platform.files,
-                              f.flash.config.fw_filename),
-              1);
+    f.dir->write("boot.bin", std::string(image.begin(), image.end()));
+    EXPECT_EQ(check_boot_file(f.session, f.report, f.fake.platform.files, f.config.fw_filename), 1);
 }
 
 }  // namespace

@@ -29,22 +29,21 @@ TEST(CheckedImage, TransferRefusesAFileChangedSinceItsCheck) {
     for (const Case& c : cases) {
         ImageFixture f;
         std::vector<uint8_t> bytes = make_image(3, vximage::Kind::fw);
-        f.dir.write("fw.bin", std::string(bytes.begin(), bytes.end()));
-        std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "%s",
-                      f.dir.file("fw.bin").c_str());
-        f.flash.session.printer_model = 3;
-        ASSERT_EQ(check_firmware_file(f.flash.session, f.flash.report, f.flash.platform.files,
-                                      f.flash.config.fw_filename, f.flash.config.send_mode),
+        f.dir->write("fw.bin", std::string(bytes.begin(), bytes.end()));
+        std::snprintf(f.config.fw_filename, sizeof f.config.fw_filename, "%s",
+                      f.dir->file("fw.bin").c_str());
+        f.session.printer_model = 3;
+        ASSERT_EQ(check_firmware_file(f.session, f.report, f.fake.platform.files,
+                                      f.config.fw_filename, f.config.send_mode),
                   1)
             << c.name;
         if (c.change) {
             c.change(bytes);
-            f.dir.write("fw.bin", std::string(bytes.begin(), bytes.end()));
+            f.dir->write("fw.bin", std::string(bytes.begin(), bytes.end()));
         }
         std::vector<uint8_t> loaded;
-        const uint32_t size =
-            load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
-                                    f.flash.config.fw_filename, loaded);
+        const uint32_t size = load_image_for_transfer(f.session, f.report, f.fake.platform.files,
+                                                      f.config.fw_filename, loaded);
         EXPECT_EQ(size != 0, c.sent) << c.name;
         EXPECT_EQ(f.trace().find("changed since it was checked") != std::string::npos, !c.sent)
             << c.name;

@@ -22,7 +22,7 @@ TEST(CheckFw, ImagesPassExactlyTheirModels) {
         const auto image = make_image(made, Kind::fw);
         for (int model = 1; model <= 6; ++model) {
             ImageFixture f;
-            EXPECT_EQ(check_fw(f.flash, model, image), accepted_by[made].count(model) ? 1 : 0)
+            EXPECT_EQ(check_fw(f, model, image), accepted_by[made].count(model) ? 1 : 0)
                 << "image for " << made << " checked as " << model;
         }
     }
@@ -64,8 +64,7 @@ TEST(CheckFw, EachBrokenImageFailsForItsReason) {
                      << "model " << c.model << " " << vximage::breakage_name(c.breakage));
         ImageFixture f;
         vx::CheckOutcome outcome;
-        EXPECT_EQ(check_fw(f.flash, c.model, make_image(c.model, Kind::fw, c.breakage), &outcome),
-                  0);
+        EXPECT_EQ(check_fw(f, c.model, make_image(c.model, Kind::fw, c.breakage), &outcome), 0);
         EXPECT_EQ(outcome.fault, c.fault);
         if (*c.line) {
             EXPECT_NE(f.trace().find(c.line), std::string::npos) << f.trace();
@@ -81,7 +80,7 @@ TEST(CheckFw, CrcLineGivesComputedThenStored) {
     const uint16_t stored = vx::read_be16(&image[image.size() - 2]);
     image[image.size() - 1] ^= 1;
     vx::CheckOutcome outcome;
-    EXPECT_EQ(check_fw(f.flash, 3, image, &outcome), 0);
+    EXPECT_EQ(check_fw(f, 3, image, &outcome), 0);
     const std::string expected = "[FLASH][CheckFwFile] Invalid CRC (" + std::to_string(stored) +
                                  " " + std::to_string(stored ^ 1) + ")\n";
     EXPECT_NE(f.trace().find(expected), std::string::npos) << f.trace();
@@ -94,13 +93,13 @@ TEST(CheckFw, AnyChangedByteButTheLastTwoFailsTheChecksumAndASwapDoesNot) {
         auto changed = image;
         changed[at] ^= 0x40;
         vx::CheckOutcome outcome;
-        EXPECT_EQ(check_fw(f.flash, 4, changed, &outcome), 0);
+        EXPECT_EQ(check_fw(f, 4, changed, &outcome), 0);
         EXPECT_EQ(outcome.fault, ImageFault::crc_value) << at;
     }
     ImageFixture f;
     auto swapped = image;
     std::swap(swapped[200], swapped[30000]);
-    EXPECT_EQ(check_fw(f.flash, 4, swapped), 1);
+    EXPECT_EQ(check_fw(f, 4, swapped), 1);
 }
 
 TEST(CheckFw, TaggedImageSetsSectionsAndLimits) {
@@ -111,13 +110,13 @@ TEST(CheckFw, TaggedImageSetsSectionsAndLimits) {
     recipe.fw_start = 0x10000;
     recipe.fw_end = 0x26FFFF;
     recipe.cg_start = 0x270000;
-    f.flash.session.offset_page = 7;
-    EXPECT_EQ(check_fw(f.flash, 3, make_image(recipe)), 1);
-    EXPECT_EQ(f.flash.session.start_fw, 4);
-    EXPECT_EQ(f.flash.session.end_fw, 155);
-    EXPECT_EQ(f.flash.session.start_cg, 156);
-    EXPECT_EQ(f.flash.session.end_cg, 103);
-    EXPECT_EQ(f.flash.session.max_page, 104u);
+    f.session.offset_page = 7;
+    EXPECT_EQ(check_fw(f, 3, make_image(recipe)), 1);
+    EXPECT_EQ(f.session.start_fw, 4);
+    EXPECT_EQ(f.session.end_fw, 155);
+    EXPECT_EQ(f.session.start_cg, 156);
+    EXPECT_EQ(f.session.end_cg, 103);
+    EXPECT_EQ(f.session.max_page, 104u);
     const std::string trace = f.trace();
     for (const char* line : {
              "[FLASH][_4ByteToPage] Array[00 01 00 00] -> Page=4 \n",
@@ -137,18 +136,18 @@ TEST(CheckFw, PageFieldsWrapAt16Bits) {
     recipe.fw_start = 0x40000000;  // page 0x10000
     recipe.fw_end = 0xFFFFFFFF;    // page 0x3FFFF
     recipe.cg_start = 0x40010000;  // page 0x10004
-    EXPECT_EQ(check_fw(f.flash, 4, make_image(recipe)), 1);
-    EXPECT_EQ(f.flash.session.start_fw, 0);
-    EXPECT_EQ(f.flash.session.end_fw, 0xFFFF);
-    EXPECT_EQ(f.flash.session.start_cg, 4);
+    EXPECT_EQ(check_fw(f, 4, make_image(recipe)), 1);
+    EXPECT_EQ(f.session.start_fw, 0);
+    EXPECT_EQ(f.session.end_fw, 0xFFFF);
+    EXPECT_EQ(f.session.start_cg, 4);
 
     ImageFixture g;  // SEND_FREE range of model 5 keeps the low 16 bits
-    g.flash.config.send_mode = vx::SEND_FREE;
-    g.flash.session.begin_page = 0x12345;
-    g.flash.session.end_page = 0x1FFFF;
-    EXPECT_EQ(check_fw(g.flash, 5, make_image(5, Kind::fw)), 1);
-    EXPECT_EQ(g.flash.session.start_fw, 0x2345);
-    EXPECT_EQ(g.flash.session.end_fw, 0xFFFF);
+    g.config.send_mode = vx::SEND_FREE;
+    g.session.begin_page = 0x12345;
+    g.session.end_page = 0x1FFFF;
+    EXPECT_EQ(check_fw(g, 5, make_image(5, Kind::fw)), 1);
+    EXPECT_EQ(g.session.start_fw, 0x2345);
+    EXPECT_EQ(g.session.end_fw, 0xFFFF);
 }
 
 TEST(CheckFw, UntaggedModel5UsesFixedRangesUnlessFree) {
@@ -162,15 +161,15 @@ TEST(CheckFw, UntaggedModel5UsesFixedRangesUnlessFree) {
     };
     for (const auto& c : cases) {
         ImageFixture f;
-        f.flash.config.send_mode = c.send_mode;
-        f.flash.session.begin_page = 10;
-        f.flash.session.end_page = 20;
-        ASSERT_EQ(check_fw(f.flash, 5, make_image(5, Kind::fw)), 1);
-        EXPECT_EQ(f.flash.session.start_fw, c.start_fw);
-        EXPECT_EQ(f.flash.session.end_fw, c.end_fw);
-        EXPECT_EQ(f.flash.session.start_cg, 160);
-        EXPECT_EQ(f.flash.session.end_cg, 36);
-        EXPECT_EQ(f.flash.session.max_page, 36u);  // 32 pages + 4
+        f.config.send_mode = c.send_mode;
+        f.session.begin_page = 10;
+        f.session.end_page = 20;
+        ASSERT_EQ(check_fw(f, 5, make_image(5, Kind::fw)), 1);
+        EXPECT_EQ(f.session.start_fw, c.start_fw);
+        EXPECT_EQ(f.session.end_fw, c.end_fw);
+        EXPECT_EQ(f.session.start_cg, 160);
+        EXPECT_EQ(f.session.end_cg, 36);
+        EXPECT_EQ(f.session.max_page, 36u);  // 32 pages + 4
     }
 }
 
@@ -186,15 +185,15 @@ TEST(CheckFw, ThreeSectionImageEndsWhereTrailersEnd) {
         recipe.pages = 40;
         recipe.fw_end = 0x10000 + c.first_trailer_end - 1;
         recipe.fpga_end = 0x10000 + 0x40000 - 1;  // trailer ends at 0x40000: page 16 + 3
-        ASSERT_EQ(check_fw(f.flash, 6, make_image(recipe)), 1);
-        EXPECT_EQ(f.flash.session.start_fw, 4);
-        EXPECT_EQ(f.flash.session.end_fw, c.end_fw);
-        EXPECT_EQ(f.flash.session.start_FPGA, c.end_fw + 1);
-        EXPECT_EQ(f.flash.session.end_FPGA, 19);
-        EXPECT_EQ(f.flash.session.start_cg, 20);
-        EXPECT_EQ(f.flash.session.end_cg,
+        ASSERT_EQ(check_fw(f, 6, make_image(recipe)), 1);
+        EXPECT_EQ(f.session.start_fw, 4);
+        EXPECT_EQ(f.session.end_fw, c.end_fw);
+        EXPECT_EQ(f.session.start_FPGA, c.end_fw + 1);
+        EXPECT_EQ(f.session.end_FPGA, 19);
+        EXPECT_EQ(f.session.start_cg, 20);
+        EXPECT_EQ(f.session.end_cg,
                   43);  // trailer at the end of 40 pages: page_of(0xA0000) + 3
-        EXPECT_EQ(f.flash.session.max_page, 43u);
+        EXPECT_EQ(f.session.max_page, 43u);
         EXPECT_NE(f.trace().find("[FLASH][CheckFwFile] FW CRC OFFSET=" +
                                  std::to_string(c.first_trailer_end) + "\n"),
                   std::string::npos);
@@ -203,11 +202,11 @@ TEST(CheckFw, ThreeSectionImageEndsWhereTrailersEnd) {
 
 TEST(CheckFw, Model2SetsCgEndFromPageCount) {
     ImageFixture f;
-    f.flash.session.start_fw = 77;  // not this model's field: kept
-    EXPECT_EQ(check_fw(f.flash, 2, make_image(2, Kind::fw)), 1);
-    EXPECT_EQ(f.flash.session.end_cg, 79);
-    EXPECT_EQ(f.flash.session.max_page, 80u);
-    EXPECT_EQ(f.flash.session.start_fw, 77);
+    f.session.start_fw = 77;  // not this model's field: kept
+    EXPECT_EQ(check_fw(f, 2, make_image(2, Kind::fw)), 1);
+    EXPECT_EQ(f.session.end_cg, 79);
+    EXPECT_EQ(f.session.max_page, 80u);
+    EXPECT_EQ(f.session.start_fw, 77);
 }
 
 TEST(CheckFw, UnknownModelAndEmptyImage) {
@@ -215,12 +214,12 @@ TEST(CheckFw, UnknownModelAndEmptyImage) {
     for (int model : {0, 7, -1}) {
         ImageFixture f;
         vx::CheckOutcome outcome;
-        EXPECT_EQ(check_fw(f.flash, model, image, &outcome), 0);
+        EXPECT_EQ(check_fw(f, model, image, &outcome), 0);
         EXPECT_EQ(outcome.fault, ImageFault::unknown_model);
         EXPECT_EQ(f.trace(), "[FLASH][CheckFwFile] UNKNOWN PR MODEL !\n");
     }
     ImageFixture f;
-    EXPECT_EQ(check_fw(f.flash, 3, {}), 0);
+    EXPECT_EQ(check_fw(f, 3, {}), 0);
     EXPECT_EQ(f.trace(), "[FLASH][CheckFwFile] Error dw_file_size = 0\n");
 }
 
@@ -229,19 +228,18 @@ TEST(CheckFw, SmallestFilesAreReadWithinBounds) {
     for (int model = 1; model <= 6; ++model) {
         ImageFixture f;
         std::vector<uint8_t> one_page(16384, ' ');
-        EXPECT_EQ(check_fw(f.flash, model, one_page), 0) << model;
+        EXPECT_EQ(check_fw(f, model, one_page), 0) << model;
     }
 }
 
 TEST(CheckFwFile, MissingFileIsReportedAsError6) {
     ImageFixture f;
-    std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "absent.bin");
-    f.flash.session.printer_model = 3;
-    EXPECT_EQ(check_firmware_file(f.flash.session, f.flash.report, f.flash.platform.files,
-                                  f.flash.config.fw_filename, f.flash.config.send_mode),
+    std::snprintf(f.config.fw_filename, sizeof f.config.fw_filename, "absent.bin");
+    f.session.printer_model = 3;
+    EXPECT_EQ(check_firmware_file(f.session, f.report, f.fake.platform.files, f.config.fw_filename,
+                                  f.config.send_mode),
               0);
-    EXPECT_EQ(f.text_file("KO.txt"),
-              "[12:34:56][Error 6] Cannot open firmware file = absent.bin .\n");
+    EXPECT_EQ(f.ko(), "[Error 6] Cannot open firmware file = absent.bin .\n");
     const std::string trace = f.trace();
     EXPECT_EQ(trace.rfind("[FLASH][CheckFwFile] Firmware FileName = absent.bin\n"
                           "[FLASH][CheckFwFile] Cannot open file = absent.bin error=",
@@ -253,14 +251,14 @@ TEST(CheckFwFile, MissingFileIsReportedAsError6) {
 TEST(CheckFwFile, ReadsTheNamedFile) {
     ImageFixture f;
     const auto image = make_image(4, Kind::fw);
-    f.dir.write("fw.bin", std::string(image.begin(), image.end()));
-    std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "fw.bin");
-    f.flash.session.printer_model = 4;
-    EXPECT_EQ(check_firmware_file(f.flash.session, f.flash.report, f.flash.platform.files,
-                                  f.flash.config.fw_filename, f.flash.config.send_mode),
+    f.dir->write("fw.bin", std::string(image.begin(), image.end()));
+    std::snprintf(f.config.fw_filename, sizeof f.config.fw_filename, "fw.bin");
+    f.session.printer_model = 4;
+    EXPECT_EQ(check_firmware_file(f.session, f.report, f.fake.platform.files, f.config.fw_filename,
+                                  f.config.send_mode),
               1);
-    EXPECT_EQ(f.flash.session.max_page, 36u);
-    EXPECT_FALSE(f.dir.exists("KO.txt"));
+    EXPECT_EQ(f.session.max_page, 36u);
+    EXPECT_FALSE(f.dir->exists("KO.txt"));
 }
 
 }  // namespace

@@ -3,9 +3,7 @@
 #include <algorithm>
 #include <string>
 
-#include "app/catalogue.h"
-#include "app/flash_run.h"
-#include "fake_platform.h"
+#include "image_fixture.h"
 
 namespace {
 
@@ -29,8 +27,7 @@ public:
     }
 };
 
-struct LoadFixture {
-    test::TempDir dir;
+struct StagePlatform {
     test::FakePlatform fake;
     StageFiles files;
     Platform platform{fake.clock,
@@ -44,8 +41,10 @@ struct LoadFixture {
                       fake.registry,
                       fake.platform.usb,
                       fake.platform.parallel};
-    MessageCatalogue catalogue{platform};
-    FlashRun flash{platform, catalogue};
+};
+
+struct LoadFixture : StagePlatform, test::SessionParts {
+    LoadFixture() : SessionParts(platform, true) {}
 };
 
 TEST(LoadFile2Send, EachFailingStageShowsItsText) {
@@ -61,12 +60,10 @@ TEST(LoadFile2Send, EachFailingStageShowsItsText) {
     };
     for (const auto& c : cases) {
         LoadFixture f;
-        f.flash.report.set_mode(INTERACTIVE_MODE);
+        f.report.set_mode(INTERACTIVE_MODE);
         f.files.result = {c.stage, 1000 + uint32_t(c.stage)};
         std::vector<uint8_t> image{9, 9};
-        EXPECT_EQ(load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
-                                          "fw.bin", image),
-                  0u);
+        EXPECT_EQ(load_image_for_transfer(f.session, f.report, f.files, "fw.bin", image), 0u);
         EXPECT_TRUE(image.empty());  // nothing handed over after a failure
         ASSERT_EQ(f.fake.ui.boxes.size(), 1u);
         EXPECT_EQ(f.fake.ui.boxes[0].caption, c.caption);
@@ -77,28 +74,20 @@ TEST(LoadFile2Send, EachFailingStageShowsItsText) {
 
 TEST(LoadFile2Send, EmptyFileFailsWithoutMessage) {
     LoadFixture f;
-    f.flash.report.set_mode(INTERACTIVE_MODE);
+    f.report.set_mode(INTERACTIVE_MODE);
     std::vector<uint8_t> image;
-    EXPECT_EQ(load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
-                                      "fw.bin", image),
-              0u);
+    EXPECT_EQ(load_image_for_transfer(f.session, f.report, f.files, "fw.bin", image), 0u);
     EXPECT_TRUE(f.fake.ui.boxes.empty());
 }
 
 TEST(LoadFile2Send, ReturnsTheWholeFileAndTracesItsName) {
     LoadFixture f;
-    f.flash.report.set_trace(true);
     f.files.content.assign(2 * PAGE_SIZE, 0x5A);
     std::vector<uint8_t> image;
-    EXPECT_EQ(load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
-                                      "fw.bin", image),
+    EXPECT_EQ(load_image_for_transfer(f.session, f.report, f.files, "fw.bin", image),
               2 * PAGE_SIZE);
     EXPECT_EQ(image, f.files.content);
-    std::string trace = f.dir.read("FlashTrace.dbg");
-    if (trace.size() >= 2 && trace.compare(trace.size() - 2, 2, "\r\n") == 0) {
-        trace.erase(trace.size() - 2, 1);  // text mode on Windows
-    }
-    EXPECT_EQ(trace, "[12:34:56][FLASH][load_file2send] Firmware FileName = fw.bin\n");
+    EXPECT_EQ(f.trace(), "[FLASH][load_file2send] Firmware FileName = fw.bin\n");
 }
 
 // Pages go out whole: a partial last page is filled up as erased flash, and the size handed
@@ -119,8 +108,7 @@ TEST(LoadFile2Send, PartialLastPageIsFilledUpWithErasedBytes) {
         for (size_t i = 0; i < c.file_size; ++i)
             f.files.content[i] = uint8_t(i * 7 + 1);
         std::vector<uint8_t> image;
-        ASSERT_EQ(load_image_for_transfer(f.flash.session, f.flash.report, f.flash.platform.files,
-                                          "boot.bin", image),
+        ASSERT_EQ(load_image_for_transfer(f.session, f.report, f.files, "boot.bin", image),
                   c.handed_over);
         ASSERT_EQ(image.size(), c.handed_over);
         EXPECT_TRUE(std::equal(f.files.content.begin(), f.files.content.end(), image.begin()));
@@ -131,20 +119,16 @@ TEST(LoadFile2Send, PartialLastPageIsFilledUpWithErasedBytes) {
 }
 
 TEST(LoadFile2Send, RealFileFromDisk) {
-    test::TempDir dir;
-    test::FakePlatform fake;
-    MessageCatalogue catalogue{fake.platform};
-    FlashRun flash{fake.platform, catalogue};
-    dir.write("img.bin", std::string(20000, 'x'));
+    test::ImageFixture f;
+    f.dir->write("img.bin", std::string(20000, 'x'));
     std::vector<uint8_t> image;
-    EXPECT_EQ(load_image_for_transfer(flash.session, flash.report, flash.platform.files, "img.bin",
-                                      image),
+    EXPECT_EQ(load_image_for_transfer(f.session, f.report, f.fake.platform.files, "img.bin", image),
               2 * PAGE_SIZE);
     EXPECT_EQ(image[19999], 'x');
     EXPECT_EQ(image[20000], 0xFF);
-    EXPECT_EQ(load_image_for_transfer(flash.session, flash.report, flash.platform.files,
-                                      "missing.bin", image),
-              0u);
+    EXPECT_EQ(
+        load_image_for_transfer(f.session, f.report, f.fake.platform.files, "missing.bin", image),
+        0u);
 }
 
 }  // namespace

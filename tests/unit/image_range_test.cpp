@@ -17,7 +17,7 @@ struct Sections {
     uint16_t start_fw = 20, end_fw = 30, start_FPGA = 31, end_FPGA = 40, start_cg = 41, end_cg = 60;
 };
 
-void load(FlashRun& f, int model, const Sections& s = {}) {
+void load(test::SessionParts& f, int model, const Sections& s = {}) {
     f.session.printer_model = model;
     f.session.start_fw = s.start_fw;
     f.session.end_fw = s.end_fw;
@@ -93,22 +93,22 @@ const uint16_t fpga_rows[] = {SEND_FW | SEND_FPGA | SEND_CG, SEND_FW | SEND_FPGA
 void expect_range(ImageFixture& f, uint16_t flags, int model, const RangeCase& c) {
     SCOPED_TRACE(testing::Message()
                  << "flags 0x" << std::hex << flags << std::dec << " model " << model);
-    load(f.flash, model);
-    EXPECT_EQ(set_transfer_range(f.flash.session, f.flash.report, flags), c.result);
-    EXPECT_EQ(f.flash.session.begin_page, c.begin == U ? 900 : c.begin);
-    EXPECT_EQ(f.flash.session.end_page, c.end == U ? 901 : c.end);
-    EXPECT_EQ(f.flash.session.offset_page, c.offset == U ? 902 : c.offset);
+    load(f, model);
+    EXPECT_EQ(set_transfer_range(f.session, f.report, flags), c.result);
+    EXPECT_EQ(f.session.begin_page, c.begin == U ? 900 : c.begin);
+    EXPECT_EQ(f.session.end_page, c.end == U ? 901 : c.end);
+    EXPECT_EQ(f.session.offset_page, c.offset == U ? 902 : c.offset);
     const std::string cleared = c.cleared;
     const Sections s;
     const bool fw = cleared.find("fw") != std::string::npos;
     const bool fpga = cleared.find("fpga") != std::string::npos;
     const bool cg = cleared.find("cg") != std::string::npos;
-    EXPECT_EQ(f.flash.session.start_fw, fw ? 0 : s.start_fw);
-    EXPECT_EQ(f.flash.session.end_fw, fw ? 0 : s.end_fw);
-    EXPECT_EQ(f.flash.session.start_FPGA, fpga ? 0 : s.start_FPGA);
-    EXPECT_EQ(f.flash.session.end_FPGA, fpga ? 0 : s.end_FPGA);
-    EXPECT_EQ(f.flash.session.start_cg, cg ? 0 : s.start_cg);
-    EXPECT_EQ(f.flash.session.end_cg, cg ? 0 : s.end_cg);
+    EXPECT_EQ(f.session.start_fw, fw ? 0 : s.start_fw);
+    EXPECT_EQ(f.session.end_fw, fw ? 0 : s.end_fw);
+    EXPECT_EQ(f.session.start_FPGA, fpga ? 0 : s.start_FPGA);
+    EXPECT_EQ(f.session.end_FPGA, fpga ? 0 : s.end_FPGA);
+    EXPECT_EQ(f.session.start_cg, cg ? 0 : s.start_cg);
+    EXPECT_EQ(f.session.end_cg, cg ? 0 : s.end_cg);
 }
 
 TEST(SetBeginEndPage, RowsForEveryModel) {
@@ -167,8 +167,8 @@ TEST(SetBeginEndPage, TraceLinePerRow) {
     };
     for (const auto& c : lines) {
         ImageFixture f;
-        load(f.flash, c.model);
-        set_transfer_range(f.flash.session, f.flash.report, c.flags);
+        load(f, c.model);
+        set_transfer_range(f.session, f.report, c.flags);
         EXPECT_EQ(f.trace(), c.line);
     }
 }
@@ -176,11 +176,11 @@ TEST(SetBeginEndPage, TraceLinePerRow) {
 // Model 5's fixed ranges: the CG row reads from image page 156.
 TEST(SetBeginEndPage, Model5CgFromFixedSections) {
     ImageFixture f;
-    load(f.flash, 5, {4, 155, 0, 0, 160, 36});
-    set_transfer_range(f.flash.session, f.flash.report, SEND_CG);
-    EXPECT_EQ(f.flash.session.begin_page, 160u);
-    EXPECT_EQ(f.flash.session.end_page, 36u);
-    EXPECT_EQ(f.flash.session.offset_page, 156u);
+    load(f, 5, {4, 155, 0, 0, 160, 36});
+    set_transfer_range(f.session, f.report, SEND_CG);
+    EXPECT_EQ(f.session.begin_page, 160u);
+    EXPECT_EQ(f.session.end_page, 36u);
+    EXPECT_EQ(f.session.offset_page, 156u);
 }
 
 // A section claimed to start below flash page 4 has no image pages there: the range starts
@@ -201,12 +201,12 @@ TEST(SetBeginEndPage, NeverOffsetsBeforeTheImage) {
     };
     for (const auto& c : cases) {
         ImageFixture f;
-        load(f.flash, c.model, c.sections);
-        EXPECT_EQ(set_transfer_range(f.flash.session, f.flash.report, c.flags), 1);
-        EXPECT_EQ(f.flash.session.begin_page, c.begin);
-        EXPECT_EQ(f.flash.session.end_page, c.end);
-        EXPECT_LE(f.flash.session.offset_page, f.flash.session.begin_page);
-        EXPECT_EQ(f.flash.session.offset_page, c.model == 2 && c.begin == 16 ? 16u : 0u);
+        load(f, c.model, c.sections);
+        EXPECT_EQ(set_transfer_range(f.session, f.report, c.flags), 1);
+        EXPECT_EQ(f.session.begin_page, c.begin);
+        EXPECT_EQ(f.session.end_page, c.end);
+        EXPECT_LE(f.session.offset_page, f.session.begin_page);
+        EXPECT_EQ(f.session.offset_page, c.model == 2 && c.begin == 16 ? 16u : 0u);
     }
 }
 
@@ -234,12 +234,12 @@ TEST(SetBeginEndPage, NoRangeForTheModelIsRefusedAndTraced) {
     };
     for (const auto& c : cases) {
         ImageFixture f;
-        f.flash.session.printer_model = c.model;  // the construction's range: pages 0 to 0
-        EXPECT_EQ(set_transfer_range(f.flash.session, f.flash.report, c.flags), 0) << c.line;
+        f.session.printer_model = c.model;  // the construction's range: pages 0 to 0
+        EXPECT_EQ(set_transfer_range(f.session, f.report, c.flags), 0) << c.line;
         EXPECT_EQ(f.trace(), c.line);
-        EXPECT_EQ(f.flash.session.begin_page, 0u);
-        EXPECT_EQ(f.flash.session.end_page, 0u);
-        EXPECT_EQ(f.flash.session.offset_page, 0u);
+        EXPECT_EQ(f.session.begin_page, 0u);
+        EXPECT_EQ(f.session.end_page, 0u);
+        EXPECT_EQ(f.session.offset_page, 0u);
     }
 }
 

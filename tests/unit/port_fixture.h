@@ -1,17 +1,17 @@
-// A flash context around the fakes for the port, detection and procedure tests, with a small
+// A flash context around the fakes for the port opening and procedure tests, with a small
 // catalogue whose texts name their ids.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <initializer_list>
 #include <string>
 
 #include "app/catalogue.h"
 #include "app/flash_run.h"
 #include "app/port_reports.h"
 #include "fake_platform.h"
+#include "session_fixture.h"
 
 namespace vx::test {
 
@@ -20,7 +20,6 @@ struct PortFixture {
     FakePlatform fake;
     MessageCatalogue catalogue{fake.platform};
     FlashRun flash{fake.platform, catalogue};
-    ProtocolRun protocol = flash.protocol();
 
     PortFixture() {
         dir.write("flash.mes",
@@ -57,34 +56,6 @@ struct PortFixture {
     // The trace so far, without the "[hh:mm:ss]" stamps.
     std::string trace() { return unstamped(dir.read("FlashTrace.dbg")); }
     std::string ko() { return unstamped(dir.read("KO.txt")); }
-
-    // Result files are text files: CR LF on Windows.
-    static std::string unstamped(std::string text) {
-        for (size_t at = text.find("\r\n"); at != std::string::npos; at = text.find("\r\n", at)) {
-            text.erase(at, 1);
-        }
-        const std::string stamp = "[12:34:56]";
-        for (size_t at = text.find(stamp); at != std::string::npos; at = text.find(stamp, at)) {
-            text.erase(at, stamp.size());
-        }
-        return text;
-    }
 };
-
-// True when every piece occurs in `text`, each after the previous one.
-inline ::testing::AssertionResult in_order(const std::string& text,
-                                           std::initializer_list<std::string> pieces) {
-    size_t at = 0;
-    for (const std::string& piece : pieces) {
-        const size_t found = text.find(piece, at);
-        if (found == std::string::npos) {
-            return ::testing::AssertionFailure()
-                   << "missing (in order): \"" << piece << "\"\n--- in ---\n"
-                   << text;
-        }
-        at = found + piece.size();
-    }
-    return ::testing::AssertionSuccess();
-}
 
 }  // namespace vx::test

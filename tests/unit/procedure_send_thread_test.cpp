@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "flash/send_thread.h"
-#include "image_builder.h"
+#include "image_fixture.h"
 #include "port_fixture.h"
 #include "recording_view.h"
 
@@ -34,12 +34,7 @@ struct Procedure : PortFixture {
     }
     void image(int model, vximage::Kind kind,
                vximage::Breakage breakage = vximage::Breakage::none) {
-        vximage::ImageRecipe recipe;
-        recipe.model = model;
-        recipe.kind = kind;
-        recipe.breakage = breakage;
-        std::vector<uint8_t> bytes;
-        ASSERT_EQ(vximage::build_image(recipe, bytes), "");
+        const std::vector<uint8_t> bytes = make_image(model, kind, breakage);
         dir.write("image.bin", std::string(bytes.begin(), bytes.end()));
         std::snprintf(flash.config.fw_filename, sizeof flash.config.fw_filename, "%s",
                       dir.file("image.bin").c_str());

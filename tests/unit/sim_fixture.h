@@ -1,4 +1,4 @@
-// A flash context whose serial port leads to the in-process printer simulator, on the fake
+// The protocol's parts with COM1 leading to the in-process printer simulator, on the fake
 // clock: the protocol talks to a printer that was written from the wire description, not
 // from our sending code.
 #pragma once
@@ -9,17 +9,14 @@
 #include <string>
 #include <vector>
 
-#include "app/catalogue.h"
-#include "app/flash_run.h"
 #include "fake_platform.h"
-#include "port_fixture.h"
 #include "printer.h"
+#include "session_fixture.h"
 #include "sim_serial.h"
 
 namespace vx::test {
 
-struct SimFixture {
-    TempDir dir;
+struct SimPlatform {
     FakePlatform fake;
     vxsim::Printer printer;
     SimSerialPorts serial{fake.clock, printer};
@@ -27,34 +24,18 @@ struct SimFixture {
         fake.clock,    fake.errors,       fake.platform.files,   fake.platform.profile,
         serial,        fake.ui,           fake.services,         fake.printers,
         fake.registry, fake.platform.usb, fake.platform.parallel};
-    MessageCatalogue catalogue{platform};
-    FlashRun flash{platform, catalogue};
-    ProtocolRun protocol = flash.protocol();
+    explicit SimPlatform(vxsim::Config cfg) : printer(std::move(cfg), 0) {}
+};
 
-    explicit SimFixture(vxsim::Config cfg) : printer(std::move(cfg), 0) {
-        dir.write("flash.mes", "2,M2\n4,M4\n19,M19\n38,M38\n");
-        catalogue.load_catalogue(dir.file("flash.mes").c_str());
-        flash.report.set_trace(true);
-        flash.report.set_mode(SILENT_MODE);
-        std::snprintf(flash.config.port_name, sizeof flash.config.port_name, "COM1");
-        flash.config.port_type = COM_PORT;
-        flash.config.line.baud = flash.config.config_baud = flash.config.send_baud = 9600;
-        flash.config.line.data_bits = 8;
-        std::snprintf(flash.config.ini_path, sizeof flash.config.ini_path, "%s",
-                      dir.file("flash.ini").c_str());
+struct SimFixture : SimPlatform, ProtocolParts {
+    explicit SimFixture(vxsim::Config cfg)
+        : SimPlatform(std::move(cfg)), ProtocolParts(platform, true) {
+        std::snprintf(config.ini_path, sizeof config.ini_path, "%s",
+                      dir->file("flash.ini").c_str());
     }
 
-    std::unique_ptr<PortBackend> backend;
-    PortBackend& port() {
-        if (backend == nullptr)
-            backend = make_configured_port(flash);
-        return *backend;
-    }
-    void open() { ASSERT_EQ(open_port(flash, port(), true), 1); }
-    void ini(const std::string& text) { dir.write("flash.ini", text); }
-
-    std::string trace() { return PortFixture::unstamped(dir.read("FlashTrace.dbg")); }
-    std::string ko() { return PortFixture::unstamped(dir.read("KO.txt")); }
+    void open() { ASSERT_TRUE(open_port()); }
+    void ini(const std::string& text) { dir->write("flash.ini", text); }
 
     // The simulator's events, one text each.
     std::vector<std::string> events() const {

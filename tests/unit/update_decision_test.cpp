@@ -139,13 +139,13 @@ TEST_P(Decision, Table) {
     SimFixture f(cfg);
     if (c.ini != nullptr)
         f.ini(c.ini);
-    std::snprintf(f.flash.config.fw_filename, sizeof f.flash.config.fw_filename, "configured.bin");
+    std::snprintf(f.config.fw_filename, sizeof f.config.fw_filename, "configured.bin");
     f.open();
-    f.flash.session.in_download_mode = true;
+    f.session.in_download_mode = true;
 
-    EXPECT_EQ(update_needed(f.protocol, f.port()), c.result == 1);
-    EXPECT_FALSE(f.flash.session.in_download_mode);
-    EXPECT_EQ(std::string(f.flash.config.fw_filename), c.fw_filename);
+    EXPECT_EQ(update_needed(f.run, f.port()), c.result == 1);
+    EXPECT_FALSE(f.session.in_download_mode);
+    EXPECT_EQ(std::string(f.config.fw_filename), c.fw_filename);
     EXPECT_EQ(f.ko(), c.ko);
     EXPECT_TRUE(in_order(f.trace(), {"\n[FLASH][UpdateMustBeDone]\n", c.trace}));
     Bytes expected = RELEASE_REQUEST;
@@ -210,7 +210,7 @@ TEST(DecisionAnswer, LongAnswerIsCutAtOneHundredBytes) {
     SimFixture f(cfg);
     f.ini(TABLE_INI);
     f.open();
-    EXPECT_FALSE(update_needed(f.protocol, f.port()));
+    EXPECT_FALSE(update_needed(f.run, f.port()));
     const std::string shown = "%s%n;" + std::string(RELEASE_ANSWER_MAX - 4 - 5, 'x');
     EXPECT_TRUE(in_order(f.trace(), {"release fw " + shown + ".\n"}));
     EXPECT_EQ(f.ko(),
@@ -224,8 +224,8 @@ TEST(DecisionAnswer, LongFileNameIsBounded) {
     SimFixture f(cfg);
     f.ini("[CONDITIONAL_TABLE]\nRel105VerA01=" + std::string(400, 'n') + "\n");
     f.open();
-    EXPECT_TRUE(update_needed(f.protocol, f.port()));
-    EXPECT_EQ(std::string(f.flash.config.fw_filename), std::string(PATH_CHARS - 1, 'n'));
+    EXPECT_TRUE(update_needed(f.run, f.port()));
+    EXPECT_EQ(std::string(f.config.fw_filename), std::string(PATH_CHARS - 1, 'n'));
 }
 
 }  // namespace
