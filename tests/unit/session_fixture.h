@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "app/port_troubles.h"
 #include "fake_platform.h"
 #include "protocol/printer_protocol.h"
 
@@ -66,11 +67,13 @@ struct SessionParts {
 struct ProtocolParts : SessionParts {
     std::vector<uint8_t> sent_bank = std::vector<uint8_t>(TX_BUFFER_SIZE);
     std::atomic<bool> stop{false};
+    PortTroubleReport troubles{report};
     ProtocolRun run;
     PortSettings port_settings{"COM1", PortKind::serial, {}};
 
     ProtocolParts(Platform& platform, bool files)
-        : SessionParts(platform, files), run{platform, report, config, session, sent_bank, stop} {
+        : SessionParts(platform, files), run{platform, report,    troubles, config,
+                                             session,  sent_bank, stop} {
         report.set_mode(SILENT_MODE);
     }
     // The port `port_settings` names, made at first use.
