@@ -327,8 +327,10 @@ int Procedure::run() {
     f_.report.trace_line("[FLASH][send_thread] open_port OK \n");
 
     if (f_.report.mode() != INTERACTIVE_MODE && f_.config.conditional_table) {
-        // The decision has reported its own reason; the process ends right after.
-        if (!update_needed(protocol_, *port_)) {
+        // Its KO line says why not; the process ends right after.
+        const UpdateDecision decision = decide_update(protocol_, *port_);
+        report_update_decision(f_.report, decision);
+        if (!decision.needed()) {
             return end_run(0, nullptr, Line::none, 0);
         }
     }
@@ -336,7 +338,9 @@ int Procedure::run() {
         return stopped();
     }
 
-    if (!detect_printer_model(protocol_, *port_).ok()) {
+    const Detection detection = detect_printer_model(protocol_, *port_);
+    report_detection(f_.report, detection);
+    if (!detection.ok()) {
         f_.report.trace_line("[FLASH][send_thread]CheckPrinterModel Error !\n");
         return end_run(0, nullptr, Line::connection, msg::MODEL_UNKNOWN);
     }

@@ -88,4 +88,27 @@ ProgressView& PageTransferReport::pages_bar() {
     return view_.pages_bar();
 }
 
+void report_detection(Reporter& report, const Detection& detection) {
+    if (detection.outcome == DetectOutcome::no_answer)
+        report.ko_report("[Error 9] Printer not answering.\n");
+}
+
+void report_update_decision(Reporter& report, const UpdateDecision& decision) {
+    switch (decision.outcome) {
+        case UpdateOutcome::update:
+            break;
+        case UpdateOutcome::no_release:
+            report.ko_report("[Error 12] FW Release request failure ! \n");
+            break;
+        case UpdateOutcome::no_table:
+            report.ko_report("[Error 13] INI Section %s not present !\n", "CONDITIONAL_TABLE");
+            break;
+        case UpdateOutcome::not_listed:
+            report.ko_report(
+                "[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
+                decision.release_key.c_str());
+            break;
+    }
+}
+
 }  // namespace vx

@@ -1,6 +1,8 @@
 // The main page's texts of the download: catalogue texts for the steps and replies the
-// protocol reports, and the boxes of a link it could not make or a range the image cannot hold.
+// protocol reports, and the boxes of a link it could not make or a range the image cannot hold;
+// the KO lines of a detection or update decision that ended the run.
 #pragma once
+#include "protocol/printer_protocol.h"
 #include "protocol/transfer_report.h"
 
 namespace vx {
@@ -30,5 +32,9 @@ private:
     FlashRun& f_;
     MainPageView& view_;
 };
+
+// The KO line of a detection or an update decision that ended the run, if it has one.
+void report_detection(Reporter& report, const Detection& detection);
+void report_update_decision(Reporter& report, const UpdateDecision& decision);
 
 }  // namespace vx

@@ -123,7 +123,6 @@ Detection detect_printer_model(ProtocolRun& run, PortBackend& port) {
     run.report.trace_line("[Cls_flash][DetectPrinterModel] received %d bytes.\n", received);
     if (received != 1) {
         run.report.trace_line("[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n");
-        run.report.ko_report("[Error 9] Printer not answering.\n");
         return ended(DetectOutcome::no_answer);
     }
     run.session.in_download_mode = true;

@@ -5,6 +5,7 @@
 #pragma once
 #include <atomic>
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "platform/platform.h"
@@ -50,9 +51,22 @@ struct Detection {
 // download command with its sync character.
 Detection detect_printer_model(ProtocolRun& run, PortBackend& port);
 
+enum class UpdateOutcome {
+    update,      // the table names the image for the printer's release (now in fw_filename)
+    no_release,  // the printer did not name its release
+    no_table,    // flash.ini has no CONDITIONAL_TABLE section, or it names no file
+    not_listed,  // the release has no entry: the printer is left as it is
+};
+
+struct UpdateDecision {
+    UpdateOutcome outcome = UpdateOutcome::no_release;
+    std::string release_key;  // the table key of the release, control bytes escaped
+    bool needed() const { return outcome == UpdateOutcome::update; }
+};
+
 // Update decision from the printer's firmware release (CONDITIONAL_TABLE); sets fw_filename
-// to the image the table names. True when the printer must be updated.
-bool update_needed(ProtocolRun& run, PortBackend& port);
+// to the image the table names.
+UpdateDecision decide_update(ProtocolRun& run, PortBackend& port);
 
 // The printer does not enter download mode while its IBM 4722 emulation runs: switches the
 // emulation off when it answers. False when a modem line could not be set at first.

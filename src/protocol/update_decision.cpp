@@ -55,7 +55,7 @@ std::string release_key(std::string_view text) {
     return key;
 }
 
-bool update_needed(ProtocolRun& run, PortBackend& port) {
+UpdateDecision decide_update(ProtocolRun& run, PortBackend& port) {
     run.report.trace_line("\n[FLASH][UpdateMustBeDone]\n");
     run.session.in_download_mode = false;
 
@@ -68,10 +68,9 @@ bool update_needed(ProtocolRun& run, PortBackend& port) {
     // An answer too short to frame a text counts as no answer.
     std::string release;
     if (received <= 0 || !release_text(answer, static_cast<size_t>(received), release)) {
-        run.report.ko_report("[Error 12] FW Release request failure ! \n");
         run.report.trace_line("[FLASH][UpdateMustBeDone] FW Release request failure.\n");
         write_read_port(run.troubles, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
-        return false;
+        return {UpdateOutcome::no_release, {}};
     }
     // The release and its key are the printer's bytes: logged escaped, looked up as they are.
     run.report.trace_line("[FLASH][UpdateMustBeDone] Found Printer with  release fw %s.\n",
@@ -89,22 +88,18 @@ bool update_needed(ProtocolRun& run, PortBackend& port) {
             : 0;
     if (length == 0) {
         run.config.fw_filename[0] = '\0';
-        run.report.ko_report("[Error 13] INI Section %s not present !\n", CONDITIONAL_TABLE);
-        return false;
+        return {UpdateOutcome::no_table, shown_key};
     }
     if (std::strcmp(run.config.fw_filename, NOT_FOUND) == 0) {
         run.report.trace_line(
             "[FLASH][UpdateMustBeDone] The printer with fw %s should not be updated .\n",
             shown_key.c_str());
-        run.report.ko_report(
-            "[Error 14] No firmware found as requested. Actual VX3 firmware is %s\n",
-            shown_key.c_str());
         write_read_port(run.troubles, port, CLOSING_COMMAND, sizeof CLOSING_COMMAND, nullptr, 0);
-        return false;
+        return {UpdateOutcome::not_listed, shown_key};
     }
     run.report.trace_line("[FLASH][UpdateMustBeDone] The printer must be updated with fw %s \n",
                           run.config.fw_filename);
-    return true;
+    return {UpdateOutcome::update, shown_key};
 }
 
 }  // namespace vx

@@ -122,7 +122,9 @@ TEST(DetectFailures, SilentPrinterIsNotAnswering) {
     PortSession f;
     f.open();
     const uint64_t before = f.fake.clock.now;
-    EXPECT_FALSE(detect_printer_model(f.run, f.port()).ok());
+    const Detection detection = detect_printer_model(f.run, f.port());
+    EXPECT_EQ(detection.outcome, DetectOutcome::no_answer);
+    report_detection(f.report, detection);
     EXPECT_TRUE(in_order(f.trace(), {"[Cls_flash][DetectPrinterModel] received 0 bytes.\n",
                                      "[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n"}));
     EXPECT_EQ(f.ko(), "[Error 9] Printer not answering.\n");

@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "flash/transfer_texts.h"
 #include "sim_fixture.h"
 
 namespace vx::test {
@@ -143,7 +144,10 @@ TEST_P(Decision, Table) {
     f.open();
     f.session.in_download_mode = true;
 
-    EXPECT_EQ(update_needed(f.run, f.port()), c.result == 1);
+    // The decision with the KO line the procedure writes for it.
+    const UpdateDecision decision = decide_update(f.run, f.port());
+    report_update_decision(f.report, decision);
+    EXPECT_EQ(decision.needed(), c.result == 1);
     EXPECT_FALSE(f.session.in_download_mode);
     EXPECT_EQ(std::string(f.config.fw_filename), c.fw_filename);
     EXPECT_EQ(f.ko(), c.ko);
@@ -210,7 +214,9 @@ TEST(DecisionAnswer, LongAnswerIsCutAtOneHundredBytes) {
     SimFixture f(cfg);
     f.ini(TABLE_INI);
     f.open();
-    EXPECT_FALSE(update_needed(f.run, f.port()));
+    const UpdateDecision decision = decide_update(f.run, f.port());
+    EXPECT_EQ(decision.outcome, UpdateOutcome::not_listed);
+    report_update_decision(f.report, decision);
     const std::string shown = "%s%n;" + std::string(RELEASE_ANSWER_MAX - 4 - 5, 'x');
     EXPECT_TRUE(in_order(f.trace(), {"release fw " + shown + ".\n"}));
     EXPECT_EQ(f.ko(),
@@ -224,7 +230,7 @@ TEST(DecisionAnswer, LongFileNameIsBounded) {
     SimFixture f(cfg);
     f.ini("[CONDITIONAL_TABLE]\nRel105VerA01=" + std::string(400, 'n') + "\n");
     f.open();
-    EXPECT_TRUE(update_needed(f.run, f.port()));
+    EXPECT_TRUE(decide_update(f.run, f.port()).needed());
     EXPECT_EQ(std::string(f.config.fw_filename), std::string(PATH_CHARS - 1, 'n'));
 }
 
