@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "app/port_reports.h"
 #include "app/port_troubles.h"
 #include "image/constants.h"
 #include "platform/main_view.h"
@@ -66,6 +67,9 @@ public:
     const char* get_message(uint16_t id) const;
     std::string message_int(uint16_t id, long long value) const;
     std::string message_str(uint16_t id, const char* value) const;
+
+    // What opening the port reports through.
+    PortOpening port_opening() { return PortOpening{report, platform, catalogue}; }
 
     // What the printer protocol's steps work on, for this run.
     ProtocolRun protocol() {

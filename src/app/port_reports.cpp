@@ -20,7 +20,7 @@ std::string upper(const std::string& s) {
     return out;
 }
 
-void report_open_failure(FlashRun& f, const PortBackend& port, const PortResult& r) {
+void report_open_failure(const PortOpening& f, const PortBackend& port, const PortResult& r) {
     const char* name = port.settings().name.c_str();
     if (!port.capabilities().modem_lines) {
         if (port.capabilities().transfer != TransferKind::usb_pages)
@@ -60,16 +60,16 @@ void report_open_failure(FlashRun& f, const PortBackend& port, const PortResult&
 
 }  // namespace
 
-PortSettings configured_port(const FlashRun& f) {
+PortSettings configured_port(const RunConfig& config) {
     PortSettings s;
-    s.name = f.config.port_name;
-    s.kind = static_cast<PortKind>(f.config.port_type);
-    s.line = f.config.line;
+    s.name = config.port_name;
+    s.kind = static_cast<PortKind>(config.port_type);
+    s.line = config.line;
     return s;
 }
 
-std::unique_ptr<PortBackend> make_configured_port(FlashRun& f) {
-    return make_port_backend(f.platform, configured_port(f));
+std::unique_ptr<PortBackend> make_configured_port(Platform& platform, const RunConfig& config) {
+    return make_port_backend(platform, configured_port(config));
 }
 
 int port_used_by_printer(Platform& platform, const char* port, std::string& printer_name) {
@@ -88,7 +88,7 @@ int port_used_by_printer(Platform& platform, const char* port, std::string& prin
     return 1;
 }
 
-int open_port(FlashRun& f, PortBackend& port, bool boot_line) {
+int open_port(const PortOpening& f, PortBackend& port, bool boot_line) {
     const char* name = port.settings().name.c_str();
     f.report.trace_line("%s Port %s\n", OPEN_PORT_TAG, name);
     if (const PortResult r = port.open(); !r) {
@@ -100,9 +100,9 @@ int open_port(FlashRun& f, PortBackend& port, bool boot_line) {
         if (!port_used_by_printer(f.platform, name, printer)) {
             f.report.trace_line("%s Port %s in use by Printer %s \n", OPEN_COM_TAG, name,
                                 printer.c_str());
-            const std::string text = format_catalogue(f.get_message(msg::PORT_HAS_PRINTER),
+            const std::string text = format_catalogue(f.texts.get_message(msg::PORT_HAS_PRINTER),
                                                       {printer.c_str(), name, name});
-            f.report.user_message(nullptr, f.get_message(msg::ERROR_CAPTION), text.c_str(),
+            f.report.user_message(nullptr, f.texts.get_message(msg::ERROR_CAPTION), text.c_str(),
                                   BOX_ICONEXCLAMATION);
             return 0;
         }

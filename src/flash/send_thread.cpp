@@ -225,7 +225,7 @@ int Procedure::reopen() {
     if (stop_asked()) {
         return stopped();
     }
-    if (!open_port(f_, *port_, true)) {
+    if (!open_port(f_.port_opening(), *port_, true)) {
         f_.report.trace_line("[FLASH][send_thread] open_port Error !\n");
         return end_run(0, nullptr, Line::none, 0);
     }
@@ -315,11 +315,11 @@ void Procedure::read_check_boxes(int model) {
 
 int Procedure::run() {
     f_.report.trace_line("[FLASH][send_thread] Send Thread Start !\n");
-    port_ = make_configured_port(f_);
+    port_ = make_configured_port(f_.platform, f_.config);
     f_.set_wait_cursor(1);
 
     f_.report.trace_line("[FLASH][send_thread] open_port \n");
-    if (!open_port(f_, *port_, true)) {
+    if (!open_port(f_.port_opening(), *port_, true)) {
         f_.report.ko_report("%s", KO_OPEN);
         f_.report.trace_line("[FLASH][send_thread] open_port Error !\n");
         return end_run(0, nullptr, Line::connection, msg::NO_ANSWER);

@@ -173,7 +173,7 @@ TEST(DetectUsb, NeverProbedForForcedSync) {
 // ---- send_download_cmd ----
 
 TEST(SendDownloadCmd, InDownloadModeAlreadySendsNothing) {
-    PortFixture f;
+    RunFixture f;
     FakeSerialDevice& dev = f.open();
     f.flash.session.in_download_mode = true;
     RecordingMainView view;
@@ -198,7 +198,7 @@ class SendDownloadCmd : public ::testing::TestWithParam<DownloadCmdCase> {};
 
 TEST_P(SendDownloadCmd, AsksThePrinter) {
     const DownloadCmdCase& c = GetParam();
-    PortFixture f;
+    RunFixture f;
     f.flash.report.set_mode(INTERACTIVE_MODE);
     FakeSerialDevice& dev = f.open();
     if (c.reply >= 0)

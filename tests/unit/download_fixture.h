@@ -58,13 +58,13 @@ protected:
     std::unique_ptr<PortBackend> backend;
     PortBackend& port() {
         if (backend == nullptr)
-            backend = make_configured_port(*flash);
+            backend = make_configured_port(flash->platform, flash->config);
         return *backend;
     }
     bool port_open() const { return backend != nullptr && backend->is_open(); }
 
     FakeSerialDevice& open_serial() {
-        EXPECT_EQ(open_port(*flash, port(), true), 1);
+        EXPECT_EQ(open_port(flash->port_opening(), port(), true), 1);
         return *fp.serial.last;
     }
 

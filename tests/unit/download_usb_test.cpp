@@ -67,7 +67,7 @@ protected:
         sim = std::make_unique<vxsim::Printer>(sim_cfg, fp.clock.now);
         session = std::make_unique<vxsim::UsbSession>(*sim, usb_cfg);
         attach_sim(fp.usb, *session);
-        ASSERT_EQ(open_port(*flash, port(), true), 1);
+        ASSERT_EQ(open_port(flash->port_opening(), port(), true), 1);
         const uint8_t cmd[3] = {0x1B, 0x7D, 0x7B};
         session->write(cmd, 3, fp.clock.now);
         Bytes header;
@@ -210,7 +210,7 @@ TEST_F(UsbTransferTest, PrinterThatKeepsSendingGetsTwentyFlushReads) {
             }
         };
     };
-    ASSERT_EQ(open_port(*flash, port(), true), 1);
+    ASSERT_EQ(open_port(flash->port_opening(), port(), true), 1);
     ASSERT_EQ(run_usb(), 1);
     EXPECT_EQ(trace_count(USB_TAG + "******* FLUSHED 1 byte **********\n"), 20u);
     // The five bytes left over read as "still waiting", then the acknowledgement.
@@ -296,7 +296,7 @@ TEST_F(UsbTransferTest, FailedWriteEndsTheTransferAndTooFewPagesKeepsThePort) {
                 dev.short_by = 1;  // from the first data write on
         };
     };
-    ASSERT_EQ(open_port(*flash, port(), true), 1);
+    ASSERT_EQ(open_port(flash->port_opening(), port(), true), 1);
     EXPECT_EQ(run_usb(), 0);
     EXPECT_FALSE(port_open());
     EXPECT_EQ(trace().back(), USB_TAG + "Current PageByte=0\n");
@@ -304,7 +304,7 @@ TEST_F(UsbTransferTest, FailedWriteEndsTheTransferAndTooFewPagesKeepsThePort) {
 
     range(0, 4);  // five pages of a four-page file
     fp.usb.configure = nullptr;
-    ASSERT_EQ(open_port(*flash, port(), true), 1);
+    ASSERT_EQ(open_port(flash->port_opening(), port(), true), 1);
     EXPECT_EQ(run_usb(), 0);
     EXPECT_TRUE(trace_has(USB_TAG + "Num Page Error !\n"));
     EXPECT_TRUE(port_open());

@@ -30,15 +30,15 @@ TEST_P(PortKinds, CapabilitiesAndFailedOpen) {
     EXPECT_EQ(caps.shows_line_speed, c.shows_line_speed);
     EXPECT_EQ(caps.transfer, c.transfer);
 
-    EXPECT_EQ(open_port(f.flash, f.port(), true), 0);
+    EXPECT_EQ(open_port(f.opening(), f.port(), true), 0);
     EXPECT_FALSE(f.port_open());
     EXPECT_TRUE(in_order(f.trace(),
                          {std::string("[FLASH][open_port] Port ") + c.port + "\n", c.open_trace}));
     EXPECT_EQ(f.ko(), c.ko);
     // Nothing is open, so every exchange fails without touching a device.
     uint8_t buf[4] = {1, 2, 3, 4};
-    EXPECT_EQ(write_read_port(f.flash.port_troubles, f.port(), buf, 1, buf, 4), 0);
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 1, 10), 0);
+    EXPECT_EQ(write_read_port(f.parts.port_troubles, f.port(), buf, 1, buf, 4), 0);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), buf, 1, 10), 0);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -60,7 +60,7 @@ TEST(PortPurge, GivingUpOnTheOutputIsTraced) {
         PortFixture f;
         FakeSerialDevice& dev = f.open();
         dev.purge_drain = PurgeDrain{timed_out, 1354};
-        EXPECT_EQ(purge_port(f.flash.port_troubles, f.port()), 1);
+        EXPECT_EQ(purge_port(f.parts.port_troubles, f.port()), 1);
         const bool traced = f.trace().find(
                                 "[FLASH][purge_port] Output did not drain within 1354 ms: input "
                                 "discarded\n") != std::string::npos;

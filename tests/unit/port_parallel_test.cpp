@@ -5,9 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/catalogue.h"
-#include "app/flash_run.h"
-#include "app/port_reports.h"
+#include "app/port_troubles.h"
+#include "fake_platform.h"
 #include "fake_ports.h"
 #include "port/parallel_port.h"
 
@@ -23,15 +22,13 @@ struct ParallelFixture {
         fake.clock, fake.errors,   fake.platform.files, fake.platform.profile, fake.serial,
         fake.ui,    fake.services, fake.printers,       fake.registry,         usb,
         ports};
-    MessageCatalogue catalogue{platform};
-    FlashRun flash{platform, catalogue};
+    Reporter report{platform};
+    PortTroubleReport port_troubles{report};
     ParallelPort lpt{PortSettings{"LPT1", PortKind::parallel, {}}, ports, fake.errors};
 
     ParallelFixture() {
-        flash.report.set_trace(true);
-        flash.report.set_mode(INTERACTIVE_MODE);
-        std::snprintf(flash.config.port_name, sizeof flash.config.port_name, "LPT1");
-        flash.config.port_type = LPT_PORT;
+        report.set_trace(true);
+        report.set_mode(INTERACTIVE_MODE);
     }
     std::string trace() {
         std::string t = dir.read("FlashTrace.dbg");
@@ -136,13 +133,12 @@ TEST(ParallelTest, ReadOutcomes) {
     };
     for (const ReadCase& c : cases) {
         ParallelFixture s;
-        s.flash.report.set_mode(c.flash_mode);
+        s.report.set_mode(c.flash_mode);
         ASSERT_TRUE(s.lpt.open().ok());
         s.ports.reads.push_back(c.outcome);
         uint8_t buffer[8];
         std::memset(buffer, 0xEE, sizeof buffer);
-        EXPECT_EQ(read_port(s.flash.port_troubles, s.lpt, buffer, sizeof buffer, 0), c.result)
-            << c.name;
+        EXPECT_EQ(read_port(s.port_troubles, s.lpt, buffer, sizeof buffer, 0), c.result) << c.name;
         // The buffer is cleared before the request.
         std::vector<uint8_t> want(sizeof buffer, 0);
         std::copy(c.outcome.bytes.begin(), c.outcome.bytes.end(), want.begin());
@@ -186,12 +182,12 @@ TEST(ParallelTest, WriteOutcomes) {
     };
     for (const Case& c : cases) {
         ParallelFixture s;
-        s.flash.report.set_mode(c.flash_mode);
+        s.report.set_mode(c.flash_mode);
         ASSERT_TRUE(s.lpt.open().ok());
         s.ports.writes.push_back({c.write_code, {}});
         s.ports.reads.push_back({PARALLEL_DONE, {'o', 'k'}});
         uint8_t reply[8] = {};
-        EXPECT_EQ(write_read_port(s.flash.port_troubles, s.lpt, data, sizeof data,
+        EXPECT_EQ(write_read_port(s.port_troubles, s.lpt, data, sizeof data,
                                   c.with_reply ? reply : nullptr, sizeof reply, 2000),
                   c.result)
             << c.name;
@@ -210,9 +206,9 @@ TEST(ParallelTest, ClosedPortAnswersWithTheSystemCodes) {
     ParallelFixture s;
     const uint8_t data[] = {1, 2, 3, 4};
     uint8_t buffer[4];
-    s.flash.report.set_mode(SILENT_MODE);
-    EXPECT_EQ(write_port(s.flash.port_troubles, s.lpt, data, sizeof data), 0);
-    EXPECT_EQ(read_port(s.flash.port_troubles, s.lpt, buffer, sizeof buffer, 0), 0);
+    s.report.set_mode(SILENT_MODE);
+    EXPECT_EQ(write_port(s.port_troubles, s.lpt, data, sizeof data), 0);
+    EXPECT_EQ(read_port(s.port_troubles, s.lpt, buffer, sizeof buffer, 0), 0);
     EXPECT_EQ(s.ports.debug, (std::vector<std::string>{"::Write - INVALID_HANDLE_VALUE",
                                                        "read_timeout - INIZIO LETTURA",
                                                        "::Read - INVALID_HANDLE_VALUE"}));

@@ -51,31 +51,31 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         TimeoutCase{
             "read_com",
-            [](PortFixture& f) { read_port(f.flash.port_troubles, f.port(), scratch, 8, 300); },
+            [](PortFixture& f) { read_port(f.parts.port_troubles, f.port(), scratch, 8, 300); },
             300},
         TimeoutCase{"read_com_block",
                     [](PortFixture& f) {
-                        read_port_block(f.flash.port_troubles, f.port(), scratch, 4, 500);
+                        read_port_block(f.parts.port_troubles, f.port(), scratch, 4, 500);
                     },
                     500},
         TimeoutCase{
             "read_port",
-            [](PortFixture& f) { read_port(f.flash.port_troubles, f.port(), scratch, 1, 10000); },
+            [](PortFixture& f) { read_port(f.parts.port_troubles, f.port(), scratch, 1, 10000); },
             10000},
         TimeoutCase{"write_read_reply",
                     [](PortFixture& f) {
-                        write_read_port(f.flash.port_troubles, f.port(), CMD, 3, scratch, 8);
+                        write_read_port(f.parts.port_troubles, f.port(), CMD, 3, scratch, 8);
                     },
                     2000},
         TimeoutCase{"write_read_no_reply",
                     [](PortFixture& f) {
-                        write_read_port(f.flash.port_troubles, f.port(), CMD, 3, nullptr, 0);
+                        write_read_port(f.parts.port_troubles, f.port(), CMD, 3, nullptr, 0);
                     },
                     2000},
         TimeoutCase{"hex_command",
                     [](PortFixture& f) { hex_exchange(f.port(), "1b40", scratch, 8); }, 50},
         TimeoutCase{"write_sets_none",
-                    [](PortFixture& f) { write_port(f.flash.port_troubles, f.port(), CMD, 3); },
+                    [](PortFixture& f) { write_port(f.parts.port_troubles, f.port(), CMD, 3); },
                     0}),
     [](const auto& info) { return std::string(info.param.name); });
 
@@ -95,7 +95,7 @@ TEST_P(ReadComCapacity, StoresAtMostCapacityMinusOneAndStaysInside) {
     FakeSerialDevice& dev = f.open();
     queue(dev, c.incoming);
     std::vector<uint8_t> buf(c.capacity + 4, GUARD);
-    EXPECT_EQ(read_port(f.flash.port_troubles, f.port(), buf.data(), c.capacity, 100), c.expected);
+    EXPECT_EQ(read_port(f.parts.port_troubles, f.port(), buf.data(), c.capacity, 100), c.expected);
     for (int i = 0; i < c.expected; ++i)
         EXPECT_EQ(buf[i], 'a' + i) << i;
     for (uint32_t i = c.expected; i < c.capacity; ++i)
@@ -114,11 +114,11 @@ INSTANTIATE_TEST_SUITE_P(Serial, ReadComCapacity,
 TEST(ReadCom, NoBufferOrClosedPortReadsNothing) {
     PortFixture f;
     uint8_t buf[4] = {GUARD, GUARD, GUARD, GUARD};
-    EXPECT_EQ(read_port(f.flash.port_troubles, f.port(), buf, 4, 100), 0);  // not open
+    EXPECT_EQ(read_port(f.parts.port_troubles, f.port(), buf, 4, 100), 0);  // not open
     EXPECT_EQ(buf[0], GUARD);
     FakeSerialDevice& dev = f.open();
     queue(dev, 3);
-    EXPECT_EQ(read_port(f.flash.port_troubles, f.port(), nullptr, 4, 100), 0);
+    EXPECT_EQ(read_port(f.parts.port_troubles, f.port(), nullptr, 4, 100), 0);
     EXPECT_EQ(dev.incoming.size(), 3u);
 }
 
@@ -127,7 +127,7 @@ TEST(ReadCom, SilentPrinterCostsTwiceTheTimeoutPerByteRead) {
     f.open();
     uint8_t buf[8];
     const uint64_t before = f.fake.clock.now;
-    EXPECT_EQ(read_port(f.flash.port_troubles, f.port(), buf, 8, 10000), 0);
+    EXPECT_EQ(read_port(f.parts.port_troubles, f.port(), buf, 8, 10000), 0);
     EXPECT_EQ(f.fake.clock.now - before, 20000u);  // one empty single-byte read
 }
 
@@ -138,7 +138,7 @@ TEST(ReadComBlock, PartialResultZeroesTheRest) {
     FakeSerialDevice& dev = f.open();
     queue(dev, 2);
     uint8_t buf[6] = {GUARD, GUARD, GUARD, GUARD, GUARD, GUARD};
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 4, 500), 2);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), buf, 4, 500), 2);
     EXPECT_EQ(buf[0], 'a');
     EXPECT_EQ(buf[1], 'b');
     EXPECT_EQ(buf[2], 0);
@@ -151,7 +151,7 @@ TEST(ReadComBlock, SilentOneByteReadWaitsTwiceTheTimeout) {
     f.open();
     uint8_t b = 0;
     const uint64_t before = f.fake.clock.now;
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), &b, 1, 2000), 0);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), &b, 1, 2000), 0);
     EXPECT_EQ(f.fake.clock.now - before, 4000u);
 }
 
@@ -160,10 +160,10 @@ TEST(ReadComBlock, FailedReadAndEmptyRequestsGiveZero) {
     FakeSerialDevice& dev = f.open();
     queue(dev, 4);
     uint8_t buf[4];
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 0, 500), 0);
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), nullptr, 4, 500), 0);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), buf, 0, 500), 0);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), nullptr, 4, 500), 0);
     dev.read_fails = true;
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 4, 500), 0);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), buf, 4, 500), 0);
 }
 
 // ---- writes ----
@@ -174,17 +174,17 @@ TEST(WriteReadCom, FailedWriteGivesZeroAndReadsNothing) {
     dev.write_fails = true;
     queue(dev, 3);
     uint8_t reply[8];
-    EXPECT_EQ(write_read_port(f.flash.port_troubles, f.port(), CMD, 3, reply, 8), 0);
+    EXPECT_EQ(write_read_port(f.parts.port_troubles, f.port(), CMD, 3, reply, 8), 0);
     EXPECT_EQ(dev.incoming.size(), 3u);
 }
 
 TEST(WriteReadCom, ReturnsWrittenCountOrReplyCount) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
-    EXPECT_EQ(write_read_port(f.flash.port_troubles, f.port(), CMD, 3, nullptr, 0), 3);
+    EXPECT_EQ(write_read_port(f.parts.port_troubles, f.port(), CMD, 3, nullptr, 0), 3);
     dev.on_write = [](FakeSerialDevice& d, const uint8_t*, uint32_t) { queue(d, 5, 'x'); };
     uint8_t reply[5] = {GUARD, GUARD, GUARD, GUARD, GUARD};
-    EXPECT_EQ(write_read_port(f.flash.port_troubles, f.port(), CMD, 3, reply, 4),
+    EXPECT_EQ(write_read_port(f.parts.port_troubles, f.port(), CMD, 3, reply, 4),
               3);  // capacity - 1
     EXPECT_EQ(reply[0], 'x');
     EXPECT_EQ(reply[3], 0);
@@ -196,7 +196,7 @@ TEST(WriteCom, FailedWriteIsSilentAndCountsZero) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
     dev.write_fails = true;
-    EXPECT_EQ(write_port(f.flash.port_troubles, f.port(), CMD, 3), 0);
+    EXPECT_EQ(write_port(f.parts.port_troubles, f.port(), CMD, 3), 0);
     EXPECT_EQ(f.trace().find("write"), std::string::npos);
 }
 
@@ -278,9 +278,9 @@ class OpenCom : public ::testing::TestWithParam<OpenCase> {};
 TEST_P(OpenCom, FailureTable) {
     const OpenCase& c = GetParam();
     PortFixture f;
-    f.flash.report.set_mode(c.flash_mode);
+    f.report.set_mode(c.flash_mode);
     c.setup(f.fake);
-    EXPECT_EQ(open_port(f.flash, f.port(), true), c.expected);
+    EXPECT_EQ(open_port(f.opening(), f.port(), true), c.expected);
     const std::string trace = f.trace();
     EXPECT_TRUE(in_order(trace, {"[FLASH][open_port] Port COM1\n"}));
     for (const std::string& line : c.trace)
@@ -405,9 +405,9 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(OpenComBox, InUseBoxNamesPrinterAndPort) {
     PortFixture f;
-    f.flash.report.set_mode(INTERACTIVE_MODE);
+    f.report.set_mode(INTERACTIVE_MODE);
     f.fake.printers.queues = {{"P1", "COM1:"}};
-    EXPECT_EQ(open_port(f.flash, f.port(), true), 0);
+    EXPECT_EQ(open_port(f.opening(), f.port(), true), 0);
     ASSERT_EQ(f.fake.ui.boxes.size(), 1u);
     EXPECT_EQ(f.fake.ui.boxes[0].caption, "M2");
     EXPECT_EQ(f.fake.ui.boxes[0].text, "Printer P1 uses COM1 (COM1)");
@@ -428,17 +428,17 @@ TEST(LineSettings, BootLineThenConfiguredLine) {
     EXPECT_FALSE(dev.state.dsr_sensitivity);
     EXPECT_EQ(dev.state.evt_char, 0x03);
 
-    f.flash.config.line.baud = 115200;
-    f.flash.config.line.data_bits = 7;
-    f.flash.config.line.parity = 1;
-    f.flash.config.line.stop_bits = 2;
-    EXPECT_EQ(set_port_line(f.flash.port_troubles, f.port(), configured_port(f.flash).line), 1);
+    f.config.line.baud = 115200;
+    f.config.line.data_bits = 7;
+    f.config.line.parity = 1;
+    f.config.line.stop_bits = 2;
+    EXPECT_EQ(set_port_line(f.parts.port_troubles, f.port(), configured_port(f.config).line), 1);
     EXPECT_EQ(dev.state.baud, 115200u);
     EXPECT_EQ(dev.state.byte_size, 7);
     EXPECT_EQ(dev.state.parity, 1);
     EXPECT_EQ(dev.state.stop_bits, 2);
     EXPECT_TRUE(dev.state.parity_check);
-    EXPECT_EQ(set_port_line(f.flash.port_troubles, f.port(), BOOT_LINE), 1);
+    EXPECT_EQ(set_port_line(f.parts.port_troubles, f.port(), BOOT_LINE), 1);
     EXPECT_EQ(dev.state.baud, 9600u);
 }
 
@@ -446,10 +446,10 @@ TEST(LineSettings, RefusedSettingsReportThePort) {
     PortFixture f;
     FakeSerialDevice& dev = f.open();
     dev.state_fails = true;
-    EXPECT_EQ(set_port_line(f.flash.port_troubles, f.port(), configured_port(f.flash).line), 0);
+    EXPECT_EQ(set_port_line(f.parts.port_troubles, f.port(), configured_port(f.config).line), 0);
     EXPECT_TRUE(in_order(f.trace(), {"Function SetCommState : COM1 Error"}));
     f.port().close();
-    EXPECT_EQ(set_port_line(f.flash.port_troubles, f.port(), configured_port(f.flash).line),
+    EXPECT_EQ(set_port_line(f.parts.port_troubles, f.port(), configured_port(f.config).line),
               0);  // closed port: nothing to set
 }
 
@@ -472,12 +472,12 @@ TEST_P(Dispatch, ByPortKind) {
     const DispatchCase& c = GetParam();
     PortFixture f;
     f.set_port(c.port, c.type);
-    EXPECT_EQ(open_port(f.flash, f.port(), true), c.open_result);
-    EXPECT_EQ(purge_port(f.flash.port_troubles, f.port()), c.purge_result);
-    EXPECT_EQ(set_port_line(f.flash.port_troubles, f.port(), configured_port(f.flash).line), 1);
+    EXPECT_EQ(open_port(f.opening(), f.port(), true), c.open_result);
+    EXPECT_EQ(purge_port(f.parts.port_troubles, f.port()), c.purge_result);
+    EXPECT_EQ(set_port_line(f.parts.port_troubles, f.port(), configured_port(f.config).line), 1);
     uint8_t buf[4];
-    EXPECT_EQ(read_port(f.flash.port_troubles, f.port(), buf, 4, 10), 0);
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 4, 10), 0);
+    EXPECT_EQ(read_port(f.parts.port_troubles, f.port(), buf, 4, 10), 0);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), buf, 4, 10), 0);
     f.port().close();
     f.port().close();  // closing twice does nothing
     EXPECT_EQ(f.ko(), c.ko);
@@ -520,8 +520,8 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST(DispatchClosed, SerialPurgeOnClosedPortFails) {
     PortFixture f;
-    EXPECT_EQ(purge_port(f.flash.port_troubles, f.port()), 0);
-    EXPECT_EQ(write_read_port(f.flash.port_troubles, f.port(), CMD, 3, nullptr, 0), 0);
+    EXPECT_EQ(purge_port(f.parts.port_troubles, f.port()), 0);
+    EXPECT_EQ(write_read_port(f.parts.port_troubles, f.port(), CMD, 3, nullptr, 0), 0);
 }
 
 }  // namespace

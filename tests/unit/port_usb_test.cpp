@@ -95,7 +95,7 @@ TEST_P(UsbChoice, PortNameChoosesThePrinter) {
     f.set_port(c.port, USB_PORT);
     f.fake.usb.devices = c.devices;
     f.answer_handshake({0x06});
-    EXPECT_EQ(open_port(f.flash, f.port(), true), c.opened ? 1 : 0);
+    EXPECT_EQ(open_port(f.opening(), f.port(), true), c.opened ? 1 : 0);
     EXPECT_EQ(f.fake.usb.listings, c.listings);
     if (c.opened) {
         ASSERT_EQ(f.fake.usb.opened.size(), 1u);
@@ -157,7 +157,7 @@ TEST(UsbHandshake, AnswersAndCloseByte) {
             configure(d);
             d.closed = &closed;
         };
-        ASSERT_EQ(open_port(f.flash, f.port(), true), 1);
+        ASSERT_EQ(open_port(f.opening(), f.port(), true), 1);
         FakeUsbDevice& dev = *f.fake.usb.last;
         EXPECT_EQ(f.fake.usb.writes, c.open_writes);
         EXPECT_EQ(f.port().acknowledged(), c.acknowledged);
@@ -166,7 +166,7 @@ TEST(UsbHandshake, AnswersAndCloseByte) {
             EXPECT_EQ(t, 500u);
 
         // A second open of an open port makes no new handshake.
-        EXPECT_EQ(open_port(f.flash, f.port(), true), 1);
+        EXPECT_EQ(open_port(f.opening(), f.port(), true), 1);
         EXPECT_EQ(dev.writes.size(), c.open_writes.size());
 
         f.port().close();
@@ -184,7 +184,7 @@ TEST(UsbRead, RequestsAreWholeAndSurplusWaitsForTheNextRead) {
     UsbFixture f;
     f.fake.usb.devices = {printer("a", 1)};
     f.answer_handshake({0x06});
-    ASSERT_EQ(open_port(f.flash, f.port(), true), 1);
+    ASSERT_EQ(open_port(f.opening(), f.port(), true), 1);
     FakeUsbDevice& dev = *f.fake.usb.last;
     dev.requests.clear();
     dev.incoming.push_back({0x00, 0x16, 0x41, 0x42, 0x43});
@@ -192,22 +192,22 @@ TEST(UsbRead, RequestsAreWholeAndSurplusWaitsForTheNextRead) {
     // The caller's buffer holds 2 bytes; the request brought 5. Nothing lands past the end.
     uint8_t buf[8];
     std::memset(buf, 0xEE, sizeof buf);
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 2, 60000), 2);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), buf, 2, 60000), 2);
     EXPECT_EQ(Bytes(buf, buf + 3), (Bytes{0x00, 0x16, 0xEE}));
     EXPECT_EQ(f.port().surplus(), 3u);
 
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 1, 60000), 1);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), buf, 1, 60000), 1);
     EXPECT_EQ(buf[0], 0x41);
-    EXPECT_EQ(read_port(f.flash.port_troubles, f.port(), buf, 8, 60000), 2);
+    EXPECT_EQ(read_port(f.parts.port_troubles, f.port(), buf, 8, 60000), 2);
     EXPECT_EQ(Bytes(buf, buf + 2), (Bytes{0x42, 0x43}));
     ASSERT_EQ(dev.requests.size(), 1u);  // the surplus needed no request
     EXPECT_EQ(dev.requests[0], USB_READ_REQUEST);
 
     // A purge drops what is waiting, and what one more request brings.
     dev.incoming.push_back({1, 2, 3});
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 1, 10), 1);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), buf, 1, 10), 1);
     dev.incoming.push_back({4});
-    EXPECT_EQ(purge_port(f.flash.port_troubles, f.port()), 1);
+    EXPECT_EQ(purge_port(f.parts.port_troubles, f.port()), 1);
     EXPECT_EQ(f.port().surplus(), 0u);
     EXPECT_TRUE(dev.incoming.empty());
     EXPECT_EQ(dev.timeouts.back(), 1000u);
@@ -217,18 +217,18 @@ TEST(UsbRead, SilentPrinterCostsTheTimeOutAndLeavesNothingOutstanding) {
     UsbFixture f;
     f.fake.usb.devices = {printer("a", 1)};
     f.answer_handshake({0x06});
-    ASSERT_EQ(open_port(f.flash, f.port(), true), 1);
+    ASSERT_EQ(open_port(f.opening(), f.port(), true), 1);
     FakeUsbDevice& dev = *f.fake.usb.last;
     const uint64_t before = f.fake.clock.now;
     uint8_t buf[4] = {9, 9, 9, 9};
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 1, 60000), 0);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), buf, 1, 60000), 0);
     EXPECT_EQ(f.fake.clock.now - before, 60000u);
     EXPECT_EQ(dev.outstanding, 0);
     EXPECT_EQ(buf[0], 0);
 
     dev.read_error = 31;
     dev.incoming.push_back({5});
-    EXPECT_EQ(read_port_block(f.flash.port_troubles, f.port(), buf, 1, 10), 0);
+    EXPECT_EQ(read_port_block(f.parts.port_troubles, f.port(), buf, 1, 10), 0);
     EXPECT_EQ(dev.outstanding, 0);
 }
 
@@ -239,7 +239,7 @@ TEST(UsbWrite, ShortFailedOrStalledWriteIsAFailure) {
         UsbFixture f;
         f.fake.usb.devices = {printer("a", 1)};
         f.answer_handshake({0x06});
-        ASSERT_EQ(open_port(f.flash, f.port(), true), 1);
+        ASSERT_EQ(open_port(f.opening(), f.port(), true), 1);
         FakeUsbDevice& dev = *f.fake.usb.last;
         if (kind == 1)
             dev.short_by = 1;
@@ -248,9 +248,9 @@ TEST(UsbWrite, ShortFailedOrStalledWriteIsAFailure) {
         dev.write_stalls = kind == 3;
         const Bytes page(4096, 0x5A);
         const uint64_t before = f.fake.clock.now;
-        EXPECT_EQ(write_port(f.flash.port_troubles, f.port(), page.data(), 4096),
+        EXPECT_EQ(write_port(f.parts.port_troubles, f.port(), page.data(), 4096),
                   kind == 0 ? 4096 : 0);
-        EXPECT_EQ(write_read_port(f.flash.port_troubles, f.port(), page.data(), 4096, nullptr, 0),
+        EXPECT_EQ(write_read_port(f.parts.port_troubles, f.port(), page.data(), 4096, nullptr, 0),
                   kind == 0 ? 4096 : 0);
         EXPECT_EQ(dev.write_timeouts.back(), usb_write_limit_ms(4096));
         EXPECT_LE(f.fake.clock.now - before, 2u * usb_write_limit_ms(4096));
@@ -268,16 +268,16 @@ TEST(UsbWrite, ShortFailedOrStalledWriteIsAFailure) {
                 dev.incoming.push_back({0x06, 0x17});
             };
         };
-        ASSERT_EQ(open_port(f.flash, f.port(), true), 1);
+        ASSERT_EQ(open_port(f.opening(), f.port(), true), 1);
         EXPECT_TRUE(f.port().acknowledged());
         EXPECT_EQ(f.port().surplus(), 0u);
     }
     // A closed port writes nothing.
     UsbFixture f;
     const uint8_t b = 1;
-    EXPECT_EQ(write_port(f.flash.port_troubles, f.port(), &b, 1), 0);
+    EXPECT_EQ(write_port(f.parts.port_troubles, f.port(), &b, 1), 0);
     uint8_t buf[2];
-    EXPECT_EQ(read_port(f.flash.port_troubles, f.port(), buf, 2, 10), 0);
+    EXPECT_EQ(read_port(f.parts.port_troubles, f.port(), buf, 2, 10), 0);
 }
 
 TEST(UsbListing, ForTheSetupPage) {

@@ -16,7 +16,7 @@ namespace {
 
 const uint8_t SYNC[7] = {0, 0x05, 0x16, 0x17, 0x18, 0x1A, 0x20};
 
-struct Procedure : PortFixture {
+struct Procedure : RunFixture {
     RecordingMainView view;
     send_thread_args args{&view, &flash};
 
