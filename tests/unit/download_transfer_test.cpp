@@ -612,6 +612,7 @@ INSTANTIATE_TEST_SUITE_P(
 struct TraceCase {
     const char* name;
     Kind kind;
+    bool virtual_com;
     uint32_t begin, end;
     Bytes replies;  // to the first bank ("": the printer's own acknowledgement)
     std::vector<std::string> lines;
@@ -622,6 +623,7 @@ class TransferTrace : public TransferHarness, public ::testing::WithParamInterfa
 TEST_P(TransferTrace, LineByLine) {
     const TraceCase& c = GetParam();
     use(c.kind);
+    flash->config.virtual_com = c.virtual_com;
     sim_cfg.faults = {replies(0, c.replies)};
     write_image(c.end - c.begin + 1);
     range(c.begin, c.end);
@@ -629,11 +631,10 @@ TEST_P(TransferTrace, LineByLine) {
     ASSERT_TRUE(run().ok());
     std::vector<std::string> lines;
     for (const auto& l : trace()) {
-        if (l == "\n" || l.rfind(tag(), 0) == 0 || l.rfind(REPLY, 0) == 0)
+        if (l == "\n" || l.rfind("[Cls_flash][download_", 0) == 0 || l.rfind(REPLY, 0) == 0)
             lines.push_back(l);
     }
     EXPECT_EQ(lines, c.lines);
-    EXPECT_EQ(trace_starting(c.kind == Kind::serial ? USB : COM), 0u);
 }
 
 const std::vector<std::string> kSerialOneBank = {
@@ -682,30 +683,32 @@ const std::vector<std::string> kUsbTwoBanks = {
     USB + "END\n",
 };
 
+// A virtual COM port writes the same trace under a tag of its own, without the blank line
+// before END.
+std::vector<std::string> on_virtual_com(std::vector<std::string> lines) {
+    lines.erase(lines.end() - 2);
+    for (std::string& l : lines) {
+        if (l.rfind(COM, 0) == 0)
+            l.replace(0, COM.size(), "[Cls_flash][download_virtual_com] ");
+    }
+    return lines;
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Kinds, TransferTrace,
     ::testing::Values(
-        TraceCase{"serial_one_bank", Kind::serial, 5, 5, {0x00, 0x05}, kSerialOneBank},
-        TraceCase{"usb_two_banks", Kind::usb, 4, 11, {}, kUsbTwoBanks}),
+        TraceCase{"serial_one_bank", Kind::serial, false, 5, 5, {0x00, 0x05}, kSerialOneBank},
+        TraceCase{"virtual_com_one_bank",
+                  Kind::serial,
+                  true,
+                  5,
+                  5,
+                  {0x00, 0x05},
+                  on_virtual_com(kSerialOneBank)},
+        TraceCase{"usb_two_banks", Kind::usb, false, 4, 11, {}, kUsbTwoBanks}),
     [](const auto& info) { return std::string(info.param.name); });
 
 // ---- What only one port kind does ----
-
-TEST_F(TransferHarness, VirtualComDiffersOnlyInTheTrace) {
-    use(Kind::serial);
-    const std::string vcom = "[Cls_flash][download_virtual_com] ";
-    flash->config.virtual_com = true;
-    write_image(1);
-    range(0, 0);
-    start_printer();
-    ASSERT_TRUE(run().ok());
-    const auto lines = trace();
-    ASSERT_GE(lines.size(), 2u);
-    EXPECT_EQ(lines.back(), vcom + "END\n");
-    EXPECT_NE(lines[lines.size() - 2], vcom + "\n");
-    EXPECT_TRUE(trace_has(vcom + "##### CRC1=0 CRC2=c0 sended ######\n"));
-    EXPECT_EQ(trace_starting(COM), 0u);
-}
 
 TEST_F(TransferHarness, TagReplacesTheImageTagForModel1Only) {
     struct Case {
