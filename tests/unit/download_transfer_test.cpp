@@ -8,6 +8,7 @@
 #include <cstring>
 #include <functional>
 #include <memory>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -29,6 +30,18 @@ const std::string REPLY = "[FLASH][check_reply] ";
 
 constexpr uint64_t bank_bytes(uint64_t pages) {
     return pages * PAGE_SIZE + 2;
+}
+
+// Table rows print as their names in failure reports.
+void PrintTo(Kind kind, std::ostream* os) {
+    *os << (kind == Kind::serial ? "serial" : "usb");
+}
+template <typename Case>
+requires requires(const Case& c) {
+    c.name;
+}
+void PrintTo(const Case& c, std::ostream* os) {
+    *os << c.name;
 }
 
 // The printer's reply bytes to a bank, before its own acknowledgement.
