@@ -404,6 +404,7 @@ INSTANTIATE_TEST_SUITE_P(
                       {0x00, 0x03, 0x05},
                       kDone,
                       {REPLY + "STILL_WAITING_REPLY\n", REPLY + "BANK_PROGRAMMING_REPLY\n", kOk}},
+            ReplyCase{"retry_then_ack", {0x06}, kDone, {REPLY + "RETRY_SEND_BANK_REPLY\n", kOk}},
             ReplyCase{"unrecoverable", {0x07}, kRefused, {kFatal}},
             ReplyCase{"unlisted", {0x01}, kRefused, {kOdd}},
             ReplyCase{"garbage", {0xFF}, kRefused, {kOdd}},
