@@ -707,18 +707,13 @@ std::vector<std::string> on_virtual_com(std::vector<std::string> lines) {
     }
     return lines;
 }
+const std::vector<std::string> kVirtualCom = on_virtual_com(kSerialOneBank);
 
 INSTANTIATE_TEST_SUITE_P(
     Kinds, TransferTrace,
     ::testing::Values(
         TraceCase{"serial_one_bank", Kind::serial, false, 5, 5, {0x00, 0x05}, kSerialOneBank},
-        TraceCase{"virtual_com_one_bank",
-                  Kind::serial,
-                  true,
-                  5,
-                  5,
-                  {0x00, 0x05},
-                  on_virtual_com(kSerialOneBank)},
+        TraceCase{"virtual_com_one_bank", Kind::serial, true, 5, 5, {0x00, 0x05}, kVirtualCom},
         TraceCase{"usb_two_banks", Kind::usb, false, 4, 11, {}, kUsbTwoBanks}),
     [](const auto& info) { return std::string(info.param.name); });
 
