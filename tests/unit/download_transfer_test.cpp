@@ -177,6 +177,7 @@ protected:
             session->write(header.data(), header.size(), fp.clock.now);
         else
             sim->receive(header.data(), header.size(), fp.clock.now);
+        // The header's acknowledgement and the ready byte are the header step's to read.
         fp.clock.now += 3000;
         (kind == Kind::usb) ? session->take_output(fp.clock.now) : sim->take_output(fp.clock.now);
         write_calls.clear();
