@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <memory>
@@ -70,49 +71,33 @@ protected:
 
     // Trace lines without their time stamps, CR LF folded to LF.
     std::vector<std::string> trace() const {
-        std::string text = dir.read("FlashTrace.dbg");
-        std::string clean;
-        for (char c : text) {
+        std::vector<std::string> lines(1);
+        for (char c : dir.read("FlashTrace.dbg")) {
             if (c != '\r')
-                clean += c;
+                lines.back() += c;
+            if (c == '\n')
+                lines.emplace_back();
         }
-        std::vector<std::string> lines;
-        size_t pos = 0;
-        while (pos < clean.size()) {
-            size_t end = clean.find('\n', pos);
-            std::string line = clean.substr(pos, end == std::string::npos ? end : end - pos + 1);
+        if (lines.back().empty())
+            lines.pop_back();
+        for (std::string& line : lines) {
             if (line.rfind("[12:34:56]", 0) == 0)
                 line.erase(0, 10);
-            lines.push_back(line);
-            if (end == std::string::npos)
-                break;
-            pos = end + 1;
         }
         return lines;
     }
 
-    bool trace_has(const std::string& line) const {
-        for (const auto& l : trace()) {
-            if (l == line)
-                return true;
-        }
-        return false;
-    }
-
     size_t trace_count(const std::string& line) const {
-        size_t n = 0;
-        for (const auto& l : trace())
-            n += (l == line);
-        return n;
+        const auto lines = trace();
+        return size_t(std::count(lines.begin(), lines.end(), line));
     }
+    bool trace_has(const std::string& line) const { return trace_count(line) != 0; }
 
     ProtocolRun& protocol() {
         if (!protocol_)
             protocol_.emplace(flash->protocol());
         return *protocol_;
     }
-
-    std::vector<std::string> texts_of(Field f) const { return view.texts_of(f); }
 
     // The procedure's texts of a transfer, shown on `v`.
     TransferReport& report_on(MainPageView& v) {
