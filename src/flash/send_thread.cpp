@@ -171,7 +171,7 @@ private:
     std::unique_ptr<PortBackend> port_;
     NullMainView null_view_;
     MainPageView& view_;
-    PageTransferReport transfer_report_{f_, view_};
+    PageTransferReport transfer_report_{f_.catalogue, f_.report, f_.platform.clock, view_};
     ProtocolRun protocol_ = f_.protocol();
     uint16_t step_flags_ = 0;
 };

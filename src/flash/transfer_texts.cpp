@@ -1,63 +1,71 @@
 #include "flash/transfer_texts.h"
 
-#include "app/flash_run.h"
+#include "app/message_format.h"
 #include "app/message_ids.h"
 #include "platform/main_view.h"
 #include "protocol/run_timing.h"
 
 namespace vx {
 
+std::string PageTransferReport::text_int(uint16_t id, long long value) const {
+    return format_catalogue(text(id), {value});
+}
+
+std::string PageTransferReport::text_str(uint16_t id, const char* value) const {
+    return format_catalogue(text(id), {value});
+}
+
 void PageTransferReport::link_ready() {
-    view_.printer_status(f_.get_message(msg::READY));
-    view_.computer_status(f_.get_message(msg::READY));
+    view_.printer_status(text(msg::READY));
+    view_.computer_status(text(msg::READY));
     view_.reply_line("");
 }
 
 void PageTransferReport::line_speed(bool shows_line_speed, uint32_t baud) {
-    view_.connection_line(shows_line_speed ? f_.message_int(msg::LINE_SPEED, baud).c_str() : " ");
+    view_.connection_line(shows_line_speed ? text_int(msg::LINE_SPEED, baud).c_str() : " ");
 }
 
 void PageTransferReport::link_refused(LinkRefusal why) {
     // The maximum-speed failure has always shown the caption as its text.
     static constexpr uint16_t kTexts[] = {msg::NO_ANSWER, msg::ERROR_CAPTION,
                                           msg::SPEED_UNSUPPORTED};
-    f_.user_message(view_, f_.get_message(msg::ERROR_CAPTION),
-                    f_.get_message(kTexts[static_cast<int>(why)]), BOX_ICONEXCLAMATION);
+    report_.user_message(view_.box_owner(), text(msg::ERROR_CAPTION),
+                         text(kTexts[static_cast<int>(why)]), BOX_ICONEXCLAMATION);
 }
 
 void PageTransferReport::started(const TransferStart& start) {
-    view_.connection_line(
-        start.shows_line_speed ? f_.message_int(msg::DOWNLOAD_SPEED, start.baud).c_str() : " ");
+    view_.connection_line(start.shows_line_speed ? text_int(msg::DOWNLOAD_SPEED, start.baud).c_str()
+                                                 : " ");
     view_.computer_status(
-        f_.message_str(msg::SENDING_FILE, start.file_name ? start.file_name : "").c_str());
+        text_str(msg::SENDING_FILE, start.file_name ? start.file_name : "").c_str());
     view_.bank_bar().set_position(0);
     view_.model_label(start.model_label);
-    view_.printer_status(f_.get_message(msg::BANK_ACCEPTED));
-    view_.page_range(f_.message_int(msg::FIRST_PAGE, start.first_page).c_str(),
-                     f_.message_int(msg::LAST_PAGE, start.last_page).c_str());
+    view_.printer_status(text(msg::BANK_ACCEPTED));
+    view_.page_range(text_int(msg::FIRST_PAGE, start.first_page).c_str(),
+                     text_int(msg::LAST_PAGE, start.last_page).c_str());
     view_.pages_bar().set_position(0);
 }
 
 void PageTransferReport::step(TransferStep step) {
     static constexpr uint16_t kTexts[] = {msg::READY, msg::SENDING_DATA, msg::WAITING_CONFIRM};
-    view_.computer_status(f_.get_message(kTexts[static_cast<int>(step)]));
+    view_.computer_status(text(kTexts[static_cast<int>(step)]));
 }
 
 void PageTransferReport::bank(uint32_t counter) {
-    view_.bank_label(f_.message_int(msg::BANK_NUMBER, counter).c_str());
+    view_.bank_label(text_int(msg::BANK_NUMBER, counter).c_str());
 }
 
 void PageTransferReport::reply(BankReply reply, uint32_t counter) {
     static constexpr uint16_t kTexts[] = {msg::BANK_WAITING, msg::BANK_PROGRAMMING,
                                           msg::BANK_ACCEPTED, msg::BANK_RETRY};
     if (reply == BankReply::unrecoverable)
-        view_.printer_status(f_.get_message(msg::UNRECOVERABLE));
+        view_.printer_status(text(msg::UNRECOVERABLE));
     else
-        view_.printer_status(f_.message_int(kTexts[static_cast<int>(reply)], counter).c_str());
+        view_.printer_status(text_int(kTexts[static_cast<int>(reply)], counter).c_str());
 }
 
 void PageTransferReport::programming(uint32_t counter) {
-    view_.reply_line(f_.message_int(msg::BANK_PROGRAMMING_REPLY, counter).c_str());
+    view_.reply_line(text_int(msg::BANK_PROGRAMMING_REPLY, counter).c_str());
 }
 
 void PageTransferReport::reply_cleared() {
@@ -65,19 +73,19 @@ void PageTransferReport::reply_cleared() {
 }
 
 void PageTransferReport::too_few_pages() {
-    f_.user_message(view_, f_.get_message(msg::ERROR_CAPTION), f_.get_message(msg::TOO_FEW_PAGES),
-                    BOX_ICONEXCLAMATION);
+    report_.user_message(view_.box_owner(), text(msg::ERROR_CAPTION), text(msg::TOO_FEW_PAGES),
+                         BOX_ICONEXCLAMATION);
 }
 
 void PageTransferReport::ended(bool shows_line_speed) {
-    view_.printer_status(f_.get_message(msg::READY));
-    view_.computer_status(f_.get_message(msg::FILE_SENT));
+    view_.printer_status(text(msg::READY));
+    view_.computer_status(text(msg::FILE_SENT));
     if (shows_line_speed)
-        view_.connection_line(f_.get_message(msg::DOWNLOAD_FINISHED));
+        view_.connection_line(text(msg::DOWNLOAD_FINISHED));
     view_.pages_bar().set_position(0);
-    view_.printer_status(f_.get_message(msg::PRINTER_RESTARTS));
-    f_.platform.clock.sleep_ms(wait_ms::PRINTER_RESTART);
-    view_.printer_status(f_.get_message(msg::READY));
+    view_.printer_status(text(msg::PRINTER_RESTARTS));
+    clock_.sleep_ms(wait_ms::PRINTER_RESTART);
+    view_.printer_status(text(msg::READY));
     view_.reply_line("");
 }
 

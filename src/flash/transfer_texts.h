@@ -2,17 +2,21 @@
 // protocol reports, and the boxes of a link it could not make or a range the image cannot hold;
 // the KO lines of a detection or update decision that ended the run.
 #pragma once
+#include <string>
+
+#include "app/catalogue.h"
 #include "protocol/printer_protocol.h"
 #include "protocol/transfer_report.h"
 
 namespace vx {
 
-class FlashRun;
 class MainPageView;
 
 class PageTransferReport final : public TransferReport {
 public:
-    PageTransferReport(FlashRun& f, MainPageView& view) : f_(f), view_(view) {}
+    PageTransferReport(const MessageCatalogue& texts, Reporter& report, Clock& clock,
+                       MainPageView& view)
+        : texts_(texts), report_(report), clock_(clock), view_(view) {}
 
     void link_ready() override;
     void line_speed(bool shows_line_speed, uint32_t baud) override;
@@ -29,7 +33,14 @@ public:
     ProgressView& pages_bar() override;
 
 private:
-    FlashRun& f_;
+    const char* text(uint16_t id) const { return texts_.get_message(id); }
+    // A catalogue text used as a format with one argument (shown literally when they differ).
+    std::string text_int(uint16_t id, long long value) const;
+    std::string text_str(uint16_t id, const char* value) const;
+
+    const MessageCatalogue& texts_;
+    Reporter& report_;
+    Clock& clock_;
     MainPageView& view_;
 };
 

@@ -177,7 +177,7 @@ TEST(SendDownloadCmd, InDownloadModeAlreadySendsNothing) {
     FakeSerialDevice& dev = f.open();
     f.flash.session.in_download_mode = true;
     RecordingMainView view;
-    PageTransferReport texts(f.flash, view);
+    PageTransferReport texts(f.catalogue, f.report, f.fake.clock, view);
     ProtocolRun run = f.flash.protocol();
     EXPECT_EQ(send_download_cmd(run, texts, f.port()), EntryOutcome::in_download_mode);
     EXPECT_TRUE(dev.written.empty());
@@ -213,7 +213,7 @@ TEST_P(SendDownloadCmd, AsksThePrinter) {
     };
     f.flash.session.in_download_mode = false;
     NullMainView silent;
-    PageTransferReport texts(f.flash, silent);
+    PageTransferReport texts(f.catalogue, f.report, f.fake.clock, silent);
     ProtocolRun run = f.flash.protocol();
     EXPECT_EQ(send_download_cmd(run, texts, f.port()) == EntryOutcome::in_download_mode,
               c.result == 1);

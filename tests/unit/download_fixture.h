@@ -1,23 +1,25 @@
-// A FlashRun on fakes with a catalogue whose texts show their id, a trace switched on, and
-// the serial device's writes recorded call by call.
+// The protocol's parts on fakes, with a catalogue whose texts show their id for the page's
+// texts of a transfer, a trace switched on, and the serial device's writes recorded call by
+// call.
 #pragma once
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cstdint>
 #include <cstring>
+#include <functional>
 #include <memory>
-#include <optional>
 #include <string>
 #include <vector>
 
 #include "app/catalogue.h"
-#include "app/flash_run.h"
 #include "app/port_reports.h"
 #include "fake_platform.h"
 #include "flash/transfer_texts.h"
 #include "recording_view.h"
+#include "session_fixture.h"
 
 namespace vx::test {
 
@@ -30,22 +32,23 @@ inline const char* kTestCatalogue =
 class ProtocolTest : public ::testing::Test {
 protected:
     FakePlatform fp;
-    TempDir dir;
+    ProtocolParts parts{fp.platform, true};
+    TempDir& dir = *parts.dir;
+    Reporter& report = parts.report;
+    RunConfig& config = parts.config;
+    std::atomic<bool>& stop_requested = parts.stop;
     MessageCatalogue catalogue{fp.platform};
-    std::unique_ptr<FlashRun> flash;
     RecordingMainView view;
     std::vector<std::vector<uint8_t>> write_calls;
     // Extra far-end behaviour per write, after the call is recorded.
     std::function<void(FakeSerialDevice&, const uint8_t*, uint32_t)> printer;
 
-    void SetUp() override {
+    ProtocolTest() {
         dir.write("flash.mes", kTestCatalogue);
         catalogue.load_catalogue("flash.mes");
-        flash = std::make_unique<FlashRun>(fp.platform, catalogue);
-        flash->report.set_trace(true);
-        flash->report.set_mode(INTERACTIVE_MODE);
-        std::strcpy(flash->config.port_name, "COM1");
-        flash->config.port_type = COM_PORT;
+        report.set_mode(INTERACTIVE_MODE);
+        std::strcpy(config.port_name, "COM1");
+        config.port_type = COM_PORT;
         fp.serial.configure = [this](FakeSerialDevice& d) {
             d.on_write = [this](FakeSerialDevice& dev, const uint8_t* p, uint32_t n) {
                 write_calls.emplace_back(p, p + n);
@@ -59,13 +62,13 @@ protected:
     std::unique_ptr<PortBackend> backend;
     PortBackend& port() {
         if (backend == nullptr)
-            backend = make_configured_port(flash->platform, flash->config);
+            backend = make_configured_port(fp.platform, config);
         return *backend;
     }
     bool port_open() const { return backend != nullptr && backend->is_open(); }
 
     FakeSerialDevice& open_serial() {
-        EXPECT_EQ(open_port(flash->port_opening(), port(), true), 1);
+        EXPECT_EQ(open_port(opening(), port(), true), 1);
         return *fp.serial.last;
     }
 
@@ -93,21 +96,17 @@ protected:
     }
     bool trace_has(const std::string& line) const { return trace_count(line) != 0; }
 
-    ProtocolRun& protocol() {
-        if (!protocol_)
-            protocol_.emplace(flash->protocol());
-        return *protocol_;
-    }
+    ProtocolRun& protocol() { return parts.run; }
+    PortOpening opening() { return PortOpening{report, fp.platform, catalogue}; }
 
     // The procedure's texts of a transfer, shown on `v`.
     TransferReport& report_on(MainPageView& v) {
-        report_ = std::make_unique<PageTransferReport>(*flash, v);
+        report_ = std::make_unique<PageTransferReport>(catalogue, report, fp.clock, v);
         return *report_;
     }
 
 private:
     std::unique_ptr<PageTransferReport> report_;
-    std::optional<ProtocolRun> protocol_;
 };
 
 }  // namespace vx::test

@@ -117,8 +117,8 @@ protected:
         fp.usb.make = [this](const UsbPrinterInfo&) -> std::unique_ptr<UsbDevice> {
             return std::make_unique<HookedUsbDevice>(fp.clock, *session, hooks);
         };
-        std::strcpy(flash->config.fw_filename, "image.bin");
-        flash->config.send_baud = 115200;
+        std::strcpy(config.fw_filename, "image.bin");
+        config.send_baud = 115200;
     }
 
     // A port left open closes onto the printer and the hooks, before they go.
@@ -127,9 +127,9 @@ protected:
     void use(Kind k, int model = VX3PLUS_CR_MODEL) {
         backend.reset();
         kind = k;
-        std::strcpy(flash->config.port_name, k == Kind::serial ? "COM1" : "USB01");
-        flash->config.port_type = k == Kind::serial ? COM_PORT : USB_PORT;
-        flash->session.printer_model = model;
+        std::strcpy(config.port_name, k == Kind::serial ? "COM1" : "USB01");
+        config.port_type = k == Kind::serial ? COM_PORT : USB_PORT;
+        parts.session.printer_model = model;
         sim_cfg.model = model;
         sim_cfg.header_ack = vxsim::model_sync_char(model);
         sim_cfg.stall_ms = 0;
@@ -146,27 +146,27 @@ protected:
     }
 
     void range(uint32_t begin, uint32_t end, uint32_t offset = 0) {
-        flash->session.begin_page = begin;
-        flash->session.end_page = end;
-        flash->session.offset_page = offset;
+        parts.session.begin_page = begin;
+        parts.session.end_page = end;
+        parts.session.offset_page = offset;
     }
 
     // The printer in download mode with the header taken, as the procedure leaves it.
     void start_printer() {
         armed = false;
-        flash->stop_requested = false;
+        stop_requested = false;
         sim = std::make_unique<vxsim::Printer>(sim_cfg, fp.clock.now);
         if (kind == Kind::usb) {
             session = std::make_unique<vxsim::UsbSession>(*sim, usb_cfg);
             if (fp.usb.devices.empty())
                 fp.usb.devices.push_back({"sim", "USB\\VID_7A1E&PID_0030&REV_0100", true, 1});
         }
-        ASSERT_EQ(open_port(flash->port_opening(), port(), true), 1);
+        ASSERT_EQ(open_port(opening(), port(), true), 1);
         if (kind == Kind::serial)
             serial_far_end(*fp.serial.last);
         // The download command, then the range (a byte a page number on the VX3E, eight more
         // bytes of sections on the ADF) and the speed.
-        const uint32_t b = flash->session.begin_page, e = flash->session.end_page;
+        const uint32_t b = parts.session.begin_page, e = parts.session.end_page;
         Bytes header = {0x1B, 0x7D, 0x7B, uint8_t(b >> 8), uint8_t(b), uint8_t(e >> 8), uint8_t(e)};
         if (sim_cfg.model == VX3E_MODEL)
             header = {0x1B, 0x7D, 0x7B, uint8_t(b), uint8_t(e)};
@@ -210,7 +210,7 @@ protected:
             hooks.cut = kind == Kind::usb;
         }
         if (armed && printer_got() >= stop_at)
-            flash->stop_requested = true;
+            stop_requested = true;
     }
 
     TransferResult run(const char* tag_text = nullptr) {
@@ -503,7 +503,7 @@ TEST_P(TransferFailure, EndsWithItsOutcome) {
             stop_at = c.got;
             break;
         case Provoke::missing_image:
-            std::strcpy(flash->config.fw_filename, "missing.bin");
+            std::strcpy(config.fw_filename, "missing.bin");
             break;
     }
     start_printer();
@@ -638,7 +638,7 @@ class TransferTrace : public TransferHarness, public ::testing::WithParamInterfa
 TEST_P(TransferTrace, LineByLine) {
     const TraceCase& c = GetParam();
     use(c.kind);
-    flash->config.virtual_com = c.virtual_com;
+    config.virtual_com = c.virtual_com;
     sim_cfg.faults = {replies(0, c.replies)};
     write_image(c.end - c.begin + 1);
     range(c.begin, c.end);
@@ -789,7 +789,7 @@ TEST_F(TransferHarness, UsbPrinterThatKeepsSendingGetsTwentyFlushReads) {
             }
         };
     };
-    ASSERT_EQ(open_port(flash->port_opening(), port(), true), 1);
+    ASSERT_EQ(open_port(opening(), port(), true), 1);
     ASSERT_TRUE(run().ok());
     EXPECT_EQ(trace_count(USB + "******* FLUSHED 1 byte **********\n"), 20u);
     // The five bytes left over read as "still waiting", then the acknowledgement.

@@ -14,12 +14,12 @@ using Bytes = std::vector<uint8_t>;
 class HeaderTest : public ProtocolTest {
 protected:
     void set_range(int model, uint32_t begin, uint32_t end, uint32_t baud) {
-        flash->session.printer_model = model;
-        flash->session.begin_page = begin;
-        flash->session.end_page = end;
-        flash->session.max_page = 0xFFFF;
-        flash->config.send_baud = baud;
-        flash->config.config_baud = 9600;
+        parts.session.printer_model = model;
+        parts.session.begin_page = begin;
+        parts.session.end_page = end;
+        parts.session.max_page = 0xFFFF;
+        config.send_baud = baud;
+        config.config_baud = 9600;
     }
 };
 
@@ -37,13 +37,13 @@ TEST_P(HeaderItems, EachItemIsOneWrite) {
     const ItemsCase& c = GetParam();
     FakeSerialDevice& dev = open_serial();
     set_range(c.model, c.begin, c.end, c.baud);
-    flash->session.printer_announced = c.printer_announced;
-    flash->session.start_fw = 4;
-    flash->session.end_fw = 0x0123;
-    flash->session.start_FPGA = 0x0124;
-    flash->session.end_FPGA = 0x0130;
-    flash->session.start_cg = 0x0131;
-    flash->session.end_cg = 0x02FF;
+    parts.session.printer_announced = c.printer_announced;
+    parts.session.start_fw = 4;
+    parts.session.end_fw = 0x0123;
+    parts.session.start_FPGA = 0x0124;
+    parts.session.end_FPGA = 0x0130;
+    parts.session.start_cg = 0x0131;
+    parts.session.end_cg = 0x02FF;
     dev.max_baud_flag = MAXBAUD_USER;
 
     ASSERT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent);
@@ -89,7 +89,7 @@ TEST_P(HeaderMaxBaud, PortMaximumDecidesTheSpeed) {
     ASSERT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent);
     ASSERT_FALSE(write_calls.empty());
     EXPECT_EQ(write_calls.back(), (Bytes{0x00, c.code}));
-    EXPECT_EQ(flash->config.send_baud, c.download_baud);
+    EXPECT_EQ(config.send_baud, c.download_baud);
     EXPECT_EQ(dev.state.baud, c.download_baud);
 }
 
@@ -107,7 +107,7 @@ INSTANTIATE_TEST_SUITE_P(Flags, HeaderMaxBaud,
 TEST_F(HeaderTest, SwitchesTheLineAfterTheWaitAndReadsOneByte) {
     FakeSerialDevice& dev = open_serial();
     set_range(3, 0, 7, 57600);
-    flash->config.config_baud = 19200;
+    config.config_baud = 19200;
     dev.state.parity = 2;
     dev.state.stop_bits = 2;
     dev.state.byte_size = 7;
@@ -117,7 +117,7 @@ TEST_F(HeaderTest, SwitchesTheLineAfterTheWaitAndReadsOneByte) {
     EXPECT_EQ(dev.state.byte_size, 8);
     EXPECT_EQ(dev.state.parity, 0);
     EXPECT_EQ(dev.state.stop_bits, 0);
-    EXPECT_EQ(flash->config.line.baud, 57600u);
+    EXPECT_EQ(config.line.baud, 57600u);
     EXPECT_GE(fp.clock.slept, 2000u);
     ASSERT_FALSE(dev.timeout_log.empty());
     EXPECT_EQ(dev.timeout_log.back().constant, 5000u);
@@ -152,7 +152,7 @@ TEST_F(HeaderTest, EndPageAboveMaximumIsRefusedBeforeAnythingIsSent) {
         write_calls.clear();
         open_serial();
         set_range(3, 40, c.end, 115200);
-        flash->session.max_page = 64;
+        parts.session.max_page = 64;
         EXPECT_EQ(send_header(protocol(), report_on(view), port()), c.result) << c.end;
         EXPECT_EQ(write_calls.empty(), c.result != HeaderOutcome::sent) << c.end;
         port().close();
@@ -180,7 +180,7 @@ TEST_F(HeaderTest, RangeTheHeaderCannotSayIsRefusedBeforeAnythingIsSent) {
         FakeSerialDevice& dev = open_serial();
         dev.max_baud_flag = MAXBAUD_USER;
         set_range(c.model, c.begin, c.end, 115200);
-        flash->session.max_page = 0x20000;
+        parts.session.max_page = 0x20000;
         EXPECT_EQ(send_header(protocol(), report_on(view), port()),
                   c.sayable ? HeaderOutcome::sent : HeaderOutcome::range_unaddressable);
         EXPECT_EQ(write_calls.empty(), !c.sayable);
@@ -193,10 +193,10 @@ TEST_F(HeaderTest, RangeTheHeaderCannotSayIsRefusedBeforeAnythingIsSent) {
 
 TEST_F(HeaderTest, NonSerialPortsDownloadAt9600) {
     for (uint16_t kind : {LPT_PORT, USB_PORT}) {
-        flash->config.port_type = kind;
+        config.port_type = kind;
         set_range(3, 0, 7, 115200);
         EXPECT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent) << kind;
-        EXPECT_EQ(flash->config.send_baud, 9600u) << kind;
+        EXPECT_EQ(config.send_baud, 9600u) << kind;
         EXPECT_EQ(view.texts[Field::connection], " ") << kind;
     }
     EXPECT_EQ(trace_count("[FLASH][send_header] Send baud_rate=0x90\n"), 2u);
@@ -205,7 +205,7 @@ TEST_F(HeaderTest, NonSerialPortsDownloadAt9600) {
 TEST_F(HeaderTest, ForcedSyncKeepsTheSpeedAndStartsFromTheBootLine) {
     FakeSerialDevice& dev = open_serial();
     set_range(3, 0, 7, 115200);
-    flash->session.printer_announced = true;
+    parts.session.printer_announced = true;
     dev.max_baud_flag = MAXBAUD_115200;  // ignored under forced sync
     ASSERT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent);
     EXPECT_EQ(write_calls.back(), (Bytes{0x00, 0x56}));
@@ -215,11 +215,11 @@ TEST_F(HeaderTest, ForcedSyncKeepsTheSpeedAndStartsFromTheBootLine) {
 TEST_F(HeaderTest, Model1At4800SwitchesTo38400) {
     FakeSerialDevice& dev = open_serial();
     set_range(1, 0, 31, 115200);
-    flash->config.config_baud = 4800;
+    config.config_baud = 4800;
     dev.max_baud_flag = MAXBAUD_USER;
     ASSERT_EQ(send_header(protocol(), report_on(view), port()), HeaderOutcome::sent);
     EXPECT_EQ(write_calls.back(), (Bytes{0x70}));
-    EXPECT_EQ(flash->config.send_baud, 38400u);
+    EXPECT_EQ(config.send_baud, 38400u);
     EXPECT_EQ(dev.state.baud, 38400u);
     EXPECT_TRUE(trace_has("[FLASH][send_header] Change Baud send to 38400 \n"));
 }
