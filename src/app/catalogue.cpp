@@ -6,6 +6,7 @@
 #include <string>
 
 #include "app/flash_run.h"
+#include "app/message_format.h"
 
 namespace vx {
 namespace {
@@ -130,6 +131,14 @@ bool MessageCatalogue::has(uint16_t id) const {
             return true;
     }
     return false;
+}
+
+std::string MessageCatalogue::message_int(uint16_t id, long long value) const {
+    return format_catalogue(get_message(id), {value});
+}
+
+std::string MessageCatalogue::message_str(uint16_t id, const char* value) const {
+    return format_catalogue(get_message(id), {value});
 }
 
 }  // namespace vx

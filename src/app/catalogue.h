@@ -21,6 +21,10 @@ public:
     void parse(const uint8_t* data, size_t size);
     // Text of the first entry with this id, or "no message available".
     const char* get_message(uint16_t id) const;
+    // The text used as a format with one argument; a text whose conversions do not match the
+    // argument is shown literally.
+    std::string message_int(uint16_t id, long long value) const;
+    std::string message_str(uint16_t id, const char* value) const;
     // True when some entry has this id.
     bool has(uint16_t id) const;
     size_t size() const { return entries_.size(); }

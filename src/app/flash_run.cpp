@@ -3,7 +3,6 @@
 #include <new>
 
 #include "app/catalogue.h"
-#include "app/message_format.h"
 
 namespace vx {
 
@@ -17,17 +16,5 @@ FlashRun::FlashRun(Platform& p, MessageCatalogue& c) : platform(p), catalogue(c)
 }
 
 FlashRun::~FlashRun() = default;
-
-const char* FlashRun::get_message(uint16_t id) const {
-    return catalogue.get_message(id);
-}
-
-std::string FlashRun::message_int(uint16_t id, long long value) const {
-    return format_catalogue(get_message(id), {value});
-}
-
-std::string FlashRun::message_str(uint16_t id, const char* value) const {
-    return format_catalogue(get_message(id), {value});
-}
 
 }  // namespace vx

@@ -62,12 +62,6 @@ public:
     // Set by start-up when it stopped the print spooler for this run (see restart_spooler).
     std::atomic<bool> spooler_stopped{false};
 
-    // Catalogue texts, and catalogue texts used as formats with one argument. A text whose
-    // conversions do not match the argument is shown literally.
-    const char* get_message(uint16_t id) const;
-    std::string message_int(uint16_t id, long long value) const;
-    std::string message_str(uint16_t id, const char* value) const;
-
     // What opening the port reports through.
     PortOpening port_opening() { return PortOpening{report, platform, catalogue}; }
 

@@ -55,8 +55,8 @@ int run_silent(FlashRun& flash, FlashWorker worker) {
 
 int run_sheet(FlashRun& flash, bool toolkit_launch, void* instance, SheetRunner& sheet) {
     SheetRequest request;
-    request.caption = flash.get_message(31);
-    request.main_title = flash.get_message(28);
+    request.caption = flash.catalogue.get_message(31);
+    request.main_title = flash.catalogue.get_message(28);
     request.flash_mode = flash.report.mode();
     request.instance = instance;
     request.flash = &flash;
@@ -66,9 +66,9 @@ int run_sheet(FlashRun& flash, bool toolkit_launch, void* instance, SheetRunner&
         flash.report.trace_line("[FLASH][Winmain] Start with Interactive Mode\n");
         if (!toolkit_launch) {
             request.setup_page = true;
-            request.setup_title = flash.get_message(35);
+            request.setup_title = flash.catalogue.get_message(35);
         }
-        request.about_title = flash.get_message(37);
+        request.about_title = flash.catalogue.get_message(37);
     }
     switch (sheet.run(request)) {
         case SHEET_FAILED:
@@ -132,7 +132,8 @@ int run_startup(FlashRun& flash, MessageCatalogue& catalogue, const std::string&
         apply_toolkit_settings(flash);
 
     if (flash.config.port_type == LPT_PORT) {
-        flash.report.user_message(nullptr, flash.get_message(39), flash.get_message(47), BOX_OK);
+        flash.report.user_message(nullptr, flash.catalogue.get_message(39),
+                                  flash.catalogue.get_message(47), BOX_OK);
         flash.report.ko_report("[Error 11] LPT Invalid port type\n");
         return 0;
     }

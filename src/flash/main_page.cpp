@@ -49,8 +49,8 @@ void MainPage::on_init() {
     trace_os_version(flash_, system_);
 
     if (interactive())
-        window_.create_toolbar(flash_.get_message(msg::OPEN_BUTTON),
-                               flash_.get_message(msg::START_BUTTON));
+        window_.create_toolbar(flash_.catalogue.get_message(msg::OPEN_BUTTON),
+                               flash_.catalogue.get_message(msg::START_BUTTON));
     window_.view().model_label(model_label(flash_.session.printer_model));
 
     const uint16_t mode = flash_.config.send_mode;
@@ -79,7 +79,7 @@ void MainPage::on_init() {
 
 // The sheet's title becomes the image's file name when the formatted text holds a path.
 void MainPage::show_title() {
-    std::string title = flash_.message_str(msg::SHEET_CAPTION, flash_.config.fw_filename);
+    std::string title = flash_.catalogue.message_str(msg::SHEET_CAPTION, flash_.config.fw_filename);
     if (title.size() > TITLE_CHARS)
         title.resize(TITLE_CHARS);
     const size_t slash = title.rfind('\\');
@@ -130,9 +130,9 @@ void MainPage::on_boot_clicked() {
 
 const char* MainPage::tooltip(int command) const {
     if (command == OPEN_COMMAND)
-        return flash_.get_message(msg::OPEN_TOOLTIP);
+        return flash_.catalogue.get_message(msg::OPEN_TOOLTIP);
     if (command == START_COMMAND)
-        return flash_.get_message(msg::START_TOOLTIP);
+        return flash_.catalogue.get_message(msg::START_TOOLTIP);
     return nullptr;
 }
 
@@ -189,8 +189,8 @@ bool MainPage::may_leave() {
             break;
     }
     const int answer = flash_.report.user_message(
-        window_.view().box_owner(), flash_.get_message(msg::LEAVE_CAPTION),
-        flash_.get_message(msg::LEAVE_QUESTION), BOX_YESNO | BOX_ICONEXCLAMATION);
+        window_.view().box_owner(), flash_.catalogue.get_message(msg::LEAVE_CAPTION),
+        flash_.catalogue.get_message(msg::LEAVE_QUESTION), BOX_YESNO | BOX_ICONEXCLAMATION);
     if (answer != ANSWER_YES)
         return false;
     return stop_procedure();

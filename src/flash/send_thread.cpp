@@ -75,7 +75,7 @@ private:
             port_->close();
         }
         f_.set_wait_cursor(0);
-        const char* text = f_.get_message(text_id);
+        const char* text = f_.catalogue.get_message(text_id);
         if (line == Line::connection) {
             view_.connection_line(text);
         } else if (line == Line::transfer) {
@@ -91,8 +91,8 @@ private:
     int image_check_failed(const char* ko_line) {
         end_run(0, ko_line, Line::transfer, msg::IMAGE_INVALID);
         if (f_.report.mode() == INTERACTIVE_MODE) {
-            f_.user_message(view_, f_.get_message(msg::ERROR_CAPTION),
-                            f_.get_message(msg::IMAGE_INVALID), BOX_ICONEXCLAMATION);
+            f_.user_message(view_, f_.catalogue.get_message(msg::ERROR_CAPTION),
+                            f_.catalogue.get_message(msg::IMAGE_INVALID), BOX_ICONEXCLAMATION);
         }
         return 0;
     }
@@ -156,7 +156,7 @@ private:
         if (!download_cmd()) {
             return 0;
         }
-        return send_range(f_.get_message(text_id), false, nullptr) ? succeeded() : 0;
+        return send_range(f_.catalogue.get_message(text_id), false, nullptr) ? succeeded() : 0;
     }
     int boot_transfer();
     int fw_and_cg();
@@ -187,7 +187,7 @@ int Procedure::boot_transfer() {
     if (!choose_range(SEND_BOOT)) {
         return refused();
     }
-    std::string text = f_.get_message(msg::SENDING_BOOT);
+    std::string text = f_.catalogue.get_message(msg::SENDING_BOOT);
     if (f_.session.boot_text_a[0] != 0) {
         text += " ";
         text += f_.session.boot_text_a;
@@ -216,7 +216,8 @@ int Procedure::fw_and_cg() {
     if (!choose_range(step_flags_)) {
         return refused();
     }
-    return send_range(f_.get_message(msg::SENDING_FIRMWARE), false, nullptr) ? succeeded() : 0;
+    return send_range(f_.catalogue.get_message(msg::SENDING_FIRMWARE), false, nullptr) ? succeeded()
+                                                                                       : 0;
 }
 
 // Every block transfer closes the port when it ends; the next step opens it again and looks
@@ -268,7 +269,7 @@ int Procedure::three_steps() {
         if (!choose_range(step.flags)) {
             return refused();
         }
-        if (!send_range(f_.get_message(step.text), step.error_10, step.tag)) {
+        if (!send_range(f_.catalogue.get_message(step.text), step.error_10, step.tag)) {
             return 0;
         }
     }

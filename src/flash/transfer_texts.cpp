@@ -1,19 +1,10 @@
 #include "flash/transfer_texts.h"
 
-#include "app/message_format.h"
 #include "app/message_ids.h"
 #include "platform/main_view.h"
 #include "protocol/run_timing.h"
 
 namespace vx {
-
-std::string PageTransferReport::text_int(uint16_t id, long long value) const {
-    return format_catalogue(text(id), {value});
-}
-
-std::string PageTransferReport::text_str(uint16_t id, const char* value) const {
-    return format_catalogue(text(id), {value});
-}
 
 void PageTransferReport::link_ready() {
     view_.printer_status(text(msg::READY));
@@ -22,7 +13,8 @@ void PageTransferReport::link_ready() {
 }
 
 void PageTransferReport::line_speed(bool shows_line_speed, uint32_t baud) {
-    view_.connection_line(shows_line_speed ? text_int(msg::LINE_SPEED, baud).c_str() : " ");
+    view_.connection_line(shows_line_speed ? texts_.message_int(msg::LINE_SPEED, baud).c_str()
+                                           : " ");
 }
 
 void PageTransferReport::link_refused(LinkRefusal why) {
@@ -34,15 +26,15 @@ void PageTransferReport::link_refused(LinkRefusal why) {
 }
 
 void PageTransferReport::started(const TransferStart& start) {
-    view_.connection_line(start.shows_line_speed ? text_int(msg::DOWNLOAD_SPEED, start.baud).c_str()
-                                                 : " ");
+    view_.connection_line(
+        start.shows_line_speed ? texts_.message_int(msg::DOWNLOAD_SPEED, start.baud).c_str() : " ");
     view_.computer_status(
-        text_str(msg::SENDING_FILE, start.file_name ? start.file_name : "").c_str());
+        texts_.message_str(msg::SENDING_FILE, start.file_name ? start.file_name : "").c_str());
     view_.bank_bar().set_position(0);
     view_.model_label(start.model_label);
     view_.printer_status(text(msg::BANK_ACCEPTED));
-    view_.page_range(text_int(msg::FIRST_PAGE, start.first_page).c_str(),
-                     text_int(msg::LAST_PAGE, start.last_page).c_str());
+    view_.page_range(texts_.message_int(msg::FIRST_PAGE, start.first_page).c_str(),
+                     texts_.message_int(msg::LAST_PAGE, start.last_page).c_str());
     view_.pages_bar().set_position(0);
 }
 
@@ -52,7 +44,7 @@ void PageTransferReport::step(TransferStep step) {
 }
 
 void PageTransferReport::bank(uint32_t counter) {
-    view_.bank_label(text_int(msg::BANK_NUMBER, counter).c_str());
+    view_.bank_label(texts_.message_int(msg::BANK_NUMBER, counter).c_str());
 }
 
 void PageTransferReport::reply(BankReply reply, uint32_t counter) {
@@ -61,11 +53,11 @@ void PageTransferReport::reply(BankReply reply, uint32_t counter) {
     if (reply == BankReply::unrecoverable)
         view_.printer_status(text(msg::UNRECOVERABLE));
     else
-        view_.printer_status(text_int(kTexts[static_cast<int>(reply)], counter).c_str());
+        view_.printer_status(texts_.message_int(kTexts[static_cast<int>(reply)], counter).c_str());
 }
 
 void PageTransferReport::programming(uint32_t counter) {
-    view_.reply_line(text_int(msg::BANK_PROGRAMMING_REPLY, counter).c_str());
+    view_.reply_line(texts_.message_int(msg::BANK_PROGRAMMING_REPLY, counter).c_str());
 }
 
 void PageTransferReport::reply_cleared() {

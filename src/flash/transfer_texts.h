@@ -34,9 +34,6 @@ public:
 
 private:
     const char* text(uint16_t id) const { return texts_.get_message(id); }
-    // A catalogue text used as a format with one argument (shown literally when they differ).
-    std::string text_int(uint16_t id, long long value) const;
-    std::string text_str(uint16_t id, const char* value) const;
 
     const MessageCatalogue& texts_;
     Reporter& report_;

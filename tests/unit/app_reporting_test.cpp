@@ -150,11 +150,11 @@ TEST(Reporting, CatalogueTextsAsFormats) {
     AppFixture app;
     app.dir.write("flash.mes", "14,Bank %d\r\n20,File %s\r\n30,Oops %s %n");
     app.catalogue.load_catalogue(app.dir.file("flash.mes").c_str());
-    EXPECT_EQ(app.flash.message_int(14, 3), "Bank 3");
-    EXPECT_EQ(app.flash.message_str(14, "x"), "Bank %d");
-    EXPECT_EQ(app.flash.message_str(20, "a.bin"), "File a.bin");
-    EXPECT_EQ(app.flash.message_int(30, 1), "Oops %s %n");
-    EXPECT_EQ(app.flash.message_int(99, 1), "no message available");
+    EXPECT_EQ(app.flash.catalogue.message_int(14, 3), "Bank 3");
+    EXPECT_EQ(app.flash.catalogue.message_str(14, "x"), "Bank %d");
+    EXPECT_EQ(app.flash.catalogue.message_str(20, "a.bin"), "File a.bin");
+    EXPECT_EQ(app.flash.catalogue.message_int(30, 1), "Oops %s %n");
+    EXPECT_EQ(app.flash.catalogue.message_int(99, 1), "no message available");
 }
 
 TEST(Reporting, ContextStartValues) {

@@ -351,7 +351,7 @@ TEST(StartupTest, UnreadableCatalogueStillRuns) {
     EXPECT_EQ(s.run("vxflash", 1), 1);
     ASSERT_EQ(s.fake.ui.boxes.size(), 1u);  // shown even in silent mode
     EXPECT_EQ(s.fake.ui.boxes[0].caption, "Error : VirtualAlloc FAILED !");
-    EXPECT_STREQ(s.flash.get_message(28), "no message available");
+    EXPECT_STREQ(s.flash.catalogue.get_message(28), "no message available");
 }
 
 TEST(StartupTest, BuildPathAddsOneSeparatorAlways) {

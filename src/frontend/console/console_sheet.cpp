@@ -197,9 +197,9 @@ int run_console_sheet(const SheetRequest& request, SystemInfo& system) {
             if (interactive) {
                 page.may_leave();  // asks, and stops the procedure on yes
             } else {
-                const int answer = flash.platform.ui.message_box(nullptr, flash.get_message(39),
-                                                                 flash.get_message(40),
-                                                                 BOX_YESNO | BOX_ICONEXCLAMATION);
+                const int answer = flash.platform.ui.message_box(
+                    nullptr, flash.catalogue.get_message(39), flash.catalogue.get_message(40),
+                    BOX_YESNO | BOX_ICONEXCLAMATION);
                 if (answer == ANSWER_YES)
                     flash.stop_requested = true;
             }
