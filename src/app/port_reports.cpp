@@ -4,6 +4,7 @@
 
 #include "app/message_format.h"
 #include "app/message_ids.h"
+#include "app/port_troubles.h"
 
 namespace vx {
 
@@ -121,7 +122,8 @@ int open_port(const PortOpening& f, PortBackend& port, bool boot_line) {
             f.report.ko_report("[Error 5] Printer OFF. - portname %s\n", name);
             return 0;
         default:
-            f.report.system_error_msg(("SetCommState : " + port.settings().name).c_str(), r.text);
+            // Starting sets the line: any other failure is its refusal.
+            PortTroubleReport(f.report).line_refused(port, r);
             return 0;
     }
 }
