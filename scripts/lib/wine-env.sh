@@ -4,6 +4,9 @@
 #                          export WINEPREFIX, WINEARCH and WINEDEBUG; returns non-zero on failure
 #   vx_wine_prefix_drop    stop that prefix's wineserver and delete it (only a prefix that
 #                          vx_wine_prefix made)
+#   vx_wine_prefix_copy DIR
+#                          a copy of $WINEPREFIX in DIR, with a server and services of its own
+#                          (its server must be down); the dlls are shared as hard links
 #   vx_wine_ensure         reuse an initialised $WINEPREFIX, or make a fresh one
 #   vx_wine_run SECS EXE [ARGS...]
 #                          run EXE under wine with a time-out; returns the program's exit code
@@ -38,6 +41,14 @@ vx_wine_prefix_drop() {
     WINEPREFIX=$dir timeout 30 wineserver -w >/dev/null 2>&1
     rm -rf "$dir"
     VX_WINE_OWNED_PREFIX=
+}
+
+vx_wine_prefix_copy() {
+    local dir=$1
+    cp -al "$WINEPREFIX" "$dir" || return 1
+    # Only the dlls stay shared: Wine rewrites some files in place (win.ini, say).
+    find "$dir" -path "$dir/drive_c/windows/system32" -prune -o -type f -links +1 -print0 |
+        while IFS= read -r -d '' f; do cp -p "$f" "$f.copy" && mv -f "$f.copy" "$f"; done
 }
 
 vx_wine_ensure() {

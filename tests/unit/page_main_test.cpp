@@ -151,7 +151,7 @@ TEST(MainPageTitle, TextAfterTheLastBackslashOfTheFormattedText) {
         {nullptr, "\\ab\\cd", ""},
     };
     for (const TitleCase& c : cases) {
-        const std::string text = c.text_31 ? c.text_31 : std::string(255, 'x') + "%s";
+        const std::string text = c.text_31 ? c.text_31 : std::string(255, 'x').append("%s");
         SCOPED_TRACE(text.substr(0, 20));
         Page p(INTERACTIVE_MODE, text);
         std::snprintf(p.flash.config.fw_filename, sizeof p.flash.config.fw_filename, "%s",

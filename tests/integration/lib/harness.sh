@@ -185,6 +185,14 @@ vx_flash() {
     VX_ELAPSED_MS=$((($(date +%s%N) - start) / 1000000))
     sed -i "s|^PORT=$port\$|PORT=@PORT@|" flash.ini
     echo "   ($platform: exit $VX_RC after ${VX_ELAPSED_MS} ms)"
+    # A run stopped at its limit: what it got to, for whoever reads the log.
+    if [ "$VX_RC" -eq 124 ] || [ "$VX_RC" -eq 137 ]; then
+        local f
+        for f in FlashTrace.dbg run.out transcript.txt sim.err; do
+            [ -s "$f" ] && { echo "   -- last lines of $f:"; tail -5 "$f" | cat -v | sed 's/^/      /'; }
+        done
+        [ -s FlashTrace.dbg ] || echo "   -- no trace written"
+    fi
 }
 
 # vx_run linux|asan|wine [TIMEOUT]: the program in the run directory with whatever files the
