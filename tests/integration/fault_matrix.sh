@@ -9,7 +9,9 @@
 # defaults of the same name), its printer-sim options or its file action say otherwise.
 # Four cases wait for the program's own time-outs: twelve empty reply waits of 4 s (reset,
 # reply lost, silence) and the 180 s limit of a bank that is never acknowledged.
-# VX_MATRIX_CASES=REGEX runs only the cases whose name matches.
+# VX_MATRIX_CASES=REGEX runs only the cases whose name matches; VX_MATRIX_ONCE=skip leaves out
+# the rows that run once, VX_MATRIX_ONCE=only runs nothing else (scripts/test runs them beside
+# the rest).
 . "$(dirname "$0")/lib/harness.sh"
 vx_require
 
@@ -184,6 +186,9 @@ for pf in $(vx_platforms); do
         [ -n "$name" ] && [ "${name:0:1}" != "#" ] || continue
         [[ "$name" =~ ${VX_MATRIX_CASES:-.} ]] || continue
         plats=$(trim "$plats")
+        case "${VX_MATRIX_ONCE:-}:$plats" in
+        skip:once | only:all | only:linux | only:wine) continue ;;
+        esac
         [ "$plats" = once ] && [ "$pf" = linux ] && [ "$VX_BUILD_LINUX" != "${VX_BUILD_ASAN:-}" ] &&
             plats=linux
         [ "$plats" = all ] || [ "$plats" = "$pf" ] || continue
