@@ -26,10 +26,10 @@ E10="[Error 10] Init Download Error."
 # lines (in this order, separated by " ;; ") | limit (s)
 MATRIX=$(
     cat <<'EOF'
-baseline              | all   | --exit-after-downloads 1            | -             | -            | 1 | OK | 4-11 | [Cls_flash][download_com] END | 60
+baseline              | all   | --exit-after-downloads 1            | -             | -            | 1 | OK | 4-11 | [Cls_flash][download_com] END | 120
 port-vanishes-mid-bank| all   | --hang-up-in-bank 1:5000            | -             | -            | 0 | E8 | 8-11 | WRITE FAILED: the printer takes no more data | 90
-printer-resets-mid-bank| all  | --reset-in-bank 1:5000              | -             | -            | 0 | E8 | 8-11 | FAILED FOR MAX_RETRY | 90
-bank-reply-lost       | all   | --fault 0:lost                      | -             | -            | 0 | E8 | 8-11 | FAILED FOR MAX_RETRY | 90
+printer-resets-mid-bank| all  | --reset-in-bank 1:5000              | -             | -            | 0 | E8 | 8-11 | FAILED FOR MAX_RETRY | 150
+bank-reply-lost       | all   | --fault 0:lost                      | -             | -            | 0 | E8 | 8-11 | FAILED FOR MAX_RETRY | 150
 cts-held-low          | all   | --exit-after-downloads 1            | -             | cts-low      | 1 | OK | 4-11 | [FLASH][purge_port] Output did not drain within | 90
 retry-last-bank       | all   | --fault 1:06 --exit-after-downloads 1 | -           | -            | 1 | OK | 4-11 | RESEND BANK (65538 bytes) | 60
 retry-partial-bank    | all   | --fault 1:06 --exit-after-downloads 1 | -           | pages6       | 1 | OK | 4-9  | RESEND BANK (32770 bytes) | 60
@@ -55,7 +55,7 @@ links-hard-ko         | all   | -                                   | -         
 # Replies that end the download of the firmware alone (one bank, pages 4-7).
 reply-07              | all   | --fault 0:07                        | SEND_CG=0     | -            | 0 | E8 | -    | [FLASH][check_reply] PR_REPLY=7 ;; [FLASH][check_reply] UNRECOVABLE_ERROR_REPLY | 60
 reply-01              | all   | --fault 0:01                        | SEND_CG=0     | -            | 0 | E8 | -    | [FLASH][check_reply] PR_REPLY=1 ;; [FLASH][check_reply] UNRECOVABLE_ERROR_REPLY | 60
-reply-silence         | all   | --fault 0+:silence                  | SEND_CG=0     | -            | 0 | E8 | -    | WAIT DATA retry number 11  ;; [Cls_flash][download_com] FAILED FOR MAX_RETRY | 90
+reply-silence         | all   | --fault 0+:silence                  | SEND_CG=0     | -            | 0 | E8 | -    | WAIT DATA retry number 11  ;; [Cls_flash][download_com] FAILED FOR MAX_RETRY | 150
 # Refused before any header: model 5 has no range for firmware + CG (instead of writing image
 # page 0 into the boot area); a 20-page image for the model-1 sequence that asks for 0-25.
 model5-fw-cg-refused  | all   | --model 5                           | -             | model5       | 0 | noOK | no-header | [FLASH][set_BeginEndPage] No page range for model 5 and send mode 0x6 ! | 60

@@ -59,7 +59,7 @@ run_both() {  # name, ini..., -- sim options...
         cp "$VX_TMP/$name.bin" image.bin
         vx_ini "${ini[@]}"
         vx_sim_start --transcript-full "$@"
-        vx_flash "$pf" 120
+        vx_flash "$pf" 240
         vx_sim_stop
         echo "exit $VX_RC" >result.txt
         cat OK.txt KO.txt 2>/dev/null | sed -E 's/^\[[0-9:]{8}\]//; s/\r$//' >>result.txt

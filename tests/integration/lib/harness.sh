@@ -123,11 +123,12 @@ vx_image() {
     }
 }
 
+# The simulator's own time-out only ends one left behind: longer than any run's limit.
 vx_sim_start() {
     rm -f sim.ready
     "$SIM" --ready-file "$VX_RUN/sim.ready" --transcript "$VX_RUN/transcript.txt" \
         --pages-out "$VX_RUN/pages" --modem-file "$VX_RUN/modem" --modem-log "$VX_RUN/modem.log" \
-        --timeout "${VX_SIM_TIMEOUT:-120}" "$@" >"$VX_RUN/sim.out" 2>"$VX_RUN/sim.err" &
+        --timeout "${VX_SIM_TIMEOUT:-300}" "$@" >"$VX_RUN/sim.out" 2>"$VX_RUN/sim.err" &
     SIM_PID=$!
     local i
     for i in $(seq 100); do
