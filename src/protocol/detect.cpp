@@ -56,9 +56,6 @@ const char* model_line(int model, bool forced) {
 }  // namespace
 
 Detection detect_printer_model(ProtocolRun& run, PortBackend& port) {
-    auto ended = [&](DetectOutcome outcome, int model = 0) {
-        return Detection{outcome, model, run.session.printer_announced};
-    };
     run.report.trace_line("\n[FLASH][DetectPrinterModel]\n");
     run.session.in_download_mode = false;
     uint8_t reply[REPLY_BUFFER_SIZE] = {};
@@ -84,19 +81,19 @@ Detection detect_printer_model(ProtocolRun& run, PortBackend& port) {
         const int model = model_of_sync_char(reply[0]);
         if (model == 0) {
             run.report.trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR !\n\n");
-            return ended(DetectOutcome::wrong_sync_char);
+            return Detection{DetectOutcome::wrong_sync_char};
         }
         run.session.printer_model = model;
         run.report.trace_line("%s", model_line(model, true));
         if (!check_wire(run.troubles, port)) {
             run.report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
-            return ended(DetectOutcome::wire_lost);
+            return Detection{DetectOutcome::wire_lost};
         }
         if (caps.modem_lines) {
             port.set_rts();
             set_port_line(run.troubles, port, run.config.line);
         }
-        return ended(DetectOutcome::detected, model);
+        return Detection{DetectOutcome::detected};
     }
 
     run.report.trace_line("[FLASH][DetectPrinterModel] FLASH NOT FORCED_SYNC PROCEDURE.\n");
@@ -108,7 +105,7 @@ Detection detect_printer_model(ProtocolRun& run, PortBackend& port) {
     if (caps.modem_lines) {
         if (!check_wire(run.troubles, port)) {
             run.report.trace_line("[FLASH][DetectPrinterModel] check_wire Error !\n\n");
-            return ended(DetectOutcome::wire_lost);
+            return Detection{DetectOutcome::wire_lost};
         }
         if (!run.config.ibm_emulation) {
             port.set_rts();
@@ -123,7 +120,7 @@ Detection detect_printer_model(ProtocolRun& run, PortBackend& port) {
     run.report.trace_line("[Cls_flash][DetectPrinterModel] received %d bytes.\n", received);
     if (received != 1) {
         run.report.trace_line("[FLASH][DetectPrinterModel] SYNC_CHAR not received !\n\n");
-        return ended(DetectOutcome::no_answer);
+        return Detection{DetectOutcome::no_answer};
     }
     run.session.in_download_mode = true;
     run.report.trace_line(
@@ -133,11 +130,11 @@ Detection detect_printer_model(ProtocolRun& run, PortBackend& port) {
     const int model = model_of_sync_char(reply[0]);
     if (model == 0) {
         run.report.trace_line("[FLASH][DetectPrinterModel] Incorrect SYNC CHAR ! !\n\n");
-        return ended(DetectOutcome::wrong_sync_char);
+        return Detection{DetectOutcome::wrong_sync_char};
     }
     run.session.printer_model = model;
     run.report.trace_line("%s", model_line(model, false));
-    return ended(DetectOutcome::detected, model);
+    return Detection{DetectOutcome::detected};
 }
 
 EntryOutcome send_download_cmd(ProtocolRun& run, TransferReport& progress, PortBackend& port) {

@@ -42,13 +42,11 @@ enum class DetectOutcome {
 
 struct Detection {
     DetectOutcome outcome = DetectOutcome::no_answer;
-    int model = 0;           // the model the sync character names, 0 when none
-    bool announced = false;  // the printer announced itself before any command
     bool ok() const { return outcome == DetectOutcome::detected; }
 };
 
-// Detects the printer's model: it either announces itself in download mode, or answers the
-// download command with its sync character.
+// Detects the printer's model (into the session, with whether it announced itself): it either
+// announces itself in download mode, or answers the download command with its sync character.
 Detection detect_printer_model(ProtocolRun& run, PortBackend& port);
 
 enum class UpdateOutcome {
